@@ -1,0 +1,23 @@
+// One fetched result row, as the formatter reads it.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace db {
+
+// The legacy row buffer had 30 slots of 100 bytes; the formatter reads slot k
+// for column definition k. Values are no longer cut at 99 characters: each
+// slot views the library's text of the column up to its first NUL byte.
+inline constexpr int kRowSlots = 30;
+
+struct RowBuffer {
+  // Slot i (0-based) holds result column i+1. An SQL NULL, an empty value and
+  // every slot behind the last column are empty views. The views point into
+  // the stored result set and stay valid until dbCloseQuery.
+  std::array<std::string_view, kRowSlots> slots{};
+
+  void Clear() { slots.fill(std::string_view()); }
+};
+
+}  // namespace db

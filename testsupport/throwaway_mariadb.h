@@ -1,0 +1,50 @@
+// Access to the throwaway MariaDB server that the CTest fixture `mariadb`
+// starts (testsupport/throwaway_mariadb.sh) for the database tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace testsupport {
+
+struct TestServer {
+  std::string socket;    // unix socket path (MYSQL_UNIX_PORT)
+  int port = 0;          // TCP port on 127.0.0.1 (MYSQL_TCP_PORT)
+  std::string user;      // a user with all rights on PALVDATA
+  std::string password;  // its password
+  int pid = 0;           // the server process
+  std::string state_dir; // where the fixture keeps server.env
+};
+
+// Reads the server state named by the environment variable
+// TABFETCH_TEST_SERVER_STATE, exports MYSQL_UNIX_PORT and MYSQL_TCP_PORT for
+// the client library (it reads them once, at library initialisation, so this
+// must run before the first connection) and checks that the server answers.
+// Returns nullptr and sets `error` when the server is not available.
+const TestServer* FindTestServer(std::string* error);
+
+// Runs SQL as the server's root user over the socket, one statement after the
+// other (`;`-separated statements are sent as one multi-statement call).
+// Returns "" on success, otherwise the server's error text.
+std::string RunAdminSql(const std::string& sql);
+
+// Base class for tests that need the server: a test fails (never skips) with
+// a clear message when the server cannot be reached.
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    server_ = FindTestServer(&error);
+    ASSERT_NE(server_, nullptr)
+        << "The throwaway MariaDB server is not available: " << error
+        << "\nRun the tests through ctest, which starts it "
+           "(fixture 'mariadb', testsupport/throwaway_mariadb.sh).";
+  }
+  const TestServer& server() const { return *server_; }
+
+ private:
+  const TestServer* server_ = nullptr;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Starts and stops a throwaway MariaDB server for tests, the demo and the
+# benchmark: its own data directory, unix socket and TCP port on 127.0.0.1,
+# the database PALVDATA and a user with a password.
+#
+#   throwaway_mariadb.sh start STATE_DIR   start; writes STATE_DIR/server.env
+#   throwaway_mariadb.sh stop STATE_DIR    stop the server by its PID, clean up
+#   throwaway_mariadb.sh env STATE_DIR     print the environment lines
+#
+# server.env holds shell assignments: MYSQL_UNIX_PORT, MYSQL_TCP_PORT (what the
+# client library reads for port 0 / no socket), TABFETCH_DB_USER,
+# TABFETCH_DB_PASSWORD, TABFETCH_DB_PID and TABFETCH_DB_HOME.
+set -euo pipefail
+
+readonly DB_USER=tabfetch
+readonly DB_PASSWORD='Ge.heim-42'
+
+die() { echo "throwaway_mariadb: $*" >&2; exit 1; }
+
+find_tool() {
+  local name
+  for name in "$@"; do
+    if command -v "$name" >/dev/null 2>&1; then command -v "$name"; return 0; fi
+    for dir in /usr/sbin /usr/bin /usr/local/sbin /usr/local/bin; do
+      [ -x "$dir/$name" ] && { echo "$dir/$name"; return 0; }
+    done
+  done
+  return 1
+}
+
+load_env() {
+  local state=$1
+  [ -f "$state/server.env" ] || return 1
+  # shellcheck disable=SC1091
+  . "$state/server.env"
+}
+
+server_alive() {
+  [ -n "${TABFETCH_DB_PID:-}" ] && kill -0 "$TABFETCH_DB_PID" 2>/dev/null
+}
+
+stop_server() {
+  local state=$1
+  load_env "$state" || return 0
+  if server_alive; then
+    kill -TERM "$TABFETCH_DB_PID" 2>/dev/null || true
+    for _ in $(seq 1 300); do
+      server_alive || break
+      sleep 0.1
+    done
+    if server_alive; then kill -KILL "$TABFETCH_DB_PID" 2>/dev/null || true; fi
+  fi
+  case "${TABFETCH_DB_HOME:-}" in
+    */tabfetch-db.*) rm -rf "$TABFETCH_DB_HOME" ;;
+  esac
+  rm -f "$state/server.env"
+}
+
+start_server() {
+  local state=$1
+  mkdir -p "$state"
+  state=$(cd "$state" && pwd)
+  stop_server "$state"
+
+  local mariadbd install_db admin client
+  mariadbd=$(find_tool mariadbd mysqld) || die "mariadbd not found (apt-get install mariadb-server)"
+  install_db=$(find_tool mariadb-install-db mysql_install_db) || die "mariadb-install-db not found"
+  admin=$(find_tool mariadb-admin mysqladmin) || die "mariadb-admin not found"
+  client=$(find_tool mariadb mysql) || die "mariadb client not found"
+
+  # A short home under /tmp: unix socket paths are limited to 107 bytes.
+  local home
+  home=$(mktemp -d /tmp/tabfetch-db.XXXXXX)
+  chmod 755 "$home"
+  local user_opt=()
+  [ "$(id -u)" = 0 ] && user_opt=(--user=root)
+
+  if ! "$install_db" --no-defaults "${user_opt[@]}" --datadir="$home/data" \
+      --auth-root-authentication-method=normal --skip-test-db \
+      >"$home/install.log" 2>&1; then
+    cat "$home/install.log" >&2
+    rm -rf "$home"
+    die "mariadb-install-db failed"
+  fi
+
+  local sock="$home/mysqld.sock" port pid="" attempt
+  for attempt in 1 2 3 4 5 6 7 8; do
+    port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+    : >"$home/error.log"
+    # Detached, with every standard stream on a file: a test runner waits for
+    # the pipes it handed out, and the server must not hold them.
+    setsid "$mariadbd" --no-defaults "${user_opt[@]}" \
+      --datadir="$home/data" --socket="$sock" --port="$port" \
+      --bind-address=127.0.0.1 --pid-file="$home/mysqld.pid" \
+      --log-error="$home/error.log" --skip-log-bin \
+      --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
+      --innodb-buffer-pool-size=256M --innodb-log-file-size=128M \
+      --innodb-flush-log-at-trx-commit=2 --max-allowed-packet=64M \
+      --max-connections=200 \
+      </dev/null >"$home/server.out" 2>&1 &
+    pid=$!
+    local ready=0
+    for _ in $(seq 1 600); do
+      if ! kill -0 "$pid" 2>/dev/null; then break; fi
+      if "$admin" --no-defaults --socket="$sock" -uroot ping >/dev/null 2>&1; then
+        ready=1
+        break
+      fi
+      sleep 0.1
+    done
+    [ "$ready" = 1 ] && break
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    pid=""
+    # Another process may have taken the port: try another one.
+    grep -q -i -E 'bind|address already in use' "$home/error.log" || break
+  done
+  if [ -z "$pid" ]; then
+    cat "$home/error.log" >&2 || true
+    rm -rf "$home"
+    die "the server did not start (see the log above)"
+  fi
+
+  "$client" --no-defaults --socket="$sock" -uroot <<SQL
+CREATE DATABASE IF NOT EXISTS PALVDATA;
+CREATE USER '$DB_USER'@'localhost' IDENTIFIED BY '$DB_PASSWORD';
+CREATE USER '$DB_USER'@'%' IDENTIFIED BY '$DB_PASSWORD';
+GRANT ALL ON PALVDATA.* TO '$DB_USER'@'localhost';
+GRANT ALL ON PALVDATA.* TO '$DB_USER'@'%';
+SQL
+
+  cat >"$state/server.env" <<ENV
+MYSQL_UNIX_PORT=$sock
+MYSQL_TCP_PORT=$port
+TABFETCH_DB_USER=$DB_USER
+TABFETCH_DB_PASSWORD='$DB_PASSWORD'
+TABFETCH_DB_PID=$pid
+TABFETCH_DB_HOME=$home
+ENV
+  echo "throwaway_mariadb: server $pid on $sock and 127.0.0.1:$port"
+}
+
+[ $# -eq 2 ] || die "usage: $0 start|stop|env STATE_DIR"
+case "$1" in
+  start) start_server "$2" ;;
+  stop) stop_server "$2" ;;
+  env) load_env "$2" || die "no server state in $2"; cat "$2/server.env" ;;
+  *) die "usage: $0 start|stop|env STATE_DIR" ;;
+esac
