@@ -1,0 +1,32 @@
+// The command line: <section> <terminal name> <extract file> <0|1> [/D]
+#pragma once
+
+#include <string>
+
+#include "run/run_state.h"
+
+namespace run {
+
+inline constexpr int kUsable = 0;
+inline constexpr int kTooFewArguments = 1;   // also: a name over 31 characters
+inline constexpr int kBadReplaceFlag = 2;
+
+// The section and terminal names had 31-character fields in the legacy tool;
+// longer names are refused rather than cut.
+inline constexpr size_t kMaxNameLength = 31;
+
+// Checks the command line (argc counts the program name) and stores it in
+// `run`. On an unusable command line prints the banner, the error line, an
+// empty line and the usage text to run.out and returns kTooFewArguments or
+// kBadReplaceFlag; run is left unchanged then. With a fifth argument of /D in
+// any letter case switches tracing on and prints " Aktiviert Debugger\n".
+[[nodiscard]] int GetParameters(int argc, const char* const* argv,
+                                RunState& run);
+
+void PrintBanner(std::FILE* out);
+void PrintUsage(std::FILE* out);
+
+// Upper-cases `text` in place (ASCII letters a to z only) and returns it.
+std::string& StrToUpper(std::string& text);
+
+}  // namespace run

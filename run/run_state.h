@@ -1,0 +1,31 @@
+// Everything one run of tabfetch knows, owned by the entry point and handed
+// to each step.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace run {
+
+struct RunState {
+  // From the command line.
+  std::string section;       // argument 1, a section of the query definition file
+  std::string terminal;      // argument 2, replaces $parm01 in the statement
+  std::string extract_path;  // argument 3
+  int16_t replace_flag = 0;  // argument 4: 0 = append, 1 = replace
+  bool debug = false;        // argument 5 is /D (any letter case)
+
+  // From the settings file.
+  std::string host;       // NET8
+  std::string user;       // LOGIN
+  std::string password;   // PASS
+  std::string db_system;  // DB_SYSTEM, names the query definition file
+
+  int last_status = 0;
+  int record_count = 0;
+
+  std::FILE* out = stdout;  // all console output; tests swap it
+};
+
+}  // namespace run
