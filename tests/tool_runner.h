@@ -1,0 +1,24 @@
+// Runs the real tabfetch binary as a child process in a prepared working
+// directory and captures what it prints.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ToolResult {
+  int exit_code = -1;    // -1 when the process did not exit normally
+  int signal = 0;        // the signal that ended it, if any
+  std::string out;       // standard output
+  std::string err;       // standard error
+};
+
+// Starts `binary` with `args` (argv[1..]) in `cwd`, with the current
+// environment plus `extra_env` ("NAME=value"), waits for it and returns its
+// exit code and output.
+ToolResult RunTool(const std::string& binary, const std::string& cwd,
+                   const std::vector<std::string>& args,
+                   const std::vector<std::string>& extra_env = {});
+
+}  // namespace testsupport
