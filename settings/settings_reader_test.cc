@@ -1,0 +1,349 @@
+// Tests of the settings file reader: lookups, the legacy reading rules that
+// other programs rely on, and the mended corner cases.
+#include "settings/settings_reader.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "settings/value_cipher.h"
+#include "testsupport/temp_dir.h"
+
+namespace settings {
+namespace {
+
+std::string Hex(std::string_view plain) {
+  return EncipherValue(plain, kValueKey);
+}
+
+// One settings record: heading line and entry line, each with LF.
+std::string Record(std::string_view heading, std::string_view entry) {
+  return std::string(heading) + "\n" + std::string(entry) + "\n";
+}
+
+std::string Entry(std::string_view number, std::string_view key,
+                  std::string_view plain) {
+  return std::string(number) + ";" + std::string(key) + ";" + Hex(plain);
+}
+
+const std::string kNet8 = Record("[DB];Rechner;", Entry("1", "NET8", "dbhost"));
+const std::string kLogin =
+    Record("[DB];Benutzer;", Entry("2", "LOGIN", "tabuser"));
+const std::string kPass =
+    Record("[DB];Kennwort;", Entry("3", "PASS", "Gr\xFC\xDFt!"));
+const std::string kDbSystem =
+    Record("[DB];System;", Entry("4", "DB_SYSTEM", "MARIA"));
+const std::string kAllFour = kNet8 + kLogin + kPass + kDbSystem;
+
+const char* const kKeys[] = {"NET8", "LOGIN", "PASS", "DB_SYSTEM"};
+
+class SettingsReaderTest : public ::testing::Test {
+ protected:
+  // Writes the settings file and returns the values of the four lookups the
+  // run makes (empty heading, entry number 0).
+  std::vector<std::string> LookUpAll(std::string_view content) {
+    const std::string path = dir_.Write("Palventra.Ini", content);
+    std::vector<std::string> values;
+    for (const char* key : kKeys)
+      values.push_back(ReadSetting("", key, 0, path));
+    return values;
+  }
+
+  SettingMatch Find(std::string_view content, std::string_view heading,
+                    std::string_view key, int32_t entry_number) {
+    return FindSetting(heading, key, entry_number,
+                       dir_.Write("Palventra.Ini", content));
+  }
+
+  testsupport::TempDir dir_;
+};
+
+using Values = std::vector<std::string>;
+const Values kExpected = {"dbhost", "tabuser", "Gr\xFC\xDFt!", "MARIA"};
+
+TEST_F(SettingsReaderTest, FindsTheFourKeysInAnyOrder) {
+  const std::string kOrders[] = {
+      kAllFour,
+      kDbSystem + kPass + kLogin + kNet8,
+      kPass + kNet8 + kDbSystem + kLogin,
+      Record("x;Andere;", Entry("17", "OTHER", "zz")) + kLogin + kDbSystem +
+          kNet8 + kPass,
+  };
+  for (const std::string& content : kOrders) {
+    EXPECT_EQ(LookUpAll(content), kExpected) << content;
+  }
+}
+
+TEST_F(SettingsReaderTest, ReportsWhereTheRecordStands) {
+  const SettingMatch m = Find(kAllFour, "", "LOGIN", 0);
+  ASSERT_TRUE(m.found);
+  EXPECT_EQ(m.heading_line, 3);
+  EXPECT_EQ(m.entry_line, 4);
+  EXPECT_EQ(m.heading_name, "Benutzer");
+  EXPECT_EQ(m.key_name, "LOGIN");
+  EXPECT_EQ(m.entry_number, 2);
+  EXPECT_EQ(m.value_text, Hex("tabuser"));
+  EXPECT_EQ(m.value, "tabuser");
+}
+
+TEST_F(SettingsReaderTest, MatchesByHeadingKeyOrEntryNumber) {
+  struct Case {
+    const char* heading;
+    const char* key;
+    int32_t number;
+    const char* want;  // nullptr: nothing found
+  };
+  const std::string content =
+      kAllFour + Record("x;Weiter;", Entry("4294967338", "WRAP", "wrapped")) +
+      Record("x;Neg;", Entry(" -5x", "NEG", "negative"));
+  const Case kCases[] = {
+      {"System", "-", 99, "MARIA"},
+      {"system", "-", 99, nullptr},  // heading names are case-sensitive
+      {"-", "PASS", 99, "Gr\xFC\xDFt!"},
+      {"-", "-", 2, "tabuser"},
+      {"-", "-", 42, "wrapped"},  // 2^32 + 42 wraps to 42
+      {"-", "-", -5, "negative"},
+      {"-", "-", 99, nullptr},
+  };
+  for (const Case& c : kCases) {
+    const SettingMatch m = Find(content, c.heading, c.key, c.number);
+    EXPECT_EQ(m.found, c.want != nullptr) << c.heading << c.key << c.number;
+    if (c.want != nullptr) {
+      EXPECT_EQ(m.value, c.want);
+    }
+  }
+}
+
+// Records placed before the four that match every lookup of the run.
+TEST_F(SettingsReaderTest, LegacyRecordsThatMatchEveryLookup) {
+  struct Case {
+    const char* name;
+    std::string first_record;
+  };
+  const Case kCases[] = {
+      {"heading without ';'", Record("Kopfzeile", Entry("9", "X", "all"))},
+      {"heading with one ';'", Record("[DB];Kopf", Entry("9", "X", "all"))},
+      {"blank heading line", Record("", Entry("9", "X", "all"))},
+      {"entry number 0", Record("x;H;", Entry("0", "X", "all"))},
+      {"entry number without digits", Record("x;H;", Entry("A1", "X", "all"))},
+      {"entry number wrapping to 0",
+       Record("x;H;", Entry("4294967296", "X", "all"))},
+      {"';' at the start of the entry line",
+       Record("x;H;", Entry("", "X", "all"))},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(LookUpAll(c.first_record + kAllFour),
+              Values({"all", "all", "all", "all"}))
+        << c.name;
+    // Behind the four records it changes nothing.
+    EXPECT_EQ(LookUpAll(kAllFour + c.first_record), kExpected) << c.name;
+  }
+}
+
+TEST_F(SettingsReaderTest, RecordsThatMatchNothingExtra) {
+  struct Case {
+    const char* name;
+    std::string first_record;
+  };
+  const Case kCases[] = {
+      // Two ';' side by side: the heading name is not empty.
+      {"empty heading field", Record("x;;rest", Entry("9", "X", "no"))},
+      {"entry number 1 after wrap",
+       Record("x;H;", Entry("4294967297", "X", "no"))},
+      {"lower-case key", Record("x;H;", Entry("9", "net8", "no"))},
+      {"key with trailing blank", Record("x;H;", Entry("9", "NET8 ", "no"))},
+      {"key with leading blank", Record("x;H;", Entry("9", " NET8", "no"))},
+      // An entry line without ';' never matches, even under an empty heading.
+      {"entry line without ';'", Record("Kopf", "NET8")},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(LookUpAll(c.first_record + kAllFour), kExpected) << c.name;
+  }
+}
+
+TEST_F(SettingsReaderTest, FirstMatchWins) {
+  const std::string content =
+      Record("x;H;", Entry("7", "NET8", "first")) + kAllFour;
+  EXPECT_EQ(LookUpAll(content)[0], "first");
+}
+
+TEST_F(SettingsReaderTest, BlankLinesShiftThePairing) {
+  // The blank line is read as a heading line, so every heading line after it
+  // is read as an entry line and the other way round.
+  const std::string content = Record("x;A;", Entry("1", "K1", "one")) + "\n" +
+                              Record("x;B;", Entry("2", "K2", "two")) +
+                              Record("x;C;", Entry("3", "K3", "three"));
+  EXPECT_EQ(Find(content, "-", "K1", 99).value, "one");
+  EXPECT_FALSE(Find(content, "-", "K2", 99).found);
+  EXPECT_FALSE(Find(content, "-", "K3", 99).found);
+  // "2;K2;<hex>" now stands as a heading line with the heading name K2.
+  const SettingMatch shifted = Find(content, "K2", "-", 99);
+  ASSERT_TRUE(shifted.found);
+  EXPECT_EQ(shifted.heading_line, 5);
+  EXPECT_EQ(shifted.key_name, "C");
+  EXPECT_EQ(shifted.value, "");
+}
+
+TEST_F(SettingsReaderTest, LongHeadingLineIsReadInPieces) {
+  const std::string rest = Record("x;H2;", Entry("2", "LOGIN", "tabuser"));
+  auto content = [&](size_t heading_length) {
+    std::string heading = "x;H;";
+    heading.resize(heading_length, 'y');
+    return Record(heading, Entry("1", "NET8", "dbhost")) + rest;
+  };
+  // 198 characters and the line end fit in one read.
+  EXPECT_EQ(Find(content(198), "-", "NET8", 99).value, "dbhost");
+  // One more: the line end alone is read as the entry line, and the NET8
+  // entry line becomes the next heading line.
+  EXPECT_FALSE(Find(content(199), "-", "NET8", 99).found);
+  const SettingMatch m = Find(content(199), "NET8", "-", 99);
+  ASSERT_TRUE(m.found);
+  EXPECT_EQ(m.heading_line, 2);
+  EXPECT_EQ(m.key_name, "H2");
+}
+
+TEST_F(SettingsReaderTest, LongEntryLineIsReadInPieces) {
+  const std::string rest = Record("x;H2;", Entry("2", "LOGIN", "tabuser"));
+  auto content = [&](size_t entry_length) {
+    // Whole blocks after the first decipher to bytes of no meaning, but the
+    // value ends with the zero padding of the first.
+    std::string entry = Entry("1", "NET8", "abc") + ";";
+    entry.resize(entry_length, 'Z');
+    return Record("x;H;", entry) + rest;
+  };
+  const std::vector<std::string> fits = LookUpAll(content(398));
+  EXPECT_EQ(fits[0], "abc");
+  EXPECT_EQ(fits[1], "tabuser");
+  // 399 characters: the entry line is cut without a line end and keeps no
+  // value; its line end is read as an empty heading line, which matches
+  // every lookup.
+  EXPECT_EQ(LookUpAll(content(399)), Values({"", "", "", ""}));
+  const SettingMatch m = Find(content(399), "", "-", 99);
+  ASSERT_TRUE(m.found);
+  EXPECT_EQ(m.heading_line, 2);
+  EXPECT_EQ(m.key_name, "H2");
+}
+
+TEST_F(SettingsReaderTest, VeryLongLinesAndFieldsAreNotCut) {
+  const std::string key(300, 'K');
+  const std::string content = std::string(1000, 'y') + "\n" +
+                              Record("x;H;", Entry("1", key, "long key")) +
+                              Record(std::string(5000, ';'), "1;2;3");
+  // 1000 characters and the line end: pieces of 199, 399, 199 and 204, an
+  // even count, so the pairing is back in step afterwards.
+  EXPECT_EQ(Find(content, "-", key, 99).value, "long key");
+  EXPECT_FALSE(Find(content, "-", key.substr(1), 99).found);
+}
+
+TEST_F(SettingsReaderTest, EmptyAndOneSeparatorFields) {
+  struct Case {
+    const char* name;
+    std::string content;
+    const char* heading;
+    const char* key;
+    const char* want;  // nullptr: nothing found
+  };
+  const Case kCases[] = {
+      {"empty key field matches no key", Record("x;H;", "9;;" + Hex("v")), "-",
+       "", nullptr},
+      {"one ';': empty key, value after it", Record("x;H;", "9;" + Hex("v")),
+       "-", "", "v"},
+      {"one ';' and nothing after it", Record("x;H;", "9;"), "-", "", ""},
+      {"empty value text", Record("x;H;", "9;NET8;"), "-", "NET8", ""},
+      {"further ';' belong to the value",
+       Record("x;H;", Entry("9", "NET8", "v") + ";x"), "-", "NET8", "v"},
+      {"empty heading field is no empty heading",
+       Record("x;;", Entry("9", "K", "v")), "", "-", nullptr},
+      {"blanks are part of the heading", Record("x; H ;", Entry("9", "K", "v")),
+       " H ", "-", "v"},
+  };
+  for (const Case& c : kCases) {
+    const SettingMatch m = Find(c.content, c.heading, c.key, 99);
+    EXPECT_EQ(m.found, c.want != nullptr) << c.name;
+    if (c.want != nullptr) {
+      EXPECT_EQ(m.value, c.want) << c.name;
+    }
+  }
+}
+
+TEST_F(SettingsReaderTest, LastLineWithoutLineEnd) {
+  const std::string content = kNet8 + "x;H;\n" + Entry("2", "LOGIN", "tabuser");
+  EXPECT_EQ(LookUpAll(content), Values({"dbhost", "tabuser", "", ""}));
+}
+
+TEST_F(SettingsReaderTest, OddNumberOfLinesIgnoresTheLast) {
+  const std::string content = kNet8 + Entry("3", "PASS", "pw") + "\n";
+  EXPECT_EQ(LookUpAll(content), Values({"dbhost", "", "", ""}));
+}
+
+TEST_F(SettingsReaderTest, MissingEmptyAndUnreadableFile) {
+  const Values none = {"", "", "", ""};
+  EXPECT_EQ(LookUpAll(""), none);
+  for (const char* key : kKeys) {
+    EXPECT_EQ(ReadSetting("", key, 0, dir_ / "missing.ini"), "");
+    EXPECT_EQ(ReadSetting("", key, 0, dir_.path()), "");  // a directory
+  }
+}
+
+TEST_F(SettingsReaderTest, LineEndsAsTheLegacyTextModeReadThem) {
+  std::string crlf;
+  for (char c : kAllFour)
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  EXPECT_EQ(LookUpAll(crlf), kExpected);
+  EXPECT_EQ(LookUpAll(kAllFour), kExpected);
+
+  // A lone CR is a data byte: CR CR LF leaves one CR in the value text.
+  const std::string cr_cr_lf =
+      "x;H;\r\n" + Entry("1", "NET8", "dbhost") + "\r\r\n";
+  const SettingMatch m = Find(cr_cr_lf, "-", "NET8", 99);
+  EXPECT_EQ(m.value_text, Hex("dbhost") + "\r");
+  EXPECT_EQ(m.value, "dbhost");
+  // A line of CRs only is not blank, but without ';' its heading name is empty.
+  EXPECT_EQ(LookUpAll("\r\r\n" + Entry("9", "X", "all") + "\n" + kAllFour),
+            Values({"all", "all", "all", "all"}));
+}
+
+TEST_F(SettingsReaderTest, CtrlZEndsTheInput) {
+  EXPECT_EQ(LookUpAll(kNet8 + kLogin + "\x1A" + kPass + kDbSystem),
+            Values({"dbhost", "tabuser", "", ""}));
+  // Inside the entry line: the input ends there, without a line end.
+  const std::string content =
+      "x;H;\n" + Entry("1", "NET8", "dbhost") + "\x1A" + "\n" + kLogin;
+  EXPECT_EQ(LookUpAll(content), Values({"dbhost", "", "", ""}));
+}
+
+TEST_F(SettingsReaderTest, ResolvesTheLegacyPathIgnoringCase) {
+  dir_.Write("FILES/palventra.INI", kAllFour);
+  dir_.Write("work/bin/.keep", "");
+  const std::string old_cwd = std::filesystem::current_path().string();
+  ASSERT_EQ(::chdir((dir_ / "work/bin").c_str()), 0);
+  std::vector<std::string> values;
+  for (const char* key : kKeys) {
+    values.push_back(ReadSetting("", key, 0, kSettingsPath));
+  }
+  ASSERT_EQ(::chdir(old_cwd.c_str()), 0);
+  EXPECT_EQ(values, kExpected);
+}
+
+TEST(FindNthCharTest, Positions) {
+  struct Case {
+    const char* text;
+    char c;
+    int n;
+    int want;
+  };
+  const Case kCases[] = {
+      {"a;b;c", ';', 1, 1}, {"a;b;c", ';', 2, 3}, {"a;b;c", ';', 3, 3},
+      {";;", ';', 2, 1},    {"abc", ';', 1, -1},  {"", ';', 1, -1},
+      {"ab\n", '\n', 1, 2}, {"a;b;c", ';', 0, 3},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(FindNthChar(c.text, c.c, c.n), c.want) << c.text << " " << c.n;
+  }
+}
+
+}  // namespace
+}  // namespace settings
