@@ -1,0 +1,1 @@
+# placeholder: packaging (install of man pages, CPack)
