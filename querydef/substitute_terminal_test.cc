@@ -1,0 +1,193 @@
+// Tests of putting the terminal name in place of $parm01.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "querydef/query_definition.h"
+
+namespace querydef {
+namespace {
+
+constexpr bool kBackslash = true;
+constexpr bool kNoBackslash = false;  // NO_BACKSLASH_ESCAPES
+
+struct SubstCase {
+  const char* what;
+  const char* statement;
+  const char* plain;
+  const char* escaped;
+  bool backslash_escapes;
+  int want_status;
+  const char* want;  // the statement afterwards
+};
+
+void RunCases(const SubstCase* begin, const SubstCase* end) {
+  for (const SubstCase* c = begin; c != end; ++c) {
+    std::string statement = c->statement;
+    TerminalName name{c->plain, c->escaped, c->backslash_escapes};
+    EXPECT_EQ(SubstituteTerminal(statement, name), c->want_status) << c->what;
+    EXPECT_EQ(statement, c->want) << c->what;
+  }
+}
+
+// Plain names of letters and digits, as the legacy tool substituted them.
+TEST(SubstituteTerminalTest, LegacySubstitution) {
+  const SubstCase kCases[] = {
+      {"quoted", " select * from t where a='$parm01' ", "T1", "T1", kBackslash,
+       kOk, " select * from t where a='T1' "},
+      {"unquoted", " select $parm01 from t ", "T1", "T1", kBackslash, kOk,
+       " select T1 from t "},
+      {"every occurrence", "'$parm01' $parm01 '$parm01'", "T", "T", kBackslash,
+       kOk, "'T' T 'T'"},
+      {"close together, shorter name", "x$parm01$parm01y", "ab", "ab",
+       kBackslash, kOk, "xababy"},
+      {"close together, longer name", "x$parm01-$parm01y", "ABCDEFGHIJ",
+       "ABCDEFGHIJ", kBackslash, kOk, "xABCDEFGHIJ-ABCDEFGHIJy"},
+      {"close together in a literal", "'$parm01,$parm01'", "Terminal_0042",
+       "Terminal_0042", kBackslash, kOk, "'Terminal_0042,Terminal_0042'"},
+      {"empty name closes up", "a $parm01 b '$parm01'", "", "", kBackslash, kOk,
+       "a  b ''"},
+      {"other letter case stays", "'$PARM01' $Parm01 $parm1", "T", "T",
+       kBackslash, kOk, "'$PARM01' $Parm01 $parm1"},
+      {"partial placeholder", "$parm0$parm01", "X", "X", kBackslash, kOk,
+       "$parm0X"},
+      {"no placeholder", " select 1 ", "a b", "a b", kBackslash, kOk,
+       " select 1 "},
+      {"name containing the placeholder, in a literal", "'$parm01' '$parm01'",
+       "a$parm01", "a$parm01", kBackslash, kOk, "'a$parm01' 'a$parm01'"},
+  };
+  RunCases(std::begin(kCases), std::end(kCases));
+}
+
+TEST(SubstituteTerminalTest, QuotedAndUnquotedPositions) {
+  const SubstCase kCases[] = {
+      {"escaped form in a literal", "a='$parm01'", "O'Br\\ien\"x",
+       "O\\'Br\\\\ien\\\"x", kBackslash, kOk, "a='O\\'Br\\\\ien\\\"x'"},
+      {"code refuses a non-plain name", "a=$parm01", "O'B", "O\\'B", kBackslash,
+       kTerminalRefused, "a=$parm01"},
+      {"code refuses a blank", "a=$parm01", "a b", "a b", kBackslash,
+       kTerminalRefused, "a=$parm01"},
+      {"one bad position refuses all", "'$parm01' $parm01", "a-b", "a-b",
+       kBackslash, kTerminalRefused, "'$parm01' $parm01"},
+      {"name containing the placeholder, in code", "$parm01", "a$parm01",
+       "a$parm01", kBackslash, kTerminalRefused, "$parm01"},
+      {"double-quoted literal", "a=\"$parm01\"", "O'B", "O\\'B", kBackslash,
+       kOk, "a=\"O\\'B\""},
+      {"double-quoted refuses '\"'", "a=\"$parm01\"", "a\"b", "a\\\"b",
+       kBackslash, kTerminalRefused, "a=\"$parm01\""},
+      {"single-quoted takes '\"'", "a='$parm01'", "a\"b", "a\\\"b", kBackslash,
+       kOk, "a='a\\\"b'"},
+      {"escaped quote inside a literal", "'it\\'s $parm01'", "O'B", "O\\'B",
+       kBackslash, kOk, "'it\\'s O\\'B'"},
+      {"doubled quote inside a literal", "'it''s $parm01'", "O'B", "O\\'B",
+       kBackslash, kOk, "'it''s O\\'B'"},
+      {"escaped backslash before it", "'a\\\\$parm01'", "O'B", "O\\'B",
+       kBackslash, kOk, "'a\\\\O\\'B'"},
+      {"right behind a backslash: strict", "'\\$parm01'", "O'B", "O\\'B",
+       kBackslash, kTerminalRefused, "'\\$parm01'"},
+      {"right behind a backslash: plain ok", "'\\$parm01'", "T1", "T1",
+       kBackslash, kOk, "'\\T1'"},
+      {"backtick identifier", "`$parm01`", "T_1", "T_1", kBackslash, kOk,
+       "`T_1`"},
+      {"backtick refuses non-plain", "`a``$parm01`", "a'b", "a\\'b", kBackslash,
+       kTerminalRefused, "`a``$parm01`"},
+      {"quote inside backticks", "`it's` '$parm01'", "O'B", "O\\'B", kBackslash,
+       kOk, "`it's` 'O\\'B'"},
+      {"literal after escaped double quote (ANSI_QUOTES reads code)",
+       "\"a\\\"$parm01\"", "O'B", "O\\'B", kBackslash, kTerminalRefused,
+       "\"a\\\"$parm01\""},
+      {"escaped text that leaves its literal", "'$parm01'", "x'y", "x'y",
+       kBackslash, kTerminalRefused, "'$parm01'"},
+  };
+  RunCases(std::begin(kCases), std::end(kCases));
+}
+
+TEST(SubstituteTerminalTest, Comments) {
+  const SubstCase kCases[] = {
+      {"quote in a block comment", "/* it's */ '$parm01'", "O'B", "O\\'B",
+       kBackslash, kOk, "/* it's */ 'O\\'B'"},
+      {"quote in a block comment, code after", "/* it's */ $parm01", "O'B",
+       "O\\'B", kBackslash, kTerminalRefused, "/* it's */ $parm01"},
+      {"placeholder in a block comment", "/* '$parm01' */ 1", "O'B", "O\\'B",
+       kBackslash, kTerminalRefused, "/* '$parm01' */ 1"},
+      {"plain name in a block comment", "/* '$parm01' */ 1", "T1", "T1",
+       kBackslash, kOk, "/* 'T1' */ 1"},
+      {"quote in a dash comment", "-- it's\n'$parm01'", "O'B", "O\\'B",
+       kBackslash, kOk, "-- it's\n'O\\'B'"},
+      {"placeholder in a dash comment", "1 -- '$parm01'", "O'B", "O\\'B",
+       kBackslash, kTerminalRefused, "1 -- '$parm01'"},
+      {"dash comment before a TAB", "1 --\t'$parm01'", "O'B", "O\\'B",
+       kBackslash, kTerminalRefused, "1 --\t'$parm01'"},
+      {"dash comment before no-break space", "1 --\xA0'$parm01'", "O'B",
+       "O\\'B", kBackslash, kTerminalRefused, "1 --\xA0'$parm01'"},
+      {"--x is no comment", "1 --x '$parm01'", "O'B", "O\\'B", kBackslash, kOk,
+       "1 --x 'O\\'B'"},
+      {"quote in a hash comment", "# it's\n'$parm01'", "O'B", "O\\'B",
+       kBackslash, kOk, "# it's\n'O\\'B'"},
+      {"placeholder in a hash comment", "1 # '$parm01'", "O'B", "O\\'B",
+       kBackslash, kTerminalRefused, "1 # '$parm01'"},
+      {"plain name in a hash comment", "1 # '$parm01'", "T1", "T1", kBackslash,
+       kOk, "1 # 'T1'"},
+      {"executable comment is code", "/*! '$parm01' */", "O'B", "O\\'B",
+       kBackslash, kOk, "/*! 'O\\'B' */"},
+      {"MariaDB executable comment is code", "/*M! '$parm01' */", "O'B",
+       "O\\'B", kBackslash, kOk, "/*M! 'O\\'B' */"},
+      {"executable comment, code inside", "/*! $parm01 */", "a b", "a b",
+       kBackslash, kTerminalRefused, "/*! $parm01 */"},
+      {"versioned comment may be skipped by the server",
+       "/*!50100 '$parm01' */", "O'B", "O\\'B", kBackslash, kTerminalRefused,
+       "/*!50100 '$parm01' */"},
+      {"versioned comment, plain name", "/*!50100 '$parm01' */", "T1", "T1",
+       kBackslash, kOk, "/*!50100 'T1' */"},
+      {"versioned comment hides a quote", "/*!100000 ' */ '$parm01' ", "O'B",
+       "O\\'B", kBackslash, kTerminalRefused, "/*!100000 ' */ '$parm01' "},
+      {"MySQL 5.7 numbers are always skipped", "/*!99999 ' */ '$parm01' ",
+       "O'B", "O\\'B", kBackslash, kOk, "/*!99999 ' */ 'O\\'B' "},
+      {"digits made into a version", "/*!$parm01 1 */", "50100", "50100",
+       kBackslash, kTerminalRefused, "/*!$parm01 1 */"},
+      {"quote after a closed comment", "/* a */ '$parm01' /* b */", "O'B",
+       "O\\'B", kBackslash, kOk, "/* a */ 'O\\'B' /* b */"},
+  };
+  RunCases(std::begin(kCases), std::end(kCases));
+}
+
+TEST(SubstituteTerminalTest, NoBackslashEscapes) {
+  const SubstCase kCases[] = {
+      {"doubled quote escaping", "a='$parm01'", "O'B\\", "O''B\\", kNoBackslash,
+       kOk, "a='O''B\\'"},
+      {"backslash ends nothing", "'a\\' $parm01 '", "O'B", "O''B", kNoBackslash,
+       kTerminalRefused, "'a\\' $parm01 '"},
+      {"backslash ends nothing, plain name", "'a\\' $parm01 'b'", "T1", "T1",
+       kNoBackslash, kOk, "'a\\' T1 'b'"},
+      {"right behind a backslash is inside", "'\\$parm01'", "O'B", "O''B",
+       kNoBackslash, kOk, "'\\O''B'"},
+      {"double quotes not escaped", "\"$parm01\"", "a\"b", "a\"b", kNoBackslash,
+       kTerminalRefused, "\"$parm01\""},
+  };
+  RunCases(std::begin(kCases), std::end(kCases));
+}
+
+// An empty or plain name must not join what it stands between into a new
+// token.
+TEST(SubstituteTerminalTest, NameMustNotChangeTheTokens) {
+  const SubstCase kCases[] = {
+      {"empty name forming '-- '", "1-$parm01- 1", "", "", kBackslash,
+       kTerminalRefused, "1-$parm01- 1"},
+      {"empty name forming '--1'", "1-$parm01-1", "", "", kBackslash, kOk,
+       "1--1"},
+      {"empty name forming '--' at the end", "1-$parm01-", "", "", kBackslash,
+       kTerminalRefused, "1-$parm01-"},
+      {"empty name forming '/*'", "1 /$parm01* 2 */", "", "", kBackslash,
+       kTerminalRefused, "1 /$parm01* 2 */"},
+      {"empty name doubling a quote", "'a'$parm01'b'", "", "", kBackslash,
+       kTerminalRefused, "'a'$parm01'b'"},
+      {"empty name ending a comment", "/* *$parm01/ 1 */", "", "", kBackslash,
+       kTerminalRefused, "/* *$parm01/ 1 */"},
+      {"empty name after a backslash", "'\\$parm01' 1", "", "", kBackslash,
+       kTerminalRefused, "'\\$parm01' 1"},
+  };
+  RunCases(std::begin(kCases), std::end(kCases));
+}
+
+}  // namespace
+}  // namespace querydef
