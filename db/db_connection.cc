@@ -1,0 +1,197 @@
+// The database connection over MariaDB Connector/C. The statuses and the
+// order of the library calls are what callers of the legacy tool saw; the
+// library's own error numbers are passed through unchanged.
+#include "db/db_connection.h"
+
+#include <errmsg.h>
+#include <mysql.h>
+#include <string.h>  // explicit_bzero
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace db {
+namespace {
+
+constexpr char kAutocommitOff[] = "SET AUTOCOMMIT = 0";
+
+// The legacy tool handed NUL-terminated texts to the library, so a text ends
+// at its first NUL byte.
+std::string_view UpToNul(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+void Wipe(std::string& secret) {
+  if (!secret.empty()) explicit_bzero(secret.data(), secret.size());
+}
+
+}  // namespace
+
+Connection::~Connection() { dbDisconnect(*this); }
+
+int dbConnect(Connection& conn, std::string_view user,
+              std::string_view password, std::string_view host,
+              std::string_view database) {
+  dbDisconnect(conn);
+
+  std::unique_ptr<MYSQL, Connection::CloseMysql> mysql(mysql_init(nullptr));
+  // mysql_init without an object to fill fails only when it cannot allocate
+  // one (or the library cannot start); there is no object to ask for an
+  // error number then.
+  if (!mysql) return CR_OUT_OF_MEMORY;
+
+  // The legacy tool's texts, widths and extract files are single-byte; the
+  // library would otherwise deliver UTF-8 and shift every column that holds
+  // an umlaut.
+  if (mysql_options(mysql.get(), MYSQL_SET_CHARSET_NAME, "latin1") != 0) {
+    return CR_OUT_OF_MEMORY;
+  }
+
+  // Empty texts go to the library as empty texts, as the legacy tool passed
+  // its (possibly empty) buffers: an empty host takes the default route, and
+  // an empty password stays empty instead of falling back to MYSQL_PWD.
+  const std::string host_text(UpToNul(host));
+  const std::string user_text(UpToNul(user));
+  std::string password_text(UpToNul(password));
+  const std::string database_text(UpToNul(database));
+  MYSQL* connected = mysql_real_connect(
+      mysql.get(), host_text.c_str(), user_text.c_str(), password_text.c_str(),
+      database_text.c_str(), 0, nullptr, 0);
+  Wipe(password_text);
+  if (connected == nullptr) {
+    return static_cast<int>(mysql_errno(mysql.get()));
+  }
+  // The library keeps a copy of the password for a reconnect or a change of
+  // user, neither of which is used here (reconnect is off). Its length stays,
+  // its bytes go; mysql_close frees it as usual.
+  if (mysql->passwd != nullptr) {
+    explicit_bzero(mysql->passwd, std::strlen(mysql->passwd));
+  }
+  conn.mysql_ = std::move(mysql);
+
+  StatementHandle autocommit;
+  autocommit.text = kAutocommitOff;
+  // A failed switch does not fail the connect, as with the legacy tool.
+  (void)dbExecute(conn, autocommit);
+  return kOk;
+}
+
+int dbExecute(Connection& conn, StatementHandle& handle) {
+  if (!conn.mysql_) return CR_SERVER_GONE_ERROR;
+  MYSQL* mysql = conn.mysql_.get();
+  const std::string_view text = UpToNul(handle.text);
+  // An empty text goes as an empty statement; the server rejects it (1065).
+  if (mysql_real_query(mysql, text.empty() ? "" : text.data(),
+                       static_cast<unsigned long>(text.size())) != 0) {
+    return static_cast<int>(mysql_errno(mysql));
+  }
+  handle.result.reset(mysql_store_result(mysql));
+  if (mysql_errno(mysql) != 0) return kNoResultSet;
+  handle.rows_fetched = 0;
+  return kOk;
+}
+
+int dbFetch(StatementHandle& handle, MYSQL_ROW& row) {
+  if (!handle.result) return kNoResultSet;
+  // The end of the rows is found by counting, so the library is never asked
+  // for a row past the end.
+  if (static_cast<uint64_t>(handle.rows_fetched) >=
+      mysql_num_rows(handle.result.get())) {
+    return kNoMoreRows;
+  }
+  MYSQL_ROW next = mysql_fetch_row(handle.result.get());
+  // Fetching from a stored result only walks client memory and never sets the
+  // connection's error number; a missing row before the counted end is the
+  // one way the library can fail here.
+  if (next == nullptr) return kNoResultSet;
+  row = next;
+  ++handle.rows_fetched;
+  return kOk;
+}
+
+int dbFreeResult(StatementHandle& handle) {
+  if (!handle.result) return kNoResultSet;
+  handle.result.reset();
+  handle.rows_fetched = 0;
+  return kOk;
+}
+
+int dbOpenQuery(Connection& conn, std::string_view statement) {
+  conn.column_count_ = 0;
+  conn.current_query_.text = statement;
+  const int status = dbExecute(conn, conn.current_query_);
+  // The text is read only during the call; keep no view of it.
+  conn.current_query_.text = std::string_view();
+  if (status == kOk && conn.current_query_.result) {
+    conn.column_count_ =
+        static_cast<int>(mysql_num_fields(conn.current_query_.result.get()));
+  }
+  return status;
+}
+
+int dbFetchRow(Connection& conn, RowBuffer& row) {
+  MYSQL_ROW fetched = nullptr;
+  const int status = dbFetch(conn.current_query_, fetched);
+  if (status != kOk) return status;
+
+  MYSQL_RES* result = conn.current_query_.result.get();
+  const unsigned long* lengths = mysql_fetch_lengths(result);
+  row.Clear();
+  // Result columns beyond the 30th have no slot and are ignored.
+  const int columns = std::min(conn.column_count_, kRowSlots);
+  for (int i = 0; i < columns; ++i) {
+    if (fetched[i] == nullptr) continue;  // SQL NULL: empty slot
+    const std::string_view value(
+        fetched[i], lengths != nullptr ? lengths[i] : std::strlen(fetched[i]));
+    // Kept whole, but a value ends at an embedded NUL byte as it did when
+    // the legacy tool copied the library's text.
+    row.slots[static_cast<size_t>(i)] = UpToNul(value);
+  }
+  return kOk;
+}
+
+int dbCloseQuery(Connection& conn) { return dbFreeResult(conn.current_query_); }
+
+std::string dbEscapeLiteral(Connection& conn, std::string_view text) {
+  // Escaping at most doubles each byte, plus the terminating NUL.
+  std::string escaped(text.size() * 2 + 1, '\0');
+  const unsigned long length = static_cast<unsigned long>(text.size());
+  unsigned long written = 0;
+  if (conn.mysql_) {
+    written = mysql_real_escape_string(conn.mysql_.get(), escaped.data(),
+                                       text.data(), length);
+  } else {
+    // Without a connection the library escapes with its default character
+    // set, which exists only once the library has started (mysql_init does
+    // that too; a second start does nothing).
+    if (mysql_library_init(0, nullptr, nullptr) != 0) return std::string();
+    written = mysql_escape_string(escaped.data(), text.data(), length);
+  }
+  // The library reports (unsigned long)-1 when the output would not fit,
+  // which the buffer above rules out.
+  escaped.resize(written < escaped.size() ? written : 0);
+  return escaped;
+}
+
+bool dbBackslashEscapes(const Connection& conn) {
+  if (!conn.mysql_) return true;
+  return (conn.mysql_->server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) == 0;
+}
+
+uint64_t dbRowCount(const Connection& conn) {
+  if (!conn.current_query_.result) return 0;
+  return mysql_num_rows(conn.current_query_.result.get());
+}
+
+int dbColumnCount(const Connection& conn) { return conn.column_count_; }
+
+void dbDisconnect(Connection& conn) {
+  (void)dbFreeResult(conn.current_query_);
+  conn.current_query_ = StatementHandle();
+  conn.column_count_ = 0;
+  // mysql_close sends QUIT; without a commit the server rolls back.
+  conn.mysql_.reset();
+}
+
+}  // namespace db

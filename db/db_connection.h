@@ -1,0 +1,146 @@
+// The one database connection of a run, over the MySQL client library
+// (MariaDB Connector/C): connect, run the extract statement with its whole
+// result set stored in client memory, fetch it row by row, release it.
+// No operation prints anything.
+#pragma once
+
+#include <mysql.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/row_buffer.h"
+
+namespace db {
+
+inline constexpr int kOk = 0;
+inline constexpr int kNoMoreRows = 1032;  // end of the rows; not an error
+// No result set on the handle, or the library failed after storing/fetching.
+inline constexpr int kNoResultSet = -1;
+// Any other status is the client library's error number (mysql_errno), e.g.
+// 1045 wrong password, 1044/1049 unknown database, 2002 no server, 1064 syntax.
+
+struct FreeResult {
+  void operator()(MYSQL_RES* r) const { mysql_free_result(r); }
+};
+using ResultPtr = std::unique_ptr<MYSQL_RES, FreeResult>;
+
+// A statement and the stored result set of its last successful execution.
+struct StatementHandle {
+  std::string_view text;  // sent up to its first NUL byte; owned by the caller
+  ResultPtr result;       // none before execution and after dbFreeResult
+  uint32_t rows_fetched = 0;
+};
+
+// Owns the client-library connection object and the current query (the
+// extract statement's handle and its column count). The destructor ends the
+// connection without a commit, so the open transaction rolls back.
+class Connection {
+ public:
+  Connection() = default;
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // The library's connection object while connected, else nullptr. For
+  // inspection only; the operations below are the way to use it.
+  const MYSQL* NativeHandle() const { return mysql_.get(); }
+
+ private:
+  struct CloseMysql {
+    void operator()(MYSQL* m) const { mysql_close(m); }
+  };
+
+  friend int dbConnect(Connection&, std::string_view, std::string_view,
+                       std::string_view, std::string_view);
+  friend int dbOpenQuery(Connection&, std::string_view);
+  friend int dbFetchRow(Connection&, RowBuffer&);
+  friend int dbCloseQuery(Connection&);
+  friend int dbExecute(Connection&, StatementHandle&);
+  friend std::string dbEscapeLiteral(Connection&, std::string_view);
+  friend bool dbBackslashEscapes(const Connection&);
+  friend uint64_t dbRowCount(const Connection&);
+  friend int dbColumnCount(const Connection&);
+  friend void dbDisconnect(Connection&);
+
+  // Declared first so that it is destroyed last, after the result set.
+  std::unique_ptr<MYSQL, CloseMysql> mysql_;
+  StatementHandle current_query_;
+  int column_count_ = 0;
+};
+
+// Opens the connection: character set latin1, the library's default port and
+// socket (port 0, no socket name, flags 0), then "SET AUTOCOMMIT = 0", whose
+// status is ignored. Empty texts are passed as empty texts (never as "none"):
+// an empty host means the library's default route (the Unix socket from
+// MYSQL_UNIX_PORT), an empty user the OS login name, an empty password no
+// password (MYSQL_PWD is not consulted), an empty database none. Any earlier
+// connection of `conn` is ended first. Returns kOk or the library's error
+// number; on failure `conn` holds no connection. Copies of the password made
+// for the connect are wiped once it has used them.
+[[nodiscard]] int dbConnect(Connection& conn, std::string_view user,
+                            std::string_view password, std::string_view host,
+                            std::string_view database);
+
+// Sends handle.text (up to its first NUL) and stores the whole result set in
+// the handle. Returns kOk, the library's error number when the server rejects
+// the statement (the handle stays as it was), or kNoResultSet when storing the
+// result failed. A statement without a result set succeeds with no result set
+// on the handle. A successful execution replaces (and frees) an earlier result.
+// Without a connection it returns 2006 (server gone), as the library would.
+[[nodiscard]] int dbExecute(Connection& conn, StatementHandle& handle);
+
+// Takes the next row of the handle's result set into `row` (one text per
+// column, nullptr for SQL NULL). Returns kOk, kNoMoreRows once rows_fetched
+// has reached the row count (the library is not asked then; `row` is left as
+// it was), or kNoResultSet when the handle has no result set.
+[[nodiscard]] int dbFetch(StatementHandle& handle, MYSQL_ROW& row);
+
+// Releases the handle's result set: kOk, or kNoResultSet when it has none.
+[[nodiscard]] int dbFreeResult(StatementHandle& handle);
+
+// Executes `statement` (up to its first NUL) as the current query, which is
+// read only during the call. Returns kOk, the library's error number, or
+// kNoResultSet. The column count becomes that of the result set, or stays 0
+// on failure and for a statement without a result set. A successful call
+// replaces the result set of an earlier query (the views of its rows end);
+// after a failed one that result set stays as it was.
+[[nodiscard]] int dbOpenQuery(Connection& conn, std::string_view statement);
+
+// Fetches the next row of the current query into `row`. On kOk every slot is
+// reset first, then slot i holds result column i+1 as the library's text up to
+// its first NUL byte, whole; NULL columns, columns beyond the last and result
+// columns beyond the 30th leave empty slots. The views stay valid until
+// dbCloseQuery (or the next dbOpenQuery). On kNoMoreRows or kNoResultSet `row`
+// is left untouched.
+[[nodiscard]] int dbFetchRow(Connection& conn, RowBuffer& row);
+
+// Releases the current query's result set: kOk, or kNoResultSet when it has
+// none (so a second close gives kNoResultSet).
+int dbCloseQuery(Connection& conn);
+
+// `text` escaped for use inside a single-quoted SQL string literal, by
+// mysql_real_escape_string on the open connection: with backslashes
+// (' " \ NUL and others), or, when the session has NO_BACKSLASH_ESCAPES, only
+// ' doubled (a NUL byte then stays as it is). Without a connection it escapes
+// with backslashes.
+std::string dbEscapeLiteral(Connection& conn, std::string_view text);
+
+// False when the session's sql_mode holds NO_BACKSLASH_ESCAPES, as the server
+// last reported it; true without a connection.
+bool dbBackslashEscapes(const Connection& conn);
+
+// Rows of the current query's stored result set, 0 when there is none.
+uint64_t dbRowCount(const Connection& conn);
+
+// Columns of the current query's result set (0 before a successful
+// dbOpenQuery and for a statement without a result set).
+int dbColumnCount(const Connection& conn);
+
+// Ends the connection cleanly (result set released, connection closed, no
+// commit). Does nothing when not connected. The destructor does the same.
+void dbDisconnect(Connection& conn);
+
+}  // namespace db

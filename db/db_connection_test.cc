@@ -1,0 +1,426 @@
+// Tests of the database connection against the throwaway MariaDB server.
+#include "db/db_connection.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "testsupport/temp_dir.h"
+#include "testsupport/throwaway_mariadb.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr char kDatabase[] = "PALVDATA";
+constexpr std::string_view kSentinel = "untouched";
+
+db::RowBuffer SentinelRow() {
+  db::RowBuffer row;
+  row.slots.fill(kSentinel);
+  return row;
+}
+
+std::string Hex(std::string_view bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 15];
+  }
+  return hex;
+}
+
+class dbConnectionTest : public testsupport::ServerTest {
+ protected:
+  void Connect(db::Connection& conn, std::string_view host = "") {
+    ASSERT_EQ(
+        db::dbConnect(conn, server().user, server().password, host, kDatabase),
+        db::kOk);
+  }
+
+  void Admin(const std::string& sql) {
+    ASSERT_EQ(testsupport::RunAdminSql(sql), "") << sql;
+  }
+
+  // Runs `sql` and returns the first column of its first row ("<status N>"
+  // when anything fails).
+  std::string QueryOne(db::Connection& conn, std::string_view sql) {
+    int status = db::dbOpenQuery(conn, sql);
+    db::RowBuffer row;
+    if (status == db::kOk) status = db::dbFetchRow(conn, row);
+    // Copied before the close: the slots view the stored result set.
+    const std::string value(row.slots[0]);
+    (void)db::dbCloseQuery(conn);
+    if (status != db::kOk) return "<status " + std::to_string(status) + ">";
+    return value;
+  }
+};
+
+TEST_F(dbConnectionTest,
+       ConnectsOverEachDefaultRouteWithLatin1AndAutocommitOff) {
+  // "" and "localhost" take the socket, 127.0.0.1 takes TCP; the test
+  // support has pointed the library's defaults at the throwaway server.
+  for (const char* host : {"", "localhost", "127.0.0.1"}) {
+    SCOPED_TRACE(host);
+    db::Connection conn;
+    Connect(conn, host);
+    EXPECT_NE(conn.NativeHandle(), nullptr);
+    EXPECT_EQ(QueryOne(conn, "SELECT @@autocommit"), "0");
+    EXPECT_EQ(QueryOne(conn, "SELECT @@character_set_results"), "latin1");
+    EXPECT_EQ(QueryOne(conn, "SELECT DATABASE()"), kDatabase);
+  }
+}
+
+TEST_F(dbConnectionTest, ConnectFailureGivesTheLibraryErrorNumber) {
+  struct Case {
+    std::string user, password, host, database;
+    int want;
+  };
+  const Case cases[] = {
+      {server().user, "wrong", "", kDatabase, 1045},
+      {server().user, server().password, "", "DB_NO_SUCH_BASE", 1044},
+      {"root", "", "", "DB_NO_SUCH_BASE", 1049},
+      // The server listens on 127.0.0.1 only: nothing answers on 127.0.0.2.
+      {server().user, server().password, "127.0.0.2", kDatabase, 2002},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.user + "@" + c.host + "/" + c.database);
+    db::Connection conn;
+    EXPECT_EQ(db::dbConnect(conn, c.user, c.password, c.host, c.database),
+              c.want);
+    EXPECT_EQ(conn.NativeHandle(), nullptr);
+    EXPECT_EQ(db::dbOpenQuery(conn, "SELECT 1"), 2006);  // server gone
+  }
+}
+
+// Runs db_connect_probe with the library's default socket and port pointed
+// elsewhere and returns what it printed.
+std::string RunProbe(const std::vector<std::string>& overrides,
+                     const std::vector<std::string>& args) {
+  std::vector<std::string> env_text = overrides;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    bool overridden = entry.rfind("MARIADB_UNIX_PORT=", 0) == 0;
+    for (const std::string& o : overrides) {
+      overridden |=
+          entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0;
+    }
+    if (!overridden) env_text.push_back(entry);
+  }
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argv_text = {DB_CONNECT_PROBE};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return "<pipe failed>";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_fds[1]);
+  std::string out;
+  if (spawned == 0) {
+    char buf[256];
+    ssize_t n;
+    while ((n = read(pipe_fds[0], buf, sizeof buf)) > 0) out.append(buf, n);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+  } else {
+    out = "<spawn failed>";
+  }
+  close(pipe_fds[0]);
+  return out;
+}
+
+TEST_F(dbConnectionTest, NoServerBehindTheDefaultSocketOrPort) {
+  // A TCP port that is bound but not listening refuses connections.
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  const std::string closed_port = std::to_string(ntohs(addr.sin_port));
+  testsupport::TempDir dir;
+  const std::string missing_socket = dir.path() + "/missing.sock";
+  const std::vector<std::string> nowhere = {"MYSQL_UNIX_PORT=" + missing_socket,
+                                            "MYSQL_TCP_PORT=" + closed_port};
+  const std::string user = server().user, password = server().password;
+
+  EXPECT_EQ(RunProbe(nowhere, {user, password, "", kDatabase}), "2002\n");
+  EXPECT_EQ(RunProbe(nowhere, {user, password, "127.0.0.1", kDatabase}),
+            "2002\n");
+  // The same probe reaches the server when the defaults point at it.
+  const std::vector<std::string> there = {
+      "MYSQL_UNIX_PORT=" + server().socket,
+      "MYSQL_TCP_PORT=" + std::to_string(server().port)};
+  EXPECT_EQ(RunProbe(there, {user, password, "", kDatabase}), "0\n");
+  EXPECT_EQ(RunProbe(there, {user, password, "127.0.0.1", kDatabase}), "0\n");
+  close(sock);
+}
+
+TEST_F(dbConnectionTest, LibraryCopyOfThePasswordIsWipedAfterConnect) {
+  db::Connection conn;
+  Connect(conn);
+  const char* kept = conn.NativeHandle()->passwd;
+  ASSERT_NE(kept, nullptr);
+  // The copy keeps its size (the library frees it at close) but not its bytes.
+  const size_t size = server().password.size();
+  EXPECT_EQ(std::string(kept, size), std::string(size, '\0'));
+  EXPECT_EQ(QueryOne(conn, "SELECT 5"), "5");
+}
+
+TEST_F(dbConnectionTest, ChangesRollBackWhenTheConnectionEnds) {
+  Admin(
+      "DROP TABLE IF EXISTS PALVDATA.db_autocommit;"
+      "CREATE TABLE PALVDATA.db_autocommit (id INT) ENGINE=InnoDB");
+  for (bool explicit_end : {false, true}) {
+    SCOPED_TRACE(explicit_end ? "dbDisconnect" : "destructor");
+    {
+      db::Connection conn;
+      Connect(conn);
+      ASSERT_EQ(db::dbOpenQuery(conn, "INSERT INTO db_autocommit VALUES (1)"),
+                db::kOk);
+      EXPECT_EQ(QueryOne(conn, "SELECT COUNT(*) FROM db_autocommit"), "1");
+      if (explicit_end) {
+        db::dbDisconnect(conn);
+        EXPECT_EQ(conn.NativeHandle(), nullptr);
+      }
+    }
+    db::Connection other;
+    Connect(other);
+    EXPECT_EQ(QueryOne(other, "SELECT COUNT(*) FROM db_autocommit"), "0");
+  }
+}
+
+TEST_F(dbConnectionTest,
+       FetchesEveryRowThenNoMoreRowsLeavingTheBufferUntouched) {
+  db::Connection conn;
+  Connect(conn);
+  for (int rows : {0, 1, 57}) {
+    SCOPED_TRACE(rows);
+    const std::string sql =
+        "SELECT seq, CONCAT('r', seq) FROM seq_1_to_100 "
+        "ORDER BY seq LIMIT " +
+        std::to_string(rows);
+    ASSERT_EQ(db::dbOpenQuery(conn, sql), db::kOk);
+    EXPECT_EQ(db::dbColumnCount(conn), 2);
+    EXPECT_EQ(db::dbRowCount(conn), static_cast<uint64_t>(rows));
+    db::RowBuffer row = SentinelRow();
+    for (int i = 1; i <= rows; ++i) {
+      ASSERT_EQ(db::dbFetchRow(conn, row), db::kOk);
+      EXPECT_EQ(row.slots[0], std::to_string(i));
+      EXPECT_EQ(row.slots[1], "r" + std::to_string(i));
+      EXPECT_EQ(row.slots[2], "");
+    }
+    row = SentinelRow();
+    EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoMoreRows);
+    EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoMoreRows);
+    for (std::string_view slot : row.slots) EXPECT_EQ(slot, kSentinel);
+    EXPECT_EQ(db::dbCloseQuery(conn), db::kOk);
+  }
+}
+
+TEST_F(dbConnectionTest, RowBufferSlots) {
+  struct Case {
+    const char* sql;
+    int columns;
+    std::vector<std::string> want;  // slots from the first; the rest empty
+  };
+  std::string thirty_five = "SELECT 1";
+  std::vector<std::string> first_thirty = {"1"};
+  for (int i = 2; i <= 35; ++i) {
+    thirty_five += "," + std::to_string(i);
+    if (i <= db::kRowSlots) first_thirty.push_back(std::to_string(i));
+  }
+  const Case cases[] = {
+      // NULL and the empty text both give an empty slot.
+      {"SELECT NULL, '', 'x'", 3, {"", "", "x"}},
+      // Columns beyond the 30th have no slot.
+      {thirty_five.c_str(), 35, first_thirty},
+      // No cut at 99 characters.
+      {"SELECT CONCAT(REPEAT('a', 299), 'z')",
+       1,
+       {std::string(299, 'a') + "z"}},
+      // A value ends at an embedded NUL byte.
+      {"SELECT CONCAT('ab', CHAR(0), 'cd'), 'next'", 2, {"ab", "next"}},
+  };
+  db::Connection conn;
+  Connect(conn);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    ASSERT_EQ(db::dbOpenQuery(conn, c.sql), db::kOk);
+    EXPECT_EQ(db::dbColumnCount(conn), c.columns);
+    db::RowBuffer row = SentinelRow();
+    ASSERT_EQ(db::dbFetchRow(conn, row), db::kOk);
+    for (size_t i = 0; i < row.slots.size(); ++i) {
+      EXPECT_EQ(row.slots[i], i < c.want.size() ? c.want[i] : "")
+          << "slot " << i;
+    }
+    EXPECT_EQ(db::dbCloseQuery(conn), db::kOk);
+  }
+}
+
+TEST_F(dbConnectionTest, StatementTextEndsAtItsFirstNul) {
+  db::Connection conn;
+  Connect(conn);
+  EXPECT_EQ(QueryOne(conn, std::string_view("SELECT 7\0 garbage", 17)), "7");
+}
+
+TEST_F(dbConnectionTest, RejectedStatementGivesTheServerErrorNumber) {
+  const std::pair<const char*, int> cases[] = {
+      {"SELEKT 1", 1064},
+      {"SELECT 1; SELECT 2", 1064},  // no multi-statements
+      {"SELECT * FROM db_no_such_table", 1146},
+      {"", 1065},  // empty statement
+  };
+  db::Connection conn;
+  Connect(conn);
+  for (const auto& [sql, want] : cases) {
+    SCOPED_TRACE(sql);
+    EXPECT_EQ(db::dbOpenQuery(conn, sql), want);
+    EXPECT_EQ(db::dbColumnCount(conn), 0);
+    db::RowBuffer row;
+    EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoResultSet);
+    EXPECT_EQ(db::dbCloseQuery(conn), db::kNoResultSet);
+  }
+}
+
+TEST_F(dbConnectionTest, StatementWithoutResultSetIsAccepted) {
+  db::Connection conn;
+  Connect(conn);
+  ASSERT_EQ(db::dbOpenQuery(conn, "SELECT 1, 2"), db::kOk);
+  ASSERT_EQ(db::dbCloseQuery(conn), db::kOk);
+  EXPECT_EQ(db::dbOpenQuery(conn, "DO 1"), db::kOk);
+  EXPECT_EQ(db::dbColumnCount(conn), 0);
+  EXPECT_EQ(db::dbRowCount(conn), 0u);
+  db::RowBuffer row = SentinelRow();
+  EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoResultSet);
+  EXPECT_EQ(row.slots[0], kSentinel);
+  EXPECT_EQ(db::dbCloseQuery(conn), db::kNoResultSet);
+}
+
+TEST_F(dbConnectionTest, SecondCloseAndFetchAfterCloseGiveNoResultSet) {
+  db::Connection conn;
+  Connect(conn);
+  ASSERT_EQ(db::dbOpenQuery(conn, "SELECT 1 UNION ALL SELECT 2"), db::kOk);
+  db::RowBuffer row;
+  ASSERT_EQ(db::dbFetchRow(conn, row), db::kOk);
+  EXPECT_EQ(db::dbCloseQuery(conn), db::kOk);
+  EXPECT_EQ(db::dbCloseQuery(conn), db::kNoResultSet);
+  EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoResultSet);
+  EXPECT_EQ(db::dbRowCount(conn), 0u);
+}
+
+TEST_F(dbConnectionTest, StatementHandleOperations) {
+  db::Connection conn;
+  Connect(conn);
+  db::StatementHandle handle;
+  MYSQL_ROW row = nullptr;
+  EXPECT_EQ(db::dbFetch(handle, row), db::kNoResultSet);
+  handle.text = "SELECT 'a', NULL UNION ALL SELECT 'b', 'c'";
+  ASSERT_EQ(db::dbExecute(conn, handle), db::kOk);
+  ASSERT_EQ(db::dbFetch(handle, row), db::kOk);
+  EXPECT_STREQ(row[0], "a");
+  EXPECT_EQ(row[1], nullptr);
+  EXPECT_EQ(handle.rows_fetched, 1u);
+
+  // A rejected statement leaves the handle as it was.
+  const MYSQL_RES* stored = handle.result.get();
+  handle.text = "SELEKT";
+  EXPECT_EQ(db::dbExecute(conn, handle), 1064);
+  EXPECT_EQ(handle.result.get(), stored);
+  EXPECT_EQ(handle.rows_fetched, 1u);
+
+  ASSERT_EQ(db::dbFetch(handle, row), db::kOk);
+  EXPECT_STREQ(row[0], "b");
+  EXPECT_STREQ(row[1], "c");
+  const MYSQL_ROW last = row;
+  EXPECT_EQ(db::dbFetch(handle, row), db::kNoMoreRows);
+  EXPECT_EQ(row, last);
+  EXPECT_EQ(db::dbFreeResult(handle), db::kOk);
+  EXPECT_EQ(handle.rows_fetched, 0u);
+  EXPECT_EQ(db::dbFreeResult(handle), db::kNoResultSet);
+  EXPECT_EQ(db::dbFetch(handle, row), db::kNoResultSet);
+}
+
+TEST_F(dbConnectionTest, TextsArriveAsLatin1Bytes) {
+  Admin(
+      "DROP TABLE IF EXISTS PALVDATA.db_latin1;"
+      "CREATE TABLE PALVDATA.db_latin1 (id INT, v VARCHAR(20)) "
+      "CHARACTER SET utf8mb4;"
+      "INSERT INTO PALVDATA.db_latin1 VALUES"
+      " (1, CONVERT(X'4772C3BC6E' USING utf8mb4)),"  // Grün
+      " (2, CONVERT(X'E282AC' USING utf8mb4)),"      // euro sign
+      " (3, CONVERT(X'E29C93' USING utf8mb4))");     // check mark
+  db::Connection conn;
+  Connect(conn);
+  // Stored as UTF-8 ...
+  EXPECT_EQ(QueryOne(conn, "SELECT HEX(v) FROM db_latin1 WHERE id = 1"),
+            "4772C3BC6E");
+  // ... delivered as single bytes; what latin1 cannot hold becomes '?'.
+  EXPECT_EQ(QueryOne(conn, "SELECT v FROM db_latin1 WHERE id = 1"),
+            "\x47\x72\xFC\x6E");
+  EXPECT_EQ(QueryOne(conn, "SELECT v FROM db_latin1 WHERE id = 2"), "\x80");
+  EXPECT_EQ(QueryOne(conn, "SELECT v FROM db_latin1 WHERE id = 3"), "?");
+  // A latin1 byte in the statement matches the UTF-8 column.
+  EXPECT_EQ(QueryOne(conn, "SELECT id FROM db_latin1 WHERE v = 'Gr\xFCn'"),
+            "1");
+}
+
+TEST_F(dbConnectionTest, EscapingFollowsTheSessionSqlMode) {
+  struct Case {
+    std::string text, with_backslashes, quotes_only;
+  };
+  const Case cases[] = {
+      {"O'Br\\ien\"x", "O\\'Br\\\\ien\\\"x", "O''Br\\ien\"x"},
+      {std::string("a\0b", 3), "a\\0b", std::string("a\0b", 3)},
+      {"Gr\xFCn", "Gr\xFCn", "Gr\xFCn"},  // latin1 bytes pass unchanged
+  };
+  db::Connection unconnected;
+  EXPECT_TRUE(db::dbBackslashEscapes(unconnected));
+  EXPECT_EQ(db::dbEscapeLiteral(unconnected, "it's"), "it\\'s");
+
+  db::Connection conn;
+  Connect(conn);
+  for (bool backslashes : {true, false, true}) {
+    SCOPED_TRACE(backslashes ? "default sql_mode" : "NO_BACKSLASH_ESCAPES");
+    EXPECT_EQ(
+        QueryOne(conn, backslashes ? "SET sql_mode = DEFAULT"
+                                   : "SET sql_mode = 'NO_BACKSLASH_ESCAPES'"),
+        "<status -1>");  // no result set to fetch from
+    EXPECT_EQ(db::dbBackslashEscapes(conn), backslashes);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(Hex(c.text));
+      const std::string escaped = db::dbEscapeLiteral(conn, c.text);
+      EXPECT_EQ(escaped, backslashes ? c.with_backslashes : c.quotes_only);
+      // The server reads the literal back as the original text (a raw NUL
+      // would end the statement, so that one is not sent).
+      if (escaped.find('\0') == std::string::npos) {
+        EXPECT_EQ(QueryOne(conn, "SELECT HEX('" + escaped + "')"), Hex(c.text));
+      }
+    }
+  }
+}
+
+}  // namespace
