@@ -1,0 +1,122 @@
+// Field formatting by the CHAR, DEC and TXT rules.
+#include "extract/field_format.h"
+
+#include <cstring>
+
+namespace extract {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The recognised type words, compared byte for byte: "char", "DECIMAL" cut to
+// "DECI" or an empty word are not recognised and switch the column off.
+bool KindOf(std::string_view type, FieldKind& kind) {
+  if (type == "CHAR") {
+    kind = FieldKind::kChar;
+  } else if (type == "DEC") {
+    kind = FieldKind::kDec;
+  } else if (type == "TXT") {
+    kind = FieldKind::kTxt;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string_view TrimFor(FieldKind kind, std::string_view value) {
+  // TXT keeps leading blanks; a TXT value of blanks only still becomes the
+  // empty text, so it ends up as padding like the other two kinds.
+  return kind == FieldKind::kTxt ? TrimRight(value) : Trim(value);
+}
+
+}  // namespace
+
+void ClearColumnDefinitions(querydef::ColumnDefinitions& columns) {
+  for (auto& column : columns) {
+    column.label.clear();
+    column.type.clear();
+    column.width = 0;
+  }
+}
+
+std::string_view Trim(std::string_view text) {
+  text = TrimRight(text);
+  std::size_t start = 0;
+  while (start < text.size() && IsBlank(text[start])) ++start;
+  return text.substr(start);
+}
+
+std::string_view TrimRight(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0 && IsBlank(text[end - 1])) --end;
+  return text.substr(0, end);
+}
+
+void FormatField(std::string_view value, int width, std::string_view type,
+                 std::string& record) {
+  FieldKind kind;
+  if (!KindOf(type, kind) || width <= 0) return;
+  const std::size_t w = static_cast<std::size_t>(width);
+  value = TrimFor(kind, value);
+  if (value.size() >= w) {
+    // Too long: the value loses its beginning, not its end.
+    record.append(value.substr(value.size() - w));
+  } else if (kind == FieldKind::kDec) {
+    record.append(w - value.size(), '0');
+    record.append(value);
+  } else {
+    record.append(value);
+    record.append(w - value.size(), ' ');
+  }
+}
+
+void FormatRecord(const querydef::ColumnDefinitions& columns,
+                  const db::RowBuffer& row, std::string& record) {
+  record.clear();
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    const auto& column = columns[k];
+    if (column.label.empty()) continue;
+    FormatField(row.slots[k], column.width, column.type, record);
+  }
+}
+
+std::size_t RecordLength(const querydef::ColumnDefinitions& columns) {
+  return CompileLayout(columns).record_length;
+}
+
+RecordLayout CompileLayout(const querydef::ColumnDefinitions& columns) {
+  RecordLayout layout;
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    const auto& column = columns[k];
+    FieldKind kind;
+    if (column.label.empty() || !KindOf(column.type, kind) ||
+        column.width <= 0) {
+      continue;
+    }
+    const std::size_t width = static_cast<std::size_t>(column.width);
+    layout.fields.push_back(FieldLayout{k, kind, width});
+    layout.record_length += width;
+  }
+  return layout;
+}
+
+void FormatRecord(const RecordLayout& layout, const db::RowBuffer& row,
+                  char* out) {
+  for (const FieldLayout& field : layout.fields) {
+    const std::string_view value = TrimFor(field.kind, row.slots[field.slot]);
+    const std::size_t w = field.width;
+    if (value.size() >= w) {
+      std::memcpy(out, value.data() + (value.size() - w), w);
+    } else if (field.kind == FieldKind::kDec) {
+      const std::size_t pad = w - value.size();
+      std::memset(out, '0', pad);
+      if (!value.empty()) std::memcpy(out + pad, value.data(), value.size());
+    } else {
+      if (!value.empty()) std::memcpy(out, value.data(), value.size());
+      std::memset(out + value.size(), ' ', w - value.size());
+    }
+    out += w;
+  }
+}
+
+}  // namespace extract

@@ -1,0 +1,223 @@
+#include "extract/field_format.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace extract {
+namespace {
+
+struct FieldCase {
+  std::string value;
+  int width;
+  const char* type;
+  std::string want;
+};
+
+const std::string kLong150(150, 'v');
+
+const FieldCase kFieldCases[] = {
+    // CHAR: trimmed on both sides, left-aligned, a long value loses its start.
+    {"ab", 5, "CHAR", "ab   "},
+    {" ab ", 4, "CHAR", "ab  "},
+    {"\ta b\t", 5, "CHAR", "a b  "},
+    {"abc", 3, "CHAR", "abc"},
+    {"abcdef", 3, "CHAR", "def"},
+    {"", 2, "CHAR", "  "},
+    {"   ", 3, "CHAR", "   "},
+    {" \t \t", 2, "CHAR", "  "},
+    {"Gr\xFCn", 5, "CHAR", "Gr\xFCn "},
+    // LF, CR, VT and 0xA0 are no blanks, not even at the ends.
+    {"\na\r", 3, "CHAR", "\na\r"},
+    {"a\nb ", 4, "CHAR", "a\nb "},
+    {"\x0B"
+     "a",
+     3, "CHAR",
+     "\x0B"
+     "a "},
+    {"\xA0x\xA0", 4, "CHAR", "\xA0x\xA0 "},
+    // DEC is a text rule: zero-padded on the left, sign and point untouched.
+    {"42", 5, "DEC", "00042"},
+    {" 42 ", 5, "DEC", "00042"},
+    {"\t7\t", 3, "DEC", "007"},
+    {"", 5, "DEC", "00000"},
+    {" \t ", 3, "DEC", "000"},
+    {"-42", 5, "DEC", "00-42"},
+    {"3.5", 5, "DEC", "003.5"},
+    {"123456", 4, "DEC", "3456"},
+    {"1234", 4, "DEC", "1234"},
+    // TXT keeps leading blanks; blanks only become padding only.
+    {" ab", 5, "TXT", " ab  "},
+    {" ab \t", 5, "TXT", " ab  "},
+    {"\tab", 4, "TXT", "\tab "},
+    {"Hello World", 4, "TXT", "orld"},
+    {"Hello", 5, "TXT", "Hello"},
+    {"   ", 3, "TXT", "   "},
+    {"\t\t", 2, "TXT", "  "},
+    {" \t ", 4, "TXT", "    "},
+    // Width 0 or below: nothing, whatever the type.
+    {"abc", 0, "CHAR", ""},
+    {"abc", 0, "DEC", ""},
+    {"abc", 0, "TXT", ""},
+    {"abc", -3, "CHAR", ""},
+    {"", -1, "DEC", ""},
+    // Type words are exact and case-sensitive.
+    {"abc", 3, "char", ""},
+    {"abc", 3, "Char", ""},
+    {"abc", 3, "", ""},
+    {"abc", 3, "DECI", ""},
+    {"abc", 3, "TXTX", ""},
+    {"abc", 3, "CHAR ", ""},
+    // Values longer than 99 characters count in full.
+    {kLong150, 200, "CHAR", kLong150 + std::string(50, ' ')},
+    {kLong150 + "xyz", 3, "TXT", "xyz"},
+    {"x", 999, "CHAR", "x" + std::string(998, ' ')},
+    {"7", 999, "DEC", std::string(998, '0') + "7"},
+};
+
+TEST(FormatFieldTest, AppliesTheTypeRules) {
+  for (const auto& c : kFieldCases) {
+    std::string record = "<";
+    FormatField(c.value, c.width, c.type, record);
+    EXPECT_EQ(record, "<" + c.want) << "value '" << c.value << "' width "
+                                    << c.width << " type '" << c.type << "'";
+  }
+}
+
+struct TrimCase {
+  std::string text;
+  std::string trimmed;
+  std::string right_trimmed;
+};
+
+const TrimCase kTrimCases[] = {
+    {"", "", ""},       {"   ", "", ""},
+    {"\t \t", "", ""},  {" \ta b\t ", "a b", " \ta b"},
+    {"ab", "ab", "ab"}, {"\n x \n", "\n x \n", "\n x \n"},
+    {"\r", "\r", "\r"},
+};
+
+TEST(TrimTest, RemovesSpacesAndTabsOnly) {
+  for (const auto& c : kTrimCases) {
+    EXPECT_EQ(Trim(c.text), c.trimmed) << "'" << c.text << "'";
+    EXPECT_EQ(TrimRight(c.text), c.right_trimmed) << "'" << c.text << "'";
+  }
+}
+
+querydef::ColumnDefinition Col(const char* label, const char* type, int width) {
+  return querydef::ColumnDefinition{label, type, width};
+}
+
+db::RowBuffer Row(std::vector<std::string_view> values) {
+  db::RowBuffer row;
+  for (std::size_t i = 0; i < values.size(); ++i) row.slots[i] = values[i];
+  return row;
+}
+
+std::string FormatByLayout(const querydef::ColumnDefinitions& columns,
+                           const db::RowBuffer& row) {
+  const RecordLayout layout = CompileLayout(columns);
+  std::string out(layout.record_length, '\x01');
+  FormatRecord(layout, row, out.data());
+  return out;
+}
+
+TEST(FormatRecordTest, BuildsTheWholeRecord) {
+  querydef::ColumnDefinitions columns;
+  columns[0] = Col("TERM", "CHAR", 6);
+  columns[1] = Col("NR", "DEC", 4);
+  columns[2] = Col("", "CHAR", 3);  // switched off: slot 3 is skipped
+  columns[3] = Col("TEXT", "TXT", 5);
+  const db::RowBuffer row = Row({"Tor", "17", "x", " ab"});
+  std::string record = "left over";
+  FormatRecord(columns, row, record);
+  EXPECT_EQ(record, "Tor   0017 ab  ");
+  EXPECT_EQ(RecordLength(columns), 15u);
+  EXPECT_EQ(FormatByLayout(columns, row), record);
+}
+
+TEST(FormatRecordTest, SkipsColumnsThatContributeNothing) {
+  querydef::ColumnDefinitions columns;
+  columns[0] = Col("A", "CHAR", 2);
+  columns[1] = Col("B", "char", 5);  // unrecognised type
+  columns[2] = Col("C", "DEC", -4);  // negative width
+  columns[3] = Col("D", "", 3);      // empty type
+  columns[6] = Col("G", "DEC", 3);   // slot 7 empty: padding only
+  columns[29] = Col("Z", "TXT", 2);
+  db::RowBuffer row = Row({"a", "b", "c", "d"});
+  row.slots[29] = "zz";
+  std::string record;
+  FormatRecord(columns, row, record);
+  EXPECT_EQ(record, "a 000zz");
+  EXPECT_EQ(RecordLength(columns), 7u);
+  EXPECT_EQ(FormatByLayout(columns, row), record);
+}
+
+TEST(FormatRecordTest, AllLabelsEmptyGiveTheEmptyRecord) {
+  querydef::ColumnDefinitions columns;
+  for (auto& c : columns) c = Col("", "CHAR", 5);
+  std::string record = "x";
+  FormatRecord(columns, Row({"a", "b"}), record);
+  EXPECT_EQ(record, "");
+  EXPECT_EQ(RecordLength(columns), 0u);
+  EXPECT_TRUE(CompileLayout(columns).fields.empty());
+}
+
+TEST(FormatRecordTest, RecordsLongerThanTheLegacyBuffer) {
+  querydef::ColumnDefinitions columns;
+  for (auto& c : columns) c = Col("F", "CHAR", 999);
+  const std::string value(1000, 'q');
+  db::RowBuffer row;
+  row.slots.fill(value);
+  std::string record;
+  FormatRecord(columns, row, record);
+  EXPECT_EQ(record, std::string(30 * 999, 'q'));
+  EXPECT_EQ(RecordLength(columns), 30u * 999u);
+  EXPECT_EQ(FormatByLayout(columns, row), record);
+}
+
+TEST(ClearColumnDefinitionsTest, EmptiesEveryColumn) {
+  querydef::ColumnDefinitions columns;
+  for (auto& c : columns) c = Col("L", "CHAR", 7);
+  ClearColumnDefinitions(columns);
+  for (const auto& c : columns) {
+    EXPECT_EQ(c.label, "");
+    EXPECT_EQ(c.type, "");
+    EXPECT_EQ(c.width, 0);
+  }
+}
+
+// The prepared layout must give the same bytes as the column-by-column
+// rules for any definitions and values.
+TEST(CompileLayoutTest, AgreesWithFormatRecordOnRandomInput) {
+  std::mt19937 rng(20240611);
+  const char* kTypes[] = {"CHAR", "DEC", "TXT", "char", "", "DECI", "TX"};
+  const char kAlphabet[] = {' ',  '\t', 'a',    'Z',    '0',
+                            '\n', '\r', '\xA0', '\xFC', '-'};
+  auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+  for (int round = 0; round < 2000; ++round) {
+    querydef::ColumnDefinitions columns;
+    for (auto& c : columns) {
+      c.label = pick(4) == 0 ? "" : "L";
+      c.type = kTypes[pick(7)];
+      c.width = pick(45) - 5;
+    }
+    std::vector<std::string> values(db::kRowSlots);
+    db::RowBuffer row;
+    const int filled = pick(db::kRowSlots + 1);
+    for (int i = 0; i < filled; ++i) {
+      const int len = pick(4) == 0 ? 0 : pick(60);
+      for (int j = 0; j < len; ++j) values[i] += kAlphabet[pick(10)];
+      row.slots[i] = values[i];
+    }
+    std::string record;
+    FormatRecord(columns, row, record);
+    ASSERT_EQ(record.size(), RecordLength(columns)) << "round " << round;
+    ASSERT_EQ(FormatByLayout(columns, row), record) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace extract

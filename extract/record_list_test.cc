@@ -1,0 +1,207 @@
+#include "extract/record_list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "extract/field_format.h"
+
+namespace extract {
+namespace {
+
+std::vector<std::string> Contents(const RecordList& list) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < list.count(); ++i) {
+    out.emplace_back(list.Record(i));
+  }
+  return out;
+}
+
+struct CompareCase {
+  std::string a;
+  std::string b;
+  int want;
+};
+
+const CompareCase kCompareCases[] = {
+    {"abc", "abc", 0},
+    {"", "", 0},
+    {"A", "a", -1},  // upper case before lower case
+    {"Z", "a", -1},
+    {" ", "0", -1},  // space before the digits
+    {"9", "A", -1},
+    {"z", "\xC4", -1},  // bytes above 0x7F last
+    {"\x7F", "\x80", -1},
+    {"\xFF", "\xFE", 1},
+    {"ab", "abc", -1},  // a beginning sorts first
+    {"", "a", -1},
+    {"b", "abc", 1},
+    {std::string("a\0b", 3), std::string("a\0c", 3), -1},
+};
+
+TEST(CompareRecordsTest, PlainUnsignedByteOrder) {
+  for (const auto& c : kCompareCases) {
+    EXPECT_EQ(CompareRecords(c.a, c.b), c.want) << "'" << c.a << "' '" << c.b;
+    EXPECT_EQ(CompareRecords(c.b, c.a), -c.want) << "'" << c.b << "' '" << c.a;
+  }
+}
+
+TEST(RecordListTest, SortsIntoByteOrderAndKeepsDuplicates) {
+  RecordList list;
+  for (const char* r : {"Mxx", "Kxx", "Pxx", "abc", "ABC", " 12", "012",
+                        "\xC4\xD6\xDC", "zzz", "Kxx"}) {
+    EXPECT_EQ(InsertRecord(list, r), 1) << r;
+  }
+  EXPECT_EQ(list.count(), 10u);
+  EXPECT_EQ(list.record_length(), 3u);
+  ASSERT_TRUE(list.Sort());
+  const std::vector<std::string> want = {" 12", "012",         "ABC", "Kxx",
+                                         "Kxx", "Mxx",         "Pxx", "abc",
+                                         "zzz", "\xC4\xD6\xDC"};
+  EXPECT_EQ(Contents(list), want);
+}
+
+TEST(RecordListTest, RejectsRecordsOfAnotherLength) {
+  RecordList list;
+  EXPECT_EQ(InsertRecord(list, "abcd"), 1);
+  EXPECT_EQ(InsertRecord(list, "abc"), 0);
+  EXPECT_EQ(InsertRecord(list, "abcde"), 0);
+  EXPECT_EQ(list.AppendSlot(2), nullptr);
+  EXPECT_EQ(list.count(), 1u);
+  EXPECT_EQ(Contents(list), std::vector<std::string>{"abcd"});
+}
+
+TEST(RecordListTest, EmptyRecordsAreStoredAndCounted) {
+  RecordList list;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(InsertRecord(list, ""), 1);
+  EXPECT_EQ(InsertRecord(list, "a"), 0);
+  EXPECT_EQ(list.count(), 3u);
+  ASSERT_TRUE(list.Sort());
+  EXPECT_EQ(Contents(list), std::vector<std::string>(3, ""));
+  EXPECT_TRUE(list.Bytes().empty());
+}
+
+TEST(RecordListTest, ZeroPaddedDecColumnsSortNumerically) {
+  std::vector<int> numbers(500);
+  for (int i = 0; i < 500; ++i) numbers[i] = i * 37 % 1000;
+  std::shuffle(numbers.begin(), numbers.end(), std::mt19937(7));
+  RecordList list;
+  for (int n : numbers) {
+    std::string record;
+    FormatField(std::to_string(n), 6, "DEC", record);
+    FormatField("x", 2, "CHAR", record);
+    ASSERT_EQ(InsertRecord(list, record), 1);
+  }
+  ASSERT_TRUE(list.Sort());
+  std::sort(numbers.begin(), numbers.end());
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    EXPECT_EQ(std::stoi(std::string(list.Record(i).substr(0, 6))), numbers[i]);
+  }
+}
+
+TEST(RecordListTest, AppendSlotWritesInPlaceIntoReservedRoom) {
+  RecordList list;
+  ASSERT_TRUE(list.Reserve(100));
+  char* first = list.AppendSlot(4);
+  ASSERT_NE(first, nullptr);
+  std::copy_n("dddd", 4, first);
+  for (int i = 1; i < 100; ++i) {
+    char* slot = list.AppendSlot(4);
+    ASSERT_NE(slot, nullptr);
+    std::copy_n(i % 2 ? "bbbb" : "cccc", 4, slot);
+  }
+  // Reserved room: the first record did not move.
+  EXPECT_EQ(list.Bytes().data(), first);
+  EXPECT_EQ(list.Record(0), "dddd");
+  ASSERT_TRUE(list.Sort());
+  EXPECT_EQ(list.Record(0), "bbbb");
+  EXPECT_EQ(list.Record(99), "dddd");
+}
+
+TEST(RecordListTest, AppendAfterSortNeedsAnotherSort) {
+  RecordList list;
+  InsertRecord(list, "bb");
+  InsertRecord(list, "cc");
+  ASSERT_TRUE(list.Sort());
+  EXPECT_EQ(InsertRecord(list, "aa"), 1);
+  EXPECT_FALSE(list.sorted());
+  ASSERT_TRUE(list.Sort());
+  EXPECT_EQ(Contents(list), (std::vector<std::string>{"aa", "bb", "cc"}));
+}
+
+TEST(RecordListTest, FreeRecordListEmptiesTheList) {
+  RecordList list;
+  EXPECT_EQ(FreeRecordList(list), 0);
+  InsertRecord(list, "abc");
+  EXPECT_EQ(FreeRecordList(list), 0);
+  EXPECT_EQ(list.count(), 0u);
+  EXPECT_TRUE(list.Bytes().empty());
+  // The record length is open again.
+  EXPECT_EQ(InsertRecord(list, "abcdef"), 1);
+}
+
+// The chunked sort against std::sort with CompareRecords, on records with
+// long shared beginnings, many duplicates, bytes above 0x7F and NUL bytes,
+// and lengths around the 8-byte chunk size.
+struct SortCase {
+  std::size_t length;
+  std::size_t count;
+  std::size_t shared_prefix;  // leading bytes taken from 3 fixed variants
+  int alphabet;               // distinct bytes in the rest
+  const char* order;          // "random", "sorted", "reversed"
+};
+
+const SortCase kSortCases[] = {
+    {0, 50, 0, 1, "random"},        {1, 1000, 0, 3, "random"},
+    {7, 2000, 0, 4, "random"},      {8, 2000, 4, 2, "random"},
+    {9, 5000, 8, 2, "random"},      {16, 3000, 12, 3, "random"},
+    {17, 3000, 16, 2, "random"},    {120, 20000, 60, 4, "random"},
+    {120, 5000, 40, 256, "random"}, {300, 2000, 250, 2, "random"},
+    {24, 5000, 0, 256, "random"},   {33, 4000, 10, 3, "sorted"},
+    {33, 4000, 10, 3, "reversed"},  {40, 3000, 40, 1, "random"},
+    {5, 0, 0, 2, "random"},         {5, 1, 0, 2, "random"},
+    {5, 2, 0, 2, "random"},
+};
+
+TEST(RecordListTest, SortMatchesAComparisonSort) {
+  std::mt19937 rng(42);
+  const unsigned char kBytes[] = {0x00, 0x20, 'A', 'a', 0x7F, 0x80, 0xC4, 0xFF};
+  for (const auto& c : kSortCases) {
+    std::vector<std::string> prefixes(3);
+    for (auto& p : prefixes) {
+      for (std::size_t i = 0; i < c.shared_prefix; ++i) {
+        p += static_cast<char>('K' + (i * 7 + rng() % 2) % 3);
+      }
+    }
+    std::vector<std::string> records;
+    for (std::size_t n = 0; n < c.count; ++n) {
+      std::string r = prefixes[rng() % 3];
+      while (r.size() < c.length) {
+        r += c.alphabet == 256
+                 ? static_cast<char>(rng() % 256)
+                 : static_cast<char>(kBytes[rng() % 8 % c.alphabet]);
+      }
+      records.push_back(r);
+    }
+    auto less = [](const std::string& a, const std::string& b) {
+      return CompareRecords(a, b) < 0;
+    };
+    std::vector<std::string> want = records;
+    std::sort(want.begin(), want.end(), less);
+    if (std::string(c.order) == "sorted") records = want;
+    if (std::string(c.order) == "reversed") {
+      records.assign(want.rbegin(), want.rend());
+    }
+    RecordList list;
+    for (const auto& r : records) ASSERT_EQ(InsertRecord(list, r), 1);
+    ASSERT_TRUE(list.Sort());
+    EXPECT_EQ(Contents(list), want)
+        << "length " << c.length << " count " << c.count << " " << c.order;
+  }
+}
+
+}  // namespace
+}  // namespace extract
