@@ -1,0 +1,114 @@
+// The run sequence: command line, settings, connect, query definition, fetch
+// loop, extract file, summary line. Every status is decided on at once; the
+// exit codes are read by the calling scripts and stay as they always were.
+#include "run/run_sequence.h"
+
+#include <cstring>
+#include <string>
+
+#include "db/db_connection.h"
+#include "extract/extract_writer.h"
+#include "extract/field_format.h"
+#include "extract/record_list.h"
+#include "querydef/query_definition.h"
+#include "run/command_line.h"
+#include "settings/settings_reader.h"
+
+namespace run {
+namespace {
+
+// Overwrites a secret before the string lets go of its memory.
+void Wipe(std::string& secret) {
+  volatile char* p = secret.data();
+  for (size_t i = 0; i < secret.size(); ++i) p[i] = 0;
+  secret.clear();
+}
+
+// The fetch loop: every row becomes one record of the list. Returns the
+// status that ended the loop (kNoMoreRows at the end of the rows).
+int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
+                 extract::RecordList& records, RunState& run) {
+  db::RowBuffer row;
+  for (;;) {
+    row.Clear();
+    run.last_status = db::dbFetchRow(conn, row);
+    if (run.last_status != db::kOk) return run.last_status;
+    char* slot = records.AppendSlot(layout.record_length);
+    if (slot == nullptr) {
+      // Out of memory: the record cannot be kept. End the loop like a read
+      // error so the extract is not silently short of a row.
+      return db::kNoResultSet;
+    }
+    extract::FormatRecord(layout, row, slot);
+    ++run.record_count;
+  }
+}
+
+}  // namespace
+
+int Run(int argc, const char* const* argv, RunState& run) {
+  run.last_status = GetParameters(argc, argv, run);
+  if (run.last_status != kUsable) return run.last_status;
+
+  // Missing values are empty texts and are not reported; a failing connect
+  // says what went wrong.
+  run.host = settings::ReadSetting("", "NET8", 0, settings::kSettingsPath);
+  run.user = settings::ReadSetting("", "LOGIN", 0, settings::kSettingsPath);
+  run.password = settings::ReadSetting("", "PASS", 0, settings::kSettingsPath);
+  run.db_system =
+      settings::ReadSetting("", "DB_SYSTEM", 0, settings::kSettingsPath);
+
+  db::Connection conn;  // closed on every way out (no commit: rolls back)
+  run.last_status =
+      db::dbConnect(conn, run.user, run.password, run.host, kDatabaseName);
+  Wipe(run.password);
+  if (run.last_status != db::kOk) {
+    std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
+    return 0;
+  }
+
+  querydef::QueryDefinition query;
+  extract::ClearColumnDefinitions(query.columns);
+  run.record_count = 0;
+  const std::string escaped = db::dbEscapeLiteral(conn, run.terminal);
+  const querydef::TerminalName terminal{run.terminal, escaped,
+                                        db::dbBackslashEscapes(conn)};
+  run.last_status = querydef::GetIniValues(run.section, run.db_system,
+                                           terminal, run.debug, run.out, query);
+  if (run.last_status == querydef::kTerminalRefused) {
+    std::fputs("Terminalname im SQL-Statement nicht zulaessig\n", run.out);
+    return kTerminalRefusedExit;
+  }
+  if (run.last_status != querydef::kOk) return run.last_status;
+
+  run.record_count = 0;
+  extract::RecordList records;
+  run.last_status = db::dbOpenQuery(conn, query.statement);
+  if (run.last_status == db::kOk) {
+    const extract::RecordLayout layout = extract::CompileLayout(query.columns);
+    records.Reserve(db::dbRowCount(conn));
+    run.last_status = FetchRecords(conn, layout, records, run);
+    if (run.last_status != db::kNoMoreRows) {
+      // No line break: the summary line continues this line, as it always
+      // did; callers parse it that way.
+      std::fprintf(run.out, "Fehler Lesen in Leseschleife %d",
+                   run.last_status);
+    }
+    run.last_status = db::dbCloseQuery(conn);
+  }
+  db::dbDisconnect(conn);
+
+  if (run.record_count != 0) {
+    const extract::WriteRequest request{run.extract_path, run.replace_flag,
+                                        run.debug, run.out};
+    run.last_status = extract::WriteFile(request, records);
+    if (run.last_status != extract::kWriteOk) run.record_count = 0;
+  }
+
+  std::fprintf(run.out, "%i Saetze kopiert in Datei %s \n", run.record_count,
+               run.extract_path.c_str());
+  extract::FreeRecordList(records);
+  return 0;
+}
+
+}  // namespace run

@@ -1,0 +1,263 @@
+// The whole run, end to end: the real tabfetch binary in prepared working
+// directories against the throwaway MariaDB server. Console output, exit code
+// and extract file are compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testsupport/throwaway_mariadb.h"
+#include "tests/workspace.h"
+
+namespace {
+
+using testsupport::ToolResult;
+using testsupport::Workspace;
+
+// Each test has a table of its own: tests may run in parallel.
+std::string TableName() {
+  return std::string("e2e_") +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+// Record layout of the query definitions below: CHAR 8, TXT 12, DEC 5,
+// DEC 9, CHAR 10 = 44 bytes.
+std::string QueryDefinition(const std::string& where) {
+  return "[UMSATZ]\n"
+         "SQL001=SELECT TERMINAL, ARTIKEL, MENGE, BETRAG, NOTIZ\n"
+         "SQL002=FROM " + TableName() + "\n"
+         "SQL003=" + where + "\n"
+         "FELD01=Terminal\nFTYP01=CHAR\nFLEN01=8\n"
+         "FELD02=Artikel\nFTYP02=TXT\nFLEN02=12\n"
+         "FELD03=Menge\nFTYP03=DEC\nFLEN03=5\n"
+         "FELD04=Betrag\nFTYP04=DEC\nFLEN04=9\n"
+         "FELD05=Notiz\nFTYP05=CHAR\nFLEN05=10\n"
+         "\n"
+         "[LEER]\n"
+         "SQL001=SET @tabfetch_nothing = 1\n"
+         "FELD01=A\nFTYP01=CHAR\nFLEN01=3\n"
+         "\n"
+         "[FALSCH]\n"
+         "SQL001=SELEKT 1\n";
+}
+
+const std::string kWhereTerminal = "WHERE TERMINAL = '$parm01'";
+
+// The formatted records of the rows inserted by SetUp, as they sort.
+const std::string kBrot =
+    "KASSE1  " "Brot        " "00001" "000002.20" "frisch    ";
+const std::string kApfel =
+    "KASSE1  " "\xC4" "pfel       " "00003" "000004.50" "          ";
+const std::string kKasse1 = kBrot + kApfel + kApfel;
+
+class TabfetchTest : public testsupport::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (HasFatalFailure()) return;
+    const std::string t = TableName();
+    Sql("DROP TABLE IF EXISTS PALVDATA." + t);
+    Sql("CREATE TABLE PALVDATA." + t +
+        " (TERMINAL VARCHAR(20), ARTIKEL VARCHAR(40), MENGE INT,"
+        " BETRAG DECIMAL(8,2), NOTIZ VARCHAR(80) NULL)"
+        " CHARACTER SET utf8mb4");
+    Sql("INSERT INTO PALVDATA." + t +
+        " VALUES ('KASSE1', '\xC4pfel', 3, 4.50, NULL),"
+        " ('KASSE2', 'Milch', 2, 1.10, 'kalt'),"
+        " ('KASSE1', 'Brot', 1, 2.20, 'frisch'),"
+        " ('KASSE1', '\xC4pfel', 3, 4.50, NULL),"
+        " ('O''Br\\\\ien', 'Salz', 1, 0.99, NULL)");
+    ws_.WriteSettings({"localhost", server().user, server().password,
+                       "MARIADB"});
+    ws_.WriteQueryDefinition("MARIADB", QueryDefinition(kWhereTerminal));
+  }
+
+  void Sql(const std::string& sql) {
+    ASSERT_EQ(testsupport::RunAdminSql(sql), "") << sql;
+  }
+
+  Workspace ws_;
+};
+
+TEST_F(TabfetchTest, ReplacesThenAppendsSortedRecords) {
+  ws_.WriteFile("out.txt", "OLD CONTENT");
+  ToolResult r = ws_.Run({"UMSATZ", "KASSE1", "out.txt", "1"});
+  EXPECT_EQ(r.exit_code, 0);
+  // Duplicates are kept and counted.
+  EXPECT_EQ(r.out, "3 Saetze kopiert in Datei out.txt \n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), kKasse1);
+
+  r = ws_.Run({"UMSATZ", "KASSE1", "out.txt", "0"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "3 Saetze kopiert in Datei out.txt \n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), kKasse1 + kKasse1);
+
+  // Appending creates a missing file.
+  r = ws_.Run({"UMSATZ", "KASSE2", "new.txt", "0"});
+  EXPECT_EQ(r.out, "1 Saetze kopiert in Datei new.txt \n");
+  EXPECT_EQ(ws_.ReadFile("new.txt"),
+            "KASSE2  Milch       00002000001.10kalt      ");
+}
+
+TEST_F(TabfetchTest, TracesEveryStepWithTheDebugSwitch) {
+  ToolResult r = ws_.Run({"UMSATZ", "KASSE1", "out.txt", "1", "/d"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out,
+            " Aktiviert Debugger\n"
+            "Str GetIniValues\n"
+            "  >>>>> SQL-Statement <<<<<\n"
+            "  ' SELECT TERMINAL, ARTIKEL, MENGE, BETRAG, NOTIZ FROM " +
+                TableName() + " WHERE TERMINAL = '$parm01' '\n"
+            "End GetIniValues\n"
+            "Str WriteFile\n"
+            "End WriteFile\n"
+            "3 Saetze kopiert in Datei out.txt \n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), kKasse1);
+}
+
+TEST_F(TabfetchTest, ZeroRowsLeaveTheExtractFileAlone) {
+  ws_.WriteFile("out.txt", "OLD");
+  ToolResult r = ws_.Run({"UMSATZ", "KASSE9", "out.txt", "1", "/D"});
+  EXPECT_EQ(r.exit_code, 0);
+  // WriteFile is not called at all, so no trace of it either.
+  EXPECT_NE(r.out.find("End GetIniValues\n0 Saetze kopiert in Datei out.txt \n"),
+            std::string::npos) << r.out;
+  EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+
+  r = ws_.Run({"UMSATZ", "KASSE9", "missing.txt", "0"});
+  EXPECT_EQ(r.out, "0 Saetze kopiert in Datei missing.txt \n");
+  EXPECT_EQ(ws_.ReadFile("missing.txt"), "<missing>");
+}
+
+TEST_F(TabfetchTest, StatementWithoutResultSetIsAReadError) {
+  ToolResult r = ws_.Run({"LEER", "KASSE1", "out.txt", "1"});
+  EXPECT_EQ(r.exit_code, 0);
+  // No line break after the read error: the summary line continues it.
+  EXPECT_EQ(r.out, "Fehler Lesen in Leseschleife -10 Saetze kopiert in Datei out.txt \n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), "<missing>");
+}
+
+TEST_F(TabfetchTest, RejectedStatementReportsZeroRecords) {
+  ws_.WriteFile("out.txt", "OLD");
+  ToolResult r = ws_.Run({"FALSCH", "KASSE1", "out.txt", "1"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "0 Saetze kopiert in Datei out.txt \n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+}
+
+TEST_F(TabfetchTest, MissingSectionEndsWithExitCode3) {
+  ToolResult r = ws_.Run({"GIBTESNICHT", "KASSE1", "out.txt", "1"});
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_EQ(r.out, "");
+  r = ws_.Run({"GIBTESNICHT", "KASSE1", "out.txt", "1", "/D"});
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_EQ(r.out, " Aktiviert Debugger\nStr GetIniValues\n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), "<missing>");
+}
+
+TEST_F(TabfetchTest, ConnectFailuresPrintTheLibraryNumber) {
+  struct Case {
+    testsupport::ConnectionValues values;
+    std::vector<std::string> env;
+    const char* want;
+  };
+  const Case kCases[] = {
+      {{"localhost", server().user, "falsch", "MARIADB"}, {},
+       "dbConnect_Status: 1045\n"},
+      {{"127.0.0.1", server().user, "falsch", "MARIADB"}, {},
+       "dbConnect_Status: 1045\n"},
+      {{"localhost", server().user, server().password, "MARIADB"},
+       {"MYSQL_UNIX_PORT=/nonexistent/tabfetch.sock"},
+       "dbConnect_Status: 2002\n"},
+      // The legacy tool emptied a host of 42 characters or more and so
+      // connected to the local server instead; now it is used as given.
+      {{"no-such-host-with-a-long-name.example.invalid", server().user,
+        server().password, "MARIADB"},
+       {},
+       "dbConnect_Status: 2005\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.want);
+    ws_.WriteSettings(c.values);
+    ws_.WriteFile("out.txt", "OLD");
+    ToolResult r = ws_.Run({"UMSATZ", "KASSE1", "out.txt", "1", "/D"}, c.env);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, std::string(" Aktiviert Debugger\n") + c.want);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+  }
+}
+
+TEST_F(TabfetchTest, ConnectsOverTcpAndWritesLineFeedsAsCrLf) {
+  Sql("INSERT INTO PALVDATA." + TableName() +
+      " VALUES ('KASSE3', 'Gr\xFCn\nzeug', 12345, -7.5, 'a\nb')");
+  ws_.WriteSettings({"127.0.0.1", server().user, server().password, "MARIADB"});
+  ToolResult r = ws_.Run({"UMSATZ", "KASSE3", "out.txt", "1"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "1 Saetze kopiert in Datei out.txt \n");
+  // umlaut as one latin1 byte; each LF written as CR LF
+  EXPECT_EQ(ws_.ReadFile("out.txt"),
+            "KASSE3  " "Gr\xFC" "n\r\nzeug   " "12345" "0000-7.50" "a\r\nb       ");
+}
+
+TEST_F(TabfetchTest, QuotedTerminalNamesAreEscaped) {
+  // An injection attempt finds no terminal of that name.
+  ToolResult r = ws_.Run({"UMSATZ", "x' OR '1'='1", "out.txt", "1"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "0 Saetze kopiert in Datei out.txt \n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), "<missing>");
+
+  // A real name with a quote and a backslash still finds its rows.
+  r = ws_.Run({"UMSATZ", "O'Br\\ien", "out.txt", "1"});
+  EXPECT_EQ(r.out, "1 Saetze kopiert in Datei out.txt \n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"),
+            "O'Br\\ien" "Salz        " "00001" "000000.99" "          ");
+}
+
+TEST_F(TabfetchTest, UnquotedTerminalNamesMustBeIdentifiers) {
+  ws_.WriteQueryDefinition("MARIADB", QueryDefinition("WHERE MENGE = $parm01"));
+  ws_.WriteFile("out.txt", "OLD");
+  ToolResult r = ws_.Run({"UMSATZ", "1 OR 1=1", "out.txt", "1", "/D"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out,
+            " Aktiviert Debugger\n"
+            "Str GetIniValues\n"
+            "  >>>>> SQL-Statement <<<<<\n"
+            "  ' SELECT TERMINAL, ARTIKEL, MENGE, BETRAG, NOTIZ FROM " +
+                TableName() + " WHERE MENGE = $parm01 '\n"
+            "Terminalname im SQL-Statement nicht zulaessig\n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+
+  r = ws_.Run({"UMSATZ", "3", "out.txt", "1"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "2 Saetze kopiert in Datei out.txt \n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), kApfel + kApfel);
+}
+
+TEST_F(TabfetchTest, ExtractFileThatCannotBeOpened) {
+  ToolResult r = ws_.Run({"UMSATZ", "KASSE1", "nodir/out.txt", "1", "/D"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("End GetIniValues\n"
+                       "Str WriteFile\n"
+                       "Ausgabedatei konnte nicht geoeffnet \n"
+                       "0 Saetze kopiert in Datei nodir/out.txt \n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(ws_.ReadFile("nodir/out.txt"), "<missing>");
+}
+
+TEST_F(TabfetchTest, UnusableCommandLinesEndBeforeTheSettings) {
+  ToolResult r = ws_.Run({"UMSATZ", "KASSE1", "out.txt"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("Falsche Anzahl Parameter\n\nBefehlsformat: \n"),
+            std::string::npos);
+  r = ws_.Run({"UMSATZ", "KASSE1", "out.txt", "2"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.out.find("Falsches ReplaceFlag, erlaubt: '0' oder '1'\n"),
+            std::string::npos);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), "<missing>");
+}
+
+}  // namespace

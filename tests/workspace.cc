@@ -1,0 +1,54 @@
+// The end-to-end tests' working directories.
+#include "tests/workspace.h"
+
+#include <filesystem>
+
+#include "settings/value_cipher.h"
+
+#ifndef TABFETCH_BINARY
+#error "TABFETCH_BINARY must name the tabfetch executable"
+#endif
+
+namespace testsupport {
+namespace {
+
+std::string SettingsRecord(const std::string& heading, int number,
+                           const std::string& key, const std::string& value) {
+  return "[DB];" + heading + ";\n" + std::to_string(number) + ";" + key +
+         ";" + settings::EncipherValue(value, settings::kValueKey) + "\n";
+}
+
+}  // namespace
+
+Workspace::Workspace() : cwd_(dir_.path() + "/work/tabfetch") {
+  std::filesystem::create_directories(cwd_);
+}
+
+void Workspace::WriteSettings(const ConnectionValues& v) const {
+  dir_.Write("Files/Palventra.Ini",
+             SettingsRecord("Rechner", 1, "NET8", v.host) +
+                 SettingsRecord("Benutzer", 2, "LOGIN", v.user) +
+                 SettingsRecord("Kennwort", 3, "PASS", v.password) +
+                 SettingsRecord("System", 4, "DB_SYSTEM", v.db_system));
+}
+
+void Workspace::WriteQueryDefinition(const std::string& db_system,
+                                     const std::string& content) const {
+  WriteFile("TABFETCH." + db_system + ".INI", content);
+}
+
+void Workspace::WriteFile(const std::string& name,
+                          const std::string& content) const {
+  dir_.Write("work/tabfetch/" + name, content);
+}
+
+std::string Workspace::ReadFile(const std::string& name) const {
+  return ReadFileBytes(At(name));
+}
+
+ToolResult Workspace::Run(const std::vector<std::string>& args,
+                          const std::vector<std::string>& extra_env) const {
+  return RunTool(TABFETCH_BINARY, cwd_, args, extra_env);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,48 @@
+// A prepared working directory for running the real tabfetch binary: the
+// settings file two levels up (Files/Palventra.Ini), the query definition
+// file beside the working directory's extract files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "testsupport/temp_dir.h"
+#include "tests/tool_runner.h"
+
+namespace testsupport {
+
+struct ConnectionValues {
+  std::string host;       // NET8
+  std::string user;       // LOGIN
+  std::string password;   // PASS
+  std::string db_system;  // DB_SYSTEM
+};
+
+class Workspace {
+ public:
+  Workspace();
+
+  // <root>/work/tabfetch: where tabfetch runs.
+  const std::string& cwd() const { return cwd_; }
+  // A path in the working directory.
+  std::string At(const std::string& name) const { return cwd_ + "/" + name; }
+
+  // Writes <root>/Files/Palventra.Ini with the four values enciphered, each
+  // record under a heading of its own with a non-zero entry number.
+  void WriteSettings(const ConnectionValues& values) const;
+  // Writes TABFETCH.<db_system>.INI into the working directory.
+  void WriteQueryDefinition(const std::string& db_system,
+                            const std::string& content) const;
+  void WriteFile(const std::string& name, const std::string& content) const;
+  std::string ReadFile(const std::string& name) const;
+
+  // Runs tabfetch with `args` in the working directory.
+  ToolResult Run(const std::vector<std::string>& args,
+                 const std::vector<std::string>& extra_env = {}) const;
+
+ private:
+  TempDir dir_;
+  std::string cwd_;
+};
+
+}  // namespace testsupport
