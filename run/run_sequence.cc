@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "db/db_connection.h"
 #include "extract/extract_writer.h"
@@ -12,17 +13,10 @@
 #include "extract/record_list.h"
 #include "querydef/query_definition.h"
 #include "run/command_line.h"
-#include "settings/settings_reader.h"
+#include "run/connection_settings.h"
 
 namespace run {
 namespace {
-
-// Overwrites a secret before the string lets go of its memory.
-void Wipe(std::string& secret) {
-  volatile char* p = secret.data();
-  for (size_t i = 0; i < secret.size(); ++i) p[i] = 0;
-  secret.clear();
-}
 
 // The fetch loop: every row becomes one record of the list. Returns the
 // status that ended the loop (kNoMoreRows at the end of the rows).
@@ -52,16 +46,16 @@ int Run(int argc, const char* const* argv, RunState& run) {
 
   // Missing values are empty texts and are not reported; a failing connect
   // says what went wrong.
-  run.host = settings::ReadSetting("", "NET8", 0, settings::kSettingsPath);
-  run.user = settings::ReadSetting("", "LOGIN", 0, settings::kSettingsPath);
-  run.password = settings::ReadSetting("", "PASS", 0, settings::kSettingsPath);
-  run.db_system =
-      settings::ReadSetting("", "DB_SYSTEM", 0, settings::kSettingsPath);
+  ConnectionSettings values = ReadConnectionSettings();
+  run.host = std::move(values.host);
+  run.user = std::move(values.user);
+  run.password = std::move(values.password);
+  run.db_system = std::move(values.db_system);
 
   db::Connection conn;  // closed on every way out (no commit: rolls back)
   run.last_status =
       db::dbConnect(conn, run.user, run.password, run.host, kDatabaseName);
-  Wipe(run.password);
+  WipeSecret(run.password);
   if (run.last_status != db::kOk) {
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
     return 0;

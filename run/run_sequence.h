@@ -6,9 +6,6 @@
 
 namespace run {
 
-// Where the settings come from and which database the query runs in.
-inline constexpr char kDatabaseName[] = "PALVDATA";
-
 // Exit code when the terminal name may not stand where $parm01 stands in the
 // statement (it would change the statement). Same as for a bad command line.
 inline constexpr int kTerminalRefusedExit = 1;

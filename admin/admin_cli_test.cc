@@ -1,0 +1,261 @@
+// End-to-end tests of the tabfetch-admin binary: each command on good and
+// bad input, in a working directory laid out as tabfetch expects it
+// (settings file two levels up in Files/, query definition file beside).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "settings/value_cipher.h"
+#include "tests/tool_runner.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+std::string Hex(const char* plain) {
+  return settings::EncipherValue(plain, settings::kValueKey);
+}
+
+std::string Entry(const char* number, const char* key, const char* value) {
+  return std::string(number) + ";" + key + ";" + Hex(value) + "\n";
+}
+
+constexpr char kDefinition[] =
+    "[GOOD]\n"
+    "SQL001=select name, cnt, note\n"
+    "SQL002=from t where term = '$parm01'\n"
+    "FELD01=Name\nFTYP01=CHAR\nFLEN01=6\n"
+    "FELD02=Count\nFTYP02=DEC\nFLEN02=4\n"
+    "FELD03=Note\nFTYP03=TXT\nFLEN03=5\n"
+    "\n"
+    "[PITFALLS]\n"
+    "SQL001=select a, b\n"
+    "SQL002=\n"
+    "SQL003=from t where term = '$parm01'\n"
+    "FELD01=A\nFTYP01=char\nFLEN01=5\n"
+    "FELD02=B\nFTYP02=CHAR\nFLEN02=1000\n"
+    "FTYP03=DEC\nFLEN03=4\n"
+    "FELD04=D\nFTYP04=TXT\nFLEN04=-2\n"
+    "\n"
+    "[NOSQL]\n"
+    "FELD01=A\n";
+
+class AdminCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Record 1 is NET8's own; record 2 has entry number 0 and so wins the
+    // lookups of every key behind it.
+    dir_.Write("Files/Palventra.Ini",
+               "x;H1;y\n" + Entry("1", "NET8", "dbhost") + "x;H2;y\n" +
+                   Entry("0", "LOGIN", "MySQL") + "x;H3;y\n" +
+                   Entry("3", "PASS", "geheim"));
+    dir_.Write("a/b/TABFETCH.MySQL.INI", kDefinition);
+    cwd_ = dir_ / "a/b";
+  }
+
+  testsupport::ToolResult Admin(const std::vector<std::string>& args) {
+    return testsupport::RunTool(TABFETCH_ADMIN, cwd_, args);
+  }
+
+  testsupport::TempDir dir_;
+  std::string cwd_;
+};
+
+TEST_F(AdminCliTest, HelpAndUsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* out_part;
+    const char* err_part;
+  };
+  const Case kCases[] = {
+      {{"--help"}, 0, "Exit codes:\n  0  done, nothing to report", ""},
+      {{"check", "--help"}, 0, "Usage: tabfetch-admin check SECTION", ""},
+      {{"view", "-h"}, 0, "Usage: tabfetch-admin view EXTRACT SECTION", ""},
+      {{"setting", "--help"}, 0, "--show", ""},
+      {{}, 2, "", "no command given"},
+      {{"frobnicate"}, 2, "", "unknown command \"frobnicate\""},
+      {{"check"}, 2, "", "tabfetch-admin check: missing SECTION"},
+      {{"view", "x"}, 2, "", "missing EXTRACT SECTION"},
+      {{"encipher", "a", "b"}, 2, "", "too many arguments"},
+      {{"check", "GOOD", "--bogus"}, 2, "", "unknown option \"--bogus\""},
+      {{"check", "GOOD", "--run"}, 2, "", "option --run needs a value"},
+      {{"view", "x", "y", "--csv=1"}, 2, "", "option --csv takes no value"},
+  };
+  for (const Case& c : kCases) {
+    const testsupport::ToolResult r = Admin(c.args);
+    const std::string what = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(r.exit_code, c.exit_code) << what << "\n" << r.err;
+    EXPECT_NE(r.out.find(c.out_part), std::string::npos) << what << r.out;
+    EXPECT_NE(r.err.find(c.err_part), std::string::npos) << what << r.err;
+  }
+}
+
+TEST_F(AdminCliTest, EncipherAndDecipher) {
+  testsupport::ToolResult r = Admin({"encipher", "geheim"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, Hex("geheim") + "\n");
+
+  r = Admin({"decipher", Hex("geheim")});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "geheim\n");
+  EXPECT_EQ(r.err, "");
+
+  // A value beginning with '-' after "--".
+  r = Admin({"encipher", "--", "-x"});
+  EXPECT_EQ(r.out, Hex("-x") + "\n");
+
+  // Lower-case hex is no hex to tabfetch: the result is shown, with a warning.
+  std::string lower = Hex("geheim");
+  for (char& c : lower) c = static_cast<char>(std::tolower(c));
+  r = Admin({"decipher", lower});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("lower-case letters are not hex digits"),
+            std::string::npos);
+
+  r = Admin({"decipher", Hex("geheim").substr(0, 10)});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("not a multiple of 16"), std::string::npos);
+
+  r = Admin({"encipher", std::string(97, 'x')});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("97 characters"), std::string::npos);
+}
+
+TEST_F(AdminCliTest, SettingNamesTheRecordThatWins) {
+  testsupport::ToolResult r = Admin({"setting", "NET8"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Why:           its key name is NET8.\n"),
+            std::string::npos)
+      << r.out;
+
+  r = Admin({"setting", "PASS"});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_EQ(r.out,
+            "Settings file: ../../Files/Palventra.Ini\n"
+            "Lookup:        key name \"PASS\", heading name \"\", entry number "
+            "0 (as tabfetch)\n"
+            "Match:         lines 3-4\n"
+            "  heading name \"H2\"\n"
+            "  key name     \"LOGIN\"\n"
+            "  entry number 0\n"
+            "  value text   ******** (16 characters)\n"
+            "  value        ******** (5 characters), --show shows it\n"
+            "Why:           its entry number reads as 0: such a record "
+            "matches every lookup of tabfetch.\n"
+            "The record with key name PASS at lines 5-6 is never reached: "
+            "this one comes first.\n");
+
+  r = Admin({"setting", "PASS", "--show"});
+  EXPECT_NE(r.out.find("  value        \"MySQL\"\n"), std::string::npos)
+      << r.out;
+
+  r = Admin(
+      {"setting", "DB_SYSTEM", "--settings", dir_ / "Files/Palventra.Ini"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("No record has the key name DB_SYSTEM."),
+            std::string::npos)
+      << r.out;
+
+  r = Admin({"setting", "NET8", "--settings=" + dir_ / "nothing.ini"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("cannot be read"), std::string::npos);
+}
+
+TEST_F(AdminCliTest, CheckCleanDefinition) {
+  const testsupport::ToolResult r =
+      Admin({"check", "GOOD", "--db-system", "MySQL"});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("  ' select name, cnt, note from t where term = "
+                       "'TERM01' '\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("  02  Count  DEC        4       6  yes\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("  04                    0       -  no: no label\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Record length: 15 bytes"), std::string::npos);
+  EXPECT_NE(r.out.find("No warnings."), std::string::npos);
+}
+
+TEST_F(AdminCliTest, CheckReportsEveryPitfallAndTheDbSystemRecord) {
+  // DB_SYSTEM from the settings file comes from the entry-number-0 record.
+  const testsupport::ToolResult r = Admin({"check", "PITFALLS"});
+  EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+  for (const char* part : {
+           "DB_SYSTEM comes from the settings record at lines 3-4",
+           "key \"SQL003\" is never read: the statement ends at SQL002, which "
+           "is empty",
+           "the statement holds no $parm01",
+           "column 01: type word \"char\" is not upper case",
+           "column 02: width \"1000\" is read as its first three characters "
+           "\"100\": width 100",
+           "column 03: FTYP03/FLEN03 are set, but FELD03 is missing or empty",
+           "column 04: negative width -2",
+       }) {
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+  }
+  EXPECT_NE(r.out.find("Record length: 100 bytes"), std::string::npos);
+}
+
+TEST_F(AdminCliTest, CheckFailures) {
+  testsupport::ToolResult r = Admin({"check", "NOSQL"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("has no statement"), std::string::npos) << r.err;
+
+  r = Admin({"check", "MISSING"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("there is no section [MISSING]"), std::string::npos);
+
+  r = Admin({"check", "GOOD", "--db-system", "ORACLE"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("\"TABFETCH.ORACLE.INI\" (DB_SYSTEM \"ORACLE\") cannot "
+                       "be read"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(AdminCliTest, ViewShowsRecordsWithLineFeeds) {
+  // Record length 15; the second record holds a LF, written as CR LF.
+  dir_.Write("a/b/extract.txt",
+             "Tor   0017 ab  "
+             "Zu\r\nr  0042Hi,\"x");
+  testsupport::ToolResult r = Admin({"view", "extract.txt", "GOOD"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Name    | Count | Note\n"
+            "--------+-------+------\n"
+            "Tor     | 0017  |  ab  \n"
+            "Zu\\nr   | 0042  | Hi,\"x\n"
+            "(2 records of 15 bytes)\n");
+
+  r = Admin({"view", "extract.txt", "GOOD", "--csv"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Name,Count,Note\r\n"
+            "Tor   ,0017, ab  \r\n"
+            "\"Zu\nr  \",0042,\"Hi,\"\"x\"\r\n");
+}
+
+TEST_F(AdminCliTest, ViewReportsTrailingPartialRecord) {
+  dir_.Write("a/b/extract.txt", "Tor   0017 ab  Zu\r\nr  00");
+  testsupport::ToolResult r = Admin({"view", "extract.txt", "GOOD"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("Tor    | 0017  |  ab  \n(1 record of 15 bytes)\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("ends with a partial record: 9 bytes at offset 15"),
+            std::string::npos)
+      << r.err;
+
+  r = Admin({"view", "missing.txt", "GOOD"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("\"missing.txt\" cannot be read"), std::string::npos);
+
+  r = Admin({"view", "extract.txt", "NOSQL"});
+  EXPECT_EQ(r.exit_code, 2);
+}
+
+}  // namespace

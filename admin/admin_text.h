@@ -1,0 +1,40 @@
+// Presentation helpers of tabfetch-admin: showing the single-byte texts of
+// tabfetch (Windows code page 1252) on a UTF-8 terminal, aligned tables, CSV
+// fields and masked secrets.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace admin {
+
+// `bytes` made readable on a terminal: bytes 0x80..0xFF become their
+// code page 1252 characters in UTF-8, control bytes are shown as "\n", "\r",
+// "\t" or "\xNN" (as are the five bytes 1252 leaves undefined), and a
+// backslash as "\\", so that every shown text reads back unambiguously.
+// Statements are shown with `escape_backslash` false, so that their SQL
+// escapes read as the server reads them.
+std::string DisplayText(std::string_view bytes, bool escape_backslash = true);
+
+// DisplayText in double quotes: "abc".
+std::string Quoted(std::string_view bytes);
+
+// The number of terminal columns a DisplayText result takes (one per
+// character; DisplayText yields no wide or combining characters).
+std::size_t DisplayWidth(std::string_view display_text);
+
+// `display_text` followed by spaces up to `width` columns.
+std::string PadRight(std::string_view display_text, std::size_t width);
+
+// One CSV field (RFC 4180): enclosed in double quotes, inner quotes doubled,
+// when it holds a comma, a double quote, CR or LF; otherwise as it is.
+std::string CsvField(std::string_view bytes);
+
+// What a masked secret shows instead of its value: "******** (N characters)".
+std::string MaskedValue(std::string_view value);
+
+// Upper-cases ASCII letters (a to z only).
+std::string AsciiUpper(std::string_view text);
+
+}  // namespace admin

@@ -1,0 +1,295 @@
+// Checking a query definition for the pitfalls that tabfetch passes over in
+// silence. Loading and formatting are the libraries' own; this file only
+// compares what they made of the definition with what the file says.
+#include "admin/definition_check.h"
+
+#include <cstdio>
+#include <unordered_map>
+
+#include "admin/admin_text.h"
+#include "extract/field_format.h"
+#include "run/command_line.h"
+
+namespace admin {
+namespace {
+
+// The whole value of a key, before the loader cuts it.
+constexpr std::size_t kWholeValue = std::string::npos;
+// The loader reads each SQLnnn value cut to 199 characters and each FLENnn
+// from its first three characters (see querydef::GetIniValues).
+constexpr std::size_t kSqlLineChars = 199;
+constexpr std::size_t kWidthChars = 3;
+constexpr std::string_view kPlaceholder = "$parm01";
+
+std::string TwoDigits(int n) {
+  char buf[12];
+  std::snprintf(buf, sizeof buf, "%02d", n);
+  return buf;
+}
+
+std::string SqlKey(int line) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "SQL%03d", line);
+  return buf;
+}
+
+bool AllDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// The first SQLnnn the loader finds missing or empty: the statement ends
+// there, and no later key is read.
+int FirstStatementGap(const querydef::Profile& profile,
+                      std::string_view section) {
+  int line = 1;
+  while (!profile.Get(section, SqlKey(line), kSqlLineChars + 1).empty()) {
+    ++line;
+  }
+  return line;
+}
+
+void CheckKeys(const querydef::Profile& profile, std::string_view section,
+               std::vector<std::string>& warnings) {
+  const int gap = FirstStatementGap(profile, section);
+  bool gap_present = false;  // the key is there, with an empty value
+  for (const auto& entry : profile.Keys(section)) {
+    if (AsciiUpper(entry.first) == SqlKey(gap)) gap_present = true;
+  }
+  std::unordered_map<std::string, std::string> first_value;
+  for (const auto& [key, value] : profile.Keys(section)) {
+    const std::string name = AsciiUpper(key);
+    const std::string shown = Quoted(key);
+    auto [it, inserted] = first_value.emplace(name, value);
+    if (!inserted) {
+      warnings.push_back("key " + shown + " appears more than once: only " +
+                         "its first value " + Quoted(it->second) + " counts, " +
+                         Quoted(value) + " is ignored");
+      continue;
+    }
+    if (StartsWith(name, "SQL")) {
+      const std::string_view digits = std::string_view(name).substr(3);
+      if (!AllDigits(digits) || digits.size() > 9) {
+        warnings.push_back("key " + shown +
+                           " is never read: statement lines are SQL001, "
+                           "SQL002, ...");
+        continue;
+      }
+      const int line = std::stoi(std::string(digits));
+      if (line == 0) {
+        warnings.push_back("key " + shown +
+                           " is never read: statement lines begin at SQL001");
+      } else if (name != SqlKey(line)) {
+        warnings.push_back("key " + shown + " is never read: line " +
+                           std::to_string(line) + " of the statement is " +
+                           SqlKey(line));
+      } else if (line > gap) {
+        warnings.push_back(
+            "key " + shown + " is never read: the statement ends at " +
+            SqlKey(gap) + ", which is " + (gap_present ? "empty" : "missing"));
+      }
+      continue;
+    }
+    bool column_key = false;
+    for (std::string_view prefix : {"FELD", "FTYP", "FLEN"}) {
+      if (!StartsWith(name, prefix)) continue;
+      column_key = true;
+      const std::string_view digits = std::string_view(name).substr(4);
+      const bool read =
+          digits.size() == 2 && AllDigits(digits) && digits != "00" &&
+          std::stoi(std::string(digits)) <= querydef::kColumnCount;
+      if (!read) {
+        warnings.push_back("key " + shown + " is never read: column keys are " +
+                           std::string(prefix) + "01 to " +
+                           std::string(prefix) + "30");
+      }
+    }
+    if (!column_key) {
+      warnings.push_back("key " + shown + " is not used by tabfetch");
+    }
+  }
+}
+
+void CheckStatementLines(const querydef::Profile& profile,
+                         std::string_view section,
+                         std::vector<std::string>& warnings) {
+  const int gap = FirstStatementGap(profile, section);
+  for (int line = 1; line < gap; ++line) {
+    const std::string whole = profile.Get(section, SqlKey(line), kWholeValue);
+    if (whole.size() > kSqlLineChars) {
+      warnings.push_back(SqlKey(line) + " has " + std::to_string(whole.size()) +
+                         " characters: only the first 199 are used, " +
+                         Quoted(std::string_view(whole).substr(kSqlLineChars)) +
+                         " is dropped");
+    }
+  }
+}
+
+// Fills `report` and adds the column's warnings.
+void CheckColumn(const querydef::Profile& profile, std::string_view section,
+                 const querydef::ColumnDefinition& column, ColumnReport& report,
+                 std::vector<std::string>& warnings) {
+  const std::string nn = TwoDigits(report.number);
+  const std::string raw_label = profile.Get(section, "FELD" + nn, kWholeValue);
+  const std::string raw_type = profile.Get(section, "FTYP" + nn, kWholeValue);
+  const std::string raw_width = profile.Get(section, "FLEN" + nn, kWholeValue);
+  const std::string prefix = "column " + nn + ": ";
+
+  if (column.label.empty()) {
+    report.reason = "no label";
+    if (!raw_type.empty() || !raw_width.empty()) {
+      warnings.push_back(prefix + "FTYP" + nn + "/FLEN" + nn +
+                         " are set, but FELD" + nn + " is " +
+                         (raw_label.empty() ? "missing or empty" : "unusable") +
+                         ": the column is switched off");
+    }
+    return;
+  }
+
+  const bool recognised = TypeRecognised(column.type);
+  if (raw_type.size() > column.type.size()) {
+    warnings.push_back(prefix + "type word " + Quoted(raw_type) +
+                       " is read as its first four characters " +
+                       Quoted(column.type) +
+                       (recognised ? "" : ", which is not recognised"));
+  }
+  if (column.type.empty()) {
+    report.reason = "no type word";
+    warnings.push_back(prefix + "label " + Quoted(column.label) +
+                       " but no type word (FTYP" + nn +
+                       "): the column contributes nothing");
+  } else if (!recognised) {
+    report.reason = "type word not recognised";
+    if (TypeRecognised(AsciiUpper(column.type))) {
+      warnings.push_back(prefix + "type word " + Quoted(column.type) +
+                         " is not upper case: only " +
+                         Quoted(AsciiUpper(column.type)) +
+                         " is recognised, the column contributes nothing");
+    } else if (raw_type.size() <= column.type.size()) {
+      warnings.push_back(prefix + "type word " + Quoted(column.type) +
+                         " is not one of CHAR, DEC, TXT: the column "
+                         "contributes nothing");
+    }
+  }
+
+  if (raw_width.size() > kWidthChars) {
+    warnings.push_back(
+        prefix + "width " + Quoted(raw_width) +
+        " is read as its first three characters " +
+        Quoted(std::string_view(raw_width).substr(0, kWidthChars)) +
+        ": width " + std::to_string(column.width));
+  }
+  if (column.width < 0) {
+    if (report.reason.empty()) report.reason = "negative width";
+    warnings.push_back(prefix + "negative width " +
+                       std::to_string(column.width) +
+                       ": the column contributes nothing");
+  } else if (column.width == 0) {
+    if (report.reason.empty()) report.reason = "width 0";
+    warnings.push_back(
+        prefix + "width 0 (FLEN" + nn + " " +
+        (raw_width.empty() ? "missing" : "is " + Quoted(raw_width)) +
+        "): the column contributes nothing");
+  }
+}
+
+}  // namespace
+
+bool TypeRecognised(std::string_view type) {
+  std::string probe;
+  extract::FormatField("", 1, type, probe);
+  return !probe.empty();
+}
+
+DefinitionCheck CheckDefinition(const querydef::Profile& profile,
+                                std::string_view section) {
+  DefinitionCheck check;
+  querydef::QueryDefinition def;
+  extract::ClearColumnDefinitions(def.columns);
+  const querydef::TerminalName sample{kSampleTerminal, kSampleTerminal, true};
+  check.status = querydef::GetIniValuesFromProfile(profile, section, sample,
+                                                   false, stdout, def);
+  if (check.status == querydef::kNoStatement) return check;
+  check.statement = def.statement;
+  check.definitions = def.columns;
+
+  if (check.status == querydef::kOk) {
+    // Each placeholder grows the statement by one character more with a
+    // terminal name one character longer.
+    querydef::QueryDefinition longer;
+    const std::string name = std::string(kSampleTerminal) + "2";
+    const querydef::TerminalName sample2{name, name, true};
+    if (querydef::GetIniValuesFromProfile(profile, section, sample2, false,
+                                          stdout, longer) == querydef::kOk) {
+      check.placeholder_count =
+          static_cast<int>(longer.statement.size() - def.statement.size());
+    }
+  } else {
+    // Refused: the statement is the one before substitution.
+    for (std::size_t pos = def.statement.find(kPlaceholder);
+         pos != std::string::npos;
+         pos = def.statement.find(kPlaceholder, pos + kPlaceholder.size())) {
+      ++check.placeholder_count;
+    }
+    check.warnings.push_back(
+        "tabfetch refuses even the plain terminal name " +
+        std::string(kSampleTerminal) +
+        " here: the text in place of $parm01 would change how the server "
+        "reads the statement (tabfetch prints \"Terminalname im "
+        "SQL-Statement nicht zulaessig\" and ends with exit code 1)");
+  }
+
+  if (section.size() > run::kMaxNameLength) {
+    check.warnings.push_back(
+        "the section name has " + std::to_string(section.size()) +
+        " characters: tabfetch refuses names over 31 characters (exit code 1)");
+  }
+  CheckStatementLines(profile, section, check.warnings);
+  CheckKeys(profile, section, check.warnings);
+
+  if (check.placeholder_count == 0) {
+    check.warnings.push_back(
+        "the statement holds no $parm01: the terminal name is not used");
+  }
+  // What is left of the placeholder after substitution is written in other
+  // letter case (the sample name holds no '$').
+  const std::string upper = AsciiUpper(check.statement);
+  const std::string wanted = AsciiUpper(kPlaceholder);
+  for (std::size_t pos = upper.find(wanted); pos != std::string::npos;
+       pos = upper.find(wanted, pos + wanted.size())) {
+    const std::string_view found =
+        std::string_view(check.statement).substr(pos, kPlaceholder.size());
+    if (found != kPlaceholder) {
+      check.warnings.push_back(
+          "placeholder " + Quoted(found) + " is not replaced: only " +
+          std::string(kPlaceholder) + " in exactly that letter case is");
+    }
+  }
+
+  for (int k = 0; k < querydef::kColumnCount; ++k) {
+    ColumnReport& report = check.columns[k];
+    report.number = k + 1;
+    report.definition = def.columns[k];
+    CheckColumn(profile, section, def.columns[k], report, check.warnings);
+  }
+  const extract::RecordLayout layout = extract::CompileLayout(def.columns);
+  std::size_t offset = 0;
+  for (const extract::FieldLayout& field : layout.fields) {
+    ColumnReport& report = check.columns[field.slot];
+    report.contributes = true;
+    report.offset = offset;
+    report.reason.clear();
+    offset += field.width;
+  }
+  check.record_length = layout.record_length;
+  return check;
+}
+
+}  // namespace admin
