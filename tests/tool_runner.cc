@@ -32,46 +32,63 @@ int TempFd() {
 
 }  // namespace
 
-ToolResult RunTool(const std::string& binary, const std::string& cwd,
-                   const std::vector<std::string>& args,
-                   const std::vector<std::string>& extra_env) {
-  ToolResult result;
-  int out_fd = TempFd();
-  int err_fd = TempFd();
-  if (out_fd < 0 || err_fd < 0) {
-    result.err = "cannot create capture files";
-    return result;
-  }
+StartedTool StartTool(const std::string& binary, const std::string& cwd,
+                      const std::vector<std::string>& args,
+                      const std::vector<std::string>& extra_env) {
+  StartedTool tool;
+  tool.out_fd = TempFd();
+  tool.err_fd = TempFd();
+  if (tool.out_fd < 0 || tool.err_fd < 0) return tool;
   std::vector<std::string> argv_storage;
   argv_storage.push_back(binary);
   argv_storage.insert(argv_storage.end(), args.begin(), args.end());
+  std::vector<std::string> env_storage(extra_env);
+  std::vector<char*> argv;
+  for (auto& a : argv_storage) argv.push_back(a.data());
+  argv.push_back(nullptr);
 
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out_fd, 1);
-    ::dup2(err_fd, 2);
+  tool.pid = ::fork();
+  if (tool.pid == 0) {
+    ::dup2(tool.out_fd, 1);
+    ::dup2(tool.err_fd, 2);
     int null_fd = ::open("/dev/null", O_RDONLY);
     if (null_fd >= 0) ::dup2(null_fd, 0);
     if (::chdir(cwd.c_str()) != 0) _exit(126);
-    for (const auto& e : extra_env) ::putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv;
-    for (auto& a : argv_storage) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    for (auto& e : env_storage) ::putenv(e.data());
     ::execv(binary.c_str(), argv.data());
     _exit(127);
   }
-  int status = 0;
-  if (pid > 0) {
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  return tool;
+}
+
+ToolResult WaitTool(StartedTool& tool) {
+  ToolResult result;
+  if (tool.pid > 0) {
+    int status = 0;
+    while (::waitpid(tool.pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  } else {
+    result.err = "could not start the process";
   }
-  result.out = ReadAll(out_fd);
-  result.err = ReadAll(err_fd);
-  ::close(out_fd);
-  ::close(err_fd);
+  if (tool.out_fd >= 0) {
+    result.out = ReadAll(tool.out_fd);
+    ::close(tool.out_fd);
+  }
+  if (tool.err_fd >= 0) {
+    result.err += ReadAll(tool.err_fd);
+    ::close(tool.err_fd);
+  }
+  tool = StartedTool();
   return result;
+}
+
+ToolResult RunTool(const std::string& binary, const std::string& cwd,
+                   const std::vector<std::string>& args,
+                   const std::vector<std::string>& extra_env) {
+  StartedTool tool = StartTool(binary, cwd, args, extra_env);
+  return WaitTool(tool);
 }
 
 }  // namespace testsupport

@@ -2,6 +2,8 @@
 // directory and captures what it prints.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -13,6 +15,20 @@ struct ToolResult {
   std::string out;       // standard output
   std::string err;       // standard error
 };
+
+// A child process started by StartTool and not yet waited for.
+struct StartedTool {
+  pid_t pid = -1;
+  int out_fd = -1;
+  int err_fd = -1;
+};
+
+// Starts `binary` like RunTool, without waiting for it.
+StartedTool StartTool(const std::string& binary, const std::string& cwd,
+                      const std::vector<std::string>& args,
+                      const std::vector<std::string>& extra_env = {});
+// Waits for the child and returns its exit code and output.
+ToolResult WaitTool(StartedTool& tool);
 
 // Starts `binary` with `args` (argv[1..]) in `cwd`, with the current
 // environment plus `extra_env` ("NAME=value"), waits for it and returns its

@@ -46,6 +46,8 @@ std::string Workspace::ReadFile(const std::string& name) const {
   return ReadFileBytes(At(name));
 }
 
+std::string Workspace::Binary() { return TABFETCH_BINARY; }
+
 ToolResult Workspace::Run(const std::vector<std::string>& args,
                           const std::vector<std::string>& extra_env) const {
   return RunTool(TABFETCH_BINARY, cwd_, args, extra_env);

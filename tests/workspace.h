@@ -22,6 +22,8 @@ class Workspace {
  public:
   Workspace();
 
+  // The workspace's top directory: <root>/Files holds the settings file.
+  const std::string& root() const { return dir_.path(); }
   // <root>/work/tabfetch: where tabfetch runs.
   const std::string& cwd() const { return cwd_; }
   // A path in the working directory.
@@ -35,6 +37,9 @@ class Workspace {
                             const std::string& content) const;
   void WriteFile(const std::string& name, const std::string& content) const;
   std::string ReadFile(const std::string& name) const;
+
+  // The tabfetch executable under test.
+  static std::string Binary();
 
   // Runs tabfetch with `args` in the working directory.
   ToolResult Run(const std::vector<std::string>& args,

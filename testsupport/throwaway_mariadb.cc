@@ -24,24 +24,16 @@ struct CloseMysql {
 
 }  // namespace
 
-const TestServer* FindTestServer(std::string* error) {
-  static TestServer server;
-  static bool loaded = false;
-  if (loaded) return &server;
-
-  const char* state = std::getenv("TABFETCH_TEST_SERVER_STATE");
-  if (state == nullptr || *state == '\0') {
-    *error = "TABFETCH_TEST_SERVER_STATE is not set";
-    return nullptr;
-  }
-  std::string env_path = std::string(state) + "/server.env";
+bool ReadServerState(const std::string& state_dir, TestServer& server,
+                     std::string* error) {
+  const std::string env_path = state_dir + "/server.env";
   std::ifstream f(env_path);
   if (!f) {
     *error = "no server state file " + env_path + " (did the server start?)";
-    return nullptr;
+    return false;
   }
   TestServer s;
-  s.state_dir = state;
+  s.state_dir = state_dir;
   std::string line;
   while (std::getline(f, line)) {
     auto eq = line.find('=');
@@ -56,8 +48,24 @@ const TestServer* FindTestServer(std::string* error) {
   }
   if (s.socket.empty() || s.port == 0 || s.pid == 0) {
     *error = "incomplete server state file " + env_path;
+    return false;
+  }
+  server = s;
+  return true;
+}
+
+const TestServer* FindTestServer(std::string* error) {
+  static TestServer server;
+  static bool loaded = false;
+  if (loaded) return &server;
+
+  const char* state = std::getenv("TABFETCH_TEST_SERVER_STATE");
+  if (state == nullptr || *state == '\0') {
+    *error = "TABFETCH_TEST_SERVER_STATE is not set";
     return nullptr;
   }
+  TestServer s;
+  if (!ReadServerState(state, s, error)) return nullptr;
   if (::kill(s.pid, 0) != 0) {
     *error = "the server process " + std::to_string(s.pid) + " is not running";
     return nullptr;

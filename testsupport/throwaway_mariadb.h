@@ -17,6 +17,11 @@ struct TestServer {
   std::string state_dir; // where the fixture keeps server.env
 };
 
+// Reads STATE_DIR/server.env as throwaway_mariadb.sh start writes it.
+// Returns false and sets `error` when it is missing or incomplete.
+bool ReadServerState(const std::string& state_dir, TestServer& server,
+                     std::string* error);
+
 // Reads the server state named by the environment variable
 // TABFETCH_TEST_SERVER_STATE, exports MYSQL_UNIX_PORT and MYSQL_TCP_PORT for
 // the client library (it reads them once, at library initialisation, so this

@@ -1,0 +1,253 @@
+// Several tabfetch runs writing the same extract file at the same time. Each
+// run's records must end up in the file as one whole, sorted block (or not at
+// all), never interleaved with another run's, and a failing run's rollback
+// must not cut records that another run appended.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/fault_support.h"
+#include "testsupport/throwaway_mariadb.h"
+
+namespace {
+
+using testsupport::ToolResult;
+using testsupport::Workspace;
+using testsupport::WriteFault;
+
+constexpr int kRuns = 8;
+// Rows a run writes: 40,000 records of 100 bytes (about 4 MB, several write
+// calls per run, so that unlocked runs would interleave).
+constexpr int kRows = 40000;
+
+// A run's terminal name goes into every record, so each run's block differs.
+std::string Terminal(int run) { return "LAUF" + std::to_string(run); }
+
+const char kQueryDefinition[] =
+    "[LAUF]\n"
+    "SQL001=SELECT '$parm01', LPAD(seq, 8, '0'),\n"
+    "SQL002=REPEAT(CHAR(65 + seq % 26), 82) FROM seq_1_to_40000\n"
+    "FELD01=T\nFTYP01=CHAR\nFLEN01=10\n"
+    "FELD02=N\nFTYP02=CHAR\nFLEN02=8\n"
+    "FELD03=X\nFTYP03=CHAR\nFLEN03=82\n";
+
+// The extract of one run, as it sorts.
+std::string ExpectedExtract(int run) {
+  std::string terminal = Terminal(run);
+  terminal.resize(10, ' ');
+  std::string out;
+  out.reserve(static_cast<size_t>(kRows) * 100);
+  for (int seq = 1; seq <= kRows; ++seq) {
+    const std::string n = std::to_string(seq);
+    out += terminal;
+    out += std::string(8 - n.size(), '0') + n;
+    out += std::string(82, static_cast<char>('A' + seq % 26));
+  }
+  return out;
+}
+
+std::string Summary(int records) {
+  return std::to_string(records) + " Saetze kopiert in Datei out.txt \n";
+}
+
+// Which run each block of the file came from, block by block; -1 for a block
+// that is no run's whole extract (a cut or interleaved block).
+std::vector<int> BlocksOf(const std::string& file,
+                          const std::vector<std::string>& extracts) {
+  const size_t size = extracts.front().size();
+  std::vector<int> blocks;
+  for (size_t pos = 0; pos < file.size(); pos += size) {
+    const std::string block = file.substr(pos, size);
+    int from = -1;
+    for (size_t run = 0; run < extracts.size(); ++run) {
+      if (block == extracts[run]) from = static_cast<int>(run);
+    }
+    blocks.push_back(from);
+  }
+  return blocks;
+}
+
+struct RunSpec {
+  int run = 0;  // 0-based; the terminal is LAUF<run+1>
+  const char* flag = "0";
+  std::vector<std::string> env;
+};
+
+class ConcurrencyTest : public testsupport::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (HasFatalFailure()) return;
+    ws_.WriteSettings(
+        {"localhost", server().user, server().password, "MARIADB"});
+    ws_.WriteQueryDefinition("MARIADB", kQueryDefinition);
+    for (int run = 1; run <= kRuns; ++run) {
+      extracts_.push_back(ExpectedExtract(run));
+    }
+  }
+
+  // Starts every run before waiting for the first.
+  std::vector<ToolResult> RunTogether(const std::vector<RunSpec>& specs) {
+    std::vector<testsupport::StartedTool> started;
+    for (const RunSpec& s : specs) {
+      started.push_back(testsupport::StartTool(
+          Workspace::Binary(), ws_.cwd(),
+          {"LAUF", Terminal(s.run + 1), "out.txt", s.flag}, s.env));
+    }
+    std::vector<ToolResult> results;
+    for (auto& t : started) results.push_back(testsupport::WaitTool(t));
+    return results;
+  }
+
+  // Slows every write to the extract down and cuts it into 64 KiB pieces, so
+  // that each run spends a long time writing while the others want to.
+  std::vector<std::string> Paced(long write_limit = -1) const {
+    return testsupport::WriteFaultEnv(
+        WriteFault{ws_.cwd(), write_limit, 0, 0, 64 * 1024, 2000});
+  }
+
+  // Eight appending runs, three of which fail half-way: the file holds the
+  // five others' records, each run's whole.
+  void ExpectRollBackOnlyOwnRecords();
+
+  // No temporary file of a replacing run is left behind.
+  void ExpectOnlyTheExtract() const {
+    EXPECT_EQ(testsupport::ListDirectory(ws_.cwd()),
+              (std::vector<std::string>{"TABFETCH.MARIADB.INI", "out.txt"}));
+  }
+
+  Workspace ws_;
+  std::vector<std::string> extracts_;
+};
+
+// The file holds each of `runs` exactly once, as whole blocks in any order.
+void ExpectWholeBlocksOf(const std::string& file,
+                         const std::vector<std::string>& extracts,
+                         const std::set<int>& runs) {
+  ASSERT_EQ(file.size(), runs.size() * extracts.front().size());
+  const std::vector<int> blocks = BlocksOf(file, extracts);
+  EXPECT_EQ(std::count(blocks.begin(), blocks.end(), -1), 0)
+      << "a block is cut or interleaved";
+  EXPECT_EQ(std::set<int>(blocks.begin(), blocks.end()), runs);
+  EXPECT_EQ(blocks.size(), runs.size()) << "a run's block appears twice";
+}
+
+TEST_F(ConcurrencyTest, EightAppendingRunsKeepTheirRecordsWhole) {
+  for (bool paced : {false, true}) {
+    SCOPED_TRACE(paced ? "paced writes" : "plain writes");
+    ws_.WriteFile("out.txt", "");
+    std::vector<RunSpec> specs;
+    for (int run = 0; run < kRuns; ++run) {
+      specs.push_back({run, "0", paced ? Paced() : std::vector<std::string>{}});
+    }
+    const std::vector<ToolResult> results = RunTogether(specs);
+    for (const ToolResult& r : results) {
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out, Summary(kRows));
+      EXPECT_EQ(r.err, "");
+    }
+    ExpectWholeBlocksOf(ws_.ReadFile("out.txt"), extracts_,
+                        {0, 1, 2, 3, 4, 5, 6, 7});
+    ExpectOnlyTheExtract();
+  }
+}
+
+TEST_F(ConcurrencyTest, EightReplacingRunsLeaveOneWholeExtract) {
+  for (bool paced : {false, true}) {
+    SCOPED_TRACE(paced ? "paced writes" : "plain writes");
+    ws_.WriteFile("out.txt", "OLD");
+    std::vector<RunSpec> specs;
+    for (int run = 0; run < kRuns; ++run) {
+      specs.push_back({run, "1", paced ? Paced() : std::vector<std::string>{}});
+    }
+    for (const ToolResult& r : RunTogether(specs)) {
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out, Summary(kRows));
+      EXPECT_EQ(r.err, "");
+    }
+    const std::string file = ws_.ReadFile("out.txt");
+    const std::vector<int> blocks = BlocksOf(file, extracts_);
+    ASSERT_EQ(file.size(), extracts_.front().size());
+    EXPECT_NE(blocks.front(), -1) << "not one whole extract";
+    ExpectOnlyTheExtract();
+  }
+}
+
+// Replacing and appending runs together: the file ends with the last
+// replacing run's extract followed by whole blocks of appending runs that
+// came after it.
+TEST_F(ConcurrencyTest, ReplacingAndAppendingRunsTogether) {
+  ws_.WriteFile("out.txt", "OLD");
+  std::vector<RunSpec> specs;
+  for (int run = 0; run < kRuns; ++run) {
+    specs.push_back({run, run % 2 == 0 ? "1" : "0", Paced()});
+  }
+  for (const ToolResult& r : RunTogether(specs)) {
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, Summary(kRows));
+    EXPECT_EQ(r.err, "");
+  }
+  const std::string file = ws_.ReadFile("out.txt");
+  ASSERT_EQ(file.size() % extracts_.front().size(), 0u);
+  const std::vector<int> blocks = BlocksOf(file, extracts_);
+  ASSERT_FALSE(blocks.empty());
+  EXPECT_TRUE(blocks.front() >= 0 && blocks.front() % 2 == 0)
+      << "the file does not start with a replacing run's extract";
+  std::set<int> appended;
+  for (size_t i = 1; i < blocks.size(); ++i) {
+    EXPECT_TRUE(blocks[i] >= 0 && blocks[i] % 2 == 1)
+        << "block " << i << " is no appending run's whole extract";
+    EXPECT_TRUE(appended.insert(blocks[i]).second)
+        << "block " << i << " repeats a run";
+  }
+  ExpectOnlyTheExtract();
+}
+
+// Three of the eight appending runs fail half-way through their write (the
+// disk is "full" for them). They roll back to where they started, which must
+// not cut the records of the runs that succeeded.
+// Without a file at the start, one of the runs creates it; a failing run that
+// created it removes it again only while nobody else has appended.
+TEST_F(ConcurrencyTest, FailingAppendersRollBackOnlyTheirOwnRecords) {
+  for (bool file_exists : {true, false}) {
+    SCOPED_TRACE(file_exists ? "empty file at the start" : "no file");
+    if (file_exists) {
+      ws_.WriteFile("out.txt", "");
+    } else {
+      std::remove(ws_.At("out.txt").c_str());
+    }
+    ExpectRollBackOnlyOwnRecords();
+  }
+}
+
+void ConcurrencyTest::ExpectRollBackOnlyOwnRecords() {
+  const std::set<int> failing = {0, 4, 6};
+  std::vector<RunSpec> specs;
+  for (int run = 0; run < kRuns; ++run) {
+    specs.push_back(
+        {run, "0", Paced(failing.count(run) != 0 ? 1500 * 1000 : -1)});
+  }
+  const std::vector<ToolResult> results = RunTogether(specs);
+  std::set<int> succeeded;
+  for (int run = 0; run < kRuns; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const ToolResult& r = results[static_cast<size_t>(run)];
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+    if (failing.count(run) != 0) {
+      EXPECT_EQ(r.out,
+                "Ausgabedatei konnte nicht geschrieben werden \n" + Summary(0));
+    } else {
+      EXPECT_EQ(r.out, Summary(kRows));
+      succeeded.insert(run);
+    }
+  }
+  ExpectWholeBlocksOf(ws_.ReadFile("out.txt"), extracts_, succeeded);
+  ExpectOnlyTheExtract();
+}
+
+}  // namespace

@@ -1,0 +1,517 @@
+// The fault matrix: the real tabfetch binary against the throwaway server
+// while something around it fails (full disk, failing sync, read-only or
+// impossible targets, unreadable configuration, a server that is gone or
+// dies mid-result, refused logins). Every case checks the console output, the
+// exit code and the extract file afterwards: it is the complete new extract
+// or exactly the old one, and no temporary file is left behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/fault_support.h"
+#include "testsupport/throwaway_mariadb.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ListDirectory;
+using testsupport::ToolResult;
+using testsupport::Workspace;
+using testsupport::WriteFault;
+using testsupport::WriteFaultEnv;
+
+const char kOpenFailed[] = "Ausgabedatei konnte nicht geoeffnet \n";
+const char kWriteFailed[] = "Ausgabedatei konnte nicht geschrieben werden \n";
+const char kMissing[] = "<missing>";
+
+std::string Summary(int records, const std::string& path) {
+  return std::to_string(records) + " Saetze kopiert in Datei " + path + " \n";
+}
+
+std::string TestName() {
+  return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+// Each test has a table of its own: tests may run in parallel.
+std::string TableName() { return "fm_" + TestName(); }
+
+// EXTRAKT: CHAR 8 + CHAR 20 = 28 bytes a record, three rows.
+// GROSS: CHAR 8 + CHAR 92 = 100 bytes a record, 2000 rows (200,000 bytes),
+// more than the small file system of the disk-full case holds.
+// LANGSAM: 5000 rows of about 2 KB that the server sends over 10 seconds.
+std::string QueryDefinition() {
+  return "[EXTRAKT]\n"
+         "SQL001=SELECT K, V FROM " +
+         TableName() +
+         "\n"
+         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
+         "FELD02=V\nFTYP02=CHAR\nFLEN02=20\n"
+         "\n"
+         "[GROSS]\n"
+         "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('x', 92) FROM seq_1_to_2000\n"
+         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
+         "FELD02=V\nFTYP02=CHAR\nFLEN02=92\n"
+         "\n"
+         "[LANGSAM]\n"
+         "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('y', 2000), SLEEP(0.002)\n"
+         "SQL002=FROM seq_1_to_5000\n"
+         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
+         "FELD02=V\nFTYP02=CHAR\nFLEN02=10\n";
+}
+
+const std::string kExtrakt =
+    "A1      "
+    "erste Zeile         "
+    "B2      "
+    "zweite Zeile        "
+    "C3      "
+    "dritte Zeile        ";
+
+std::string NumberedExtract(int rows, int text_width, char fill) {
+  std::string out;
+  for (int i = 1; i <= rows; ++i) {
+    std::string key = std::to_string(i);
+    out += std::string(8 - key.size(), '0') + key;
+    out += std::string(static_cast<size_t>(text_width), fill);
+  }
+  return out;
+}
+
+const std::string kGross = NumberedExtract(2000, 92, 'x');
+
+class FaultMatrixTest : public testsupport::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (HasFatalFailure()) return;
+    const std::string t = "PALVDATA." + TableName();
+    Sql("DROP TABLE IF EXISTS " + t);
+    Sql("CREATE TABLE " + t + " (K VARCHAR(8), V VARCHAR(40))");
+    Sql("INSERT INTO " + t +
+        " VALUES ('C3', 'dritte Zeile'), ('A1', 'erste Zeile'),"
+        " ('B2', 'zweite Zeile')");
+    ws_.WriteSettings(Settings());
+    ws_.WriteQueryDefinition("MARIADB", QueryDefinition());
+  }
+
+  testsupport::ConnectionValues Settings() const {
+    return {"localhost", server().user, server().password, "MARIADB"};
+  }
+
+  void Sql(const std::string& sql) {
+    ASSERT_EQ(testsupport::RunAdminSql(sql), "") << sql;
+  }
+
+  // Puts `content` at `name`, or removes the file when `content` is
+  // kMissing.
+  void Prepare(const std::string& name, const std::string& content) {
+    if (content == kMissing) {
+      fs::remove(ws_.At(name));
+    } else {
+      ws_.WriteFile(name, content);
+    }
+  }
+
+  Workspace ws_;
+};
+
+// The old content of the target before a failing write: none, a few bytes, or
+// a file that takes most of the small file system.
+const std::string kOldContents[] = {kMissing, "OLD", std::string(40000, 'o')};
+
+TEST_F(FaultMatrixTest, DiskFullLeavesTheOldFile) {
+  const std::string dir = ws_.At("voll");
+  fs::create_directory(dir);
+  testsupport::TmpfsMount tmpfs(dir, 64);
+  std::vector<std::string> env;
+  if (tmpfs.mounted()) {
+    RecordProperty("disk_full", "tmpfs of 64 KiB");
+  } else {
+    // Not root, or no mount in this container: the same writes fail with
+    // ENOSPC after 64 KiB through the preloaded library instead.
+    RecordProperty("disk_full", "ENOSPC injected after 64 KiB");
+    std::cout << "tmpfs not available (" << tmpfs.error()
+              << "); injecting ENOSPC instead\n";
+    env = WriteFaultEnv(WriteFault{dir, 64 * 1024, 0, 0, -1, -1});
+  }
+
+  for (const char* flag : {"1", "0"}) {
+    for (const std::string& old : kOldContents) {
+      SCOPED_TRACE(std::string("flag ") + flag + ", old size " +
+                   std::to_string(old.size()));
+      Prepare("voll/out.txt", old);
+      ToolResult r = ws_.Run({"GROSS", "X", "voll/out.txt", flag}, env);
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out, kWriteFailed + Summary(0, "voll/out.txt"));
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(ws_.ReadFile("voll/out.txt"), old);
+      EXPECT_EQ(ListDirectory(dir), old == kMissing
+                                        ? std::vector<std::string>{}
+                                        : std::vector<std::string>{"out.txt"});
+    }
+  }
+
+  // With the trace on, WriteFile's closing line is missing.
+  ToolResult r = ws_.Run({"GROSS", "X", "voll/out.txt", "1", "/D"}, env);
+  EXPECT_EQ(r.out,
+            " Aktiviert Debugger\n"
+            "Str GetIniValues\n"
+            "  >>>>> SQL-Statement <<<<<\n"
+            "  ' SELECT LPAD(seq, 8, '0'), REPEAT('x', 92) FROM "
+            "seq_1_to_2000 '\n"
+            "End GetIniValues\n"
+            "Str WriteFile\n" +
+                std::string(kWriteFailed) + Summary(0, "voll/out.txt"));
+
+  // What fits is written: the failures above are the full disk's.
+  r = ws_.Run({"EXTRAKT", "X", "voll/out.txt", "1"}, env);
+  EXPECT_EQ(r.out, Summary(3, "voll/out.txt"));
+  EXPECT_EQ(ws_.ReadFile("voll/out.txt"), kExtrakt);
+  r = ws_.Run({"EXTRAKT", "X", "voll/out.txt", "0"}, env);
+  EXPECT_EQ(r.out, Summary(3, "voll/out.txt"));
+  EXPECT_EQ(ws_.ReadFile("voll/out.txt"), kExtrakt + kExtrakt);
+
+  // A device that is always full is written straight, and fails.
+  struct stat st;
+  ASSERT_EQ(::stat("/dev/full", &st), 0);
+  ASSERT_TRUE(S_ISCHR(st.st_mode));
+  for (const char* flag : {"1", "0"}) {
+    SCOPED_TRACE(std::string("/dev/full, flag ") + flag);
+    r = ws_.Run({"GROSS", "X", "/dev/full", flag});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kWriteFailed + Summary(0, "/dev/full"));
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+// A writable file in a directory the run may not write to cannot be replaced
+// through a new file, so it is rewritten in place. A full disk half-way
+// through puts the old content back.
+TEST_F(FaultMatrixTest, DiskFullWhileRewritingInPlace) {
+  const std::string dir = ws_.At("fest");
+  fs::create_directory(dir);
+  testsupport::TmpfsMount tmpfs(dir, 64);
+  std::vector<std::string> env;
+  if (!tmpfs.mounted()) {
+    env = WriteFaultEnv(WriteFault{dir, 64 * 1024, 0, 0, -1, -1});
+  }
+  testsupport::OpenWorkspaceToOthers(ws_);
+  for (const std::string& old : {std::string("OLD"), kOldContents[2]}) {
+    SCOPED_TRACE("old size " + std::to_string(old.size()));
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+    ws_.WriteFile("fest/out.txt", old);
+    fs::permissions(dir + "/out.txt",
+                    fs::perms::owner_read | fs::perms::owner_write |
+                        fs::perms::group_read | fs::perms::group_write |
+                        fs::perms::others_read | fs::perms::others_write);
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec |
+                             fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    ToolResult r = testsupport::RunUnprivileged(
+        ws_, {"GROSS", "X", "fest/out.txt", "1"}, env);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kWriteFailed + Summary(0, "fest/out.txt"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ws_.ReadFile("fest/out.txt"), old);
+    EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{"out.txt"});
+  }
+
+  // What fits is rewritten in place.
+  ToolResult r = testsupport::RunUnprivileged(
+      ws_, {"EXTRAKT", "X", "fest/out.txt", "1"}, env);
+  EXPECT_EQ(r.out, Summary(3, "fest/out.txt"));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ws_.ReadFile("fest/out.txt"), kExtrakt);
+  EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{"out.txt"});
+}
+
+TEST_F(FaultMatrixTest, FailingWriteSyncOrCloseLeavesTheOldFile) {
+  const std::string dir = ws_.At("kaputt");
+  fs::create_directory(dir);
+  struct Case {
+    const char* what;
+    WriteFault fault;
+  };
+  const Case kCases[] = {
+      {"write fails at once", {dir, 0, 0, 0, -1, -1}},
+      {"write fails after 1000 bytes", {dir, 1000, 0, 0, -1, -1}},
+      {"short writes, then full", {dir, 150000, 0, 0, 4096, -1}},
+      {"fsync fails (EIO)", {dir, -1, EIO, 0, -1, -1}},
+      {"fsync fails (ENOSPC)", {dir, -1, ENOSPC, 0, -1, -1}},
+      {"close fails (EIO)", {dir, -1, 0, EIO, -1, -1}},
+  };
+  for (const Case& c : kCases) {
+    for (const char* flag : {"1", "0"}) {
+      for (const std::string& old : kOldContents) {
+        SCOPED_TRACE(std::string(c.what) + ", flag " + flag + ", old size " +
+                     std::to_string(old.size()));
+        Prepare("kaputt/out.txt", old);
+        ToolResult r = ws_.Run({"GROSS", "X", "kaputt/out.txt", flag},
+                               WriteFaultEnv(c.fault));
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.out, kWriteFailed + Summary(0, "kaputt/out.txt"));
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(ws_.ReadFile("kaputt/out.txt"), old);
+        EXPECT_EQ(ListDirectory(dir),
+                  old == kMissing ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"out.txt"});
+      }
+    }
+  }
+
+  // Short writes alone are no failure: the writer goes on until all is out.
+  Prepare("kaputt/out.txt", "OLD");
+  ToolResult r = ws_.Run({"GROSS", "X", "kaputt/out.txt", "0"},
+                         WriteFaultEnv({dir, -1, 0, 0, 777, -1}));
+  EXPECT_EQ(r.out, Summary(2000, "kaputt/out.txt"));
+  EXPECT_EQ(ws_.ReadFile("kaputt/out.txt"), "OLD" + kGross);
+}
+
+TEST_F(FaultMatrixTest, ReadOnlyTargetIsNotTouched) {
+  testsupport::OpenWorkspaceToOthers(ws_);
+  for (const char* flag : {"1", "0"}) {
+    SCOPED_TRACE(std::string("flag ") + flag);
+    ws_.WriteFile("ro.txt", "OLD");
+    fs::permissions(ws_.At("ro.txt"), fs::perms::owner_read |
+                                          fs::perms::group_read |
+                                          fs::perms::others_read);
+    ToolResult r =
+        testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "ro.txt", flag});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kOpenFailed + Summary(0, "ro.txt"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ws_.ReadFile("ro.txt"), "OLD");
+    EXPECT_EQ(
+        fs::status(ws_.At("ro.txt")).permissions() & fs::perms::mask,
+        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    // The directory is writable: nothing was renamed over the file.
+    EXPECT_EQ(ListDirectory(ws_.cwd()),
+              (std::vector<std::string>{"TABFETCH.MARIADB.INI", "ro.txt"}));
+    fs::remove(ws_.At("ro.txt"));
+  }
+
+  // A new file in a directory without write permission cannot be made.
+  fs::create_directory(ws_.At("zu"));
+  fs::permissions(ws_.At("zu"),
+                  fs::perms::owner_read | fs::perms::owner_exec |
+                      fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec);
+  for (const char* flag : {"1", "0"}) {
+    SCOPED_TRACE(std::string("zu/neu.txt, flag ") + flag);
+    ToolResult r =
+        testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "zu/neu.txt", flag});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kOpenFailed + Summary(0, "zu/neu.txt"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ListDirectory(ws_.At("zu")), std::vector<std::string>{});
+  }
+
+  // The same user may write a file it has write permission for.
+  ToolResult r =
+      testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "rw.txt", "1"});
+  EXPECT_EQ(r.out, Summary(3, "rw.txt"));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ws_.ReadFile("rw.txt"), kExtrakt);
+}
+
+TEST_F(FaultMatrixTest, DirectoryOrMissingDirectoryAsTarget) {
+  ws_.WriteFile("ordner/drin.txt", "DRIN");
+  for (const char* flag : {"1", "0"}) {
+    for (const char* target :
+         {"ordner", "ordner/", "fehlt/out.txt", "fehlt/auch/out.txt"}) {
+      SCOPED_TRACE(std::string(target) + ", flag " + flag);
+      ToolResult r = ws_.Run({"EXTRAKT", "X", target, flag, "/D"});
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out,
+                " Aktiviert Debugger\n"
+                "Str GetIniValues\n"
+                "  >>>>> SQL-Statement <<<<<\n"
+                "  ' SELECT K, V FROM " +
+                    TableName() +
+                    " '\n"
+                    "End GetIniValues\n"
+                    "Str WriteFile\n" +
+                    std::string(kOpenFailed) + Summary(0, target));
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(ListDirectory(ws_.cwd()),
+                (std::vector<std::string>{"TABFETCH.MARIADB.INI", "ordner"}));
+      EXPECT_EQ(ListDirectory(ws_.At("ordner")),
+                std::vector<std::string>{"drin.txt"});
+      EXPECT_EQ(ws_.ReadFile("ordner/drin.txt"), "DRIN");
+    }
+  }
+}
+
+TEST_F(FaultMatrixTest, RefusedLoginsLeaveTheOldFile) {
+  const std::string user = "fm_ohne_recht_" + std::to_string(::getpid());
+  Sql("DROP USER IF EXISTS '" + user + "'@'localhost'");
+  Sql("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY 'pw'");
+  struct Case {
+    testsupport::ConnectionValues values;
+    const char* want;
+  };
+  const Case kCases[] = {
+      {{"localhost", server().user, "falsch", "MARIADB"},
+       "dbConnect_Status: 1045\n"},
+      {{"127.0.0.1", server().user, "", "MARIADB"}, "dbConnect_Status: 1045\n"},
+      // A user without rights on PALVDATA.
+      {{"localhost", user, "pw", "MARIADB"}, "dbConnect_Status: 1044\n"},
+  };
+  for (const Case& c : kCases) {
+    for (const char* flag : {"1", "0"}) {
+      SCOPED_TRACE(std::string(c.want) + "flag " + flag);
+      ws_.WriteSettings(c.values);
+      ws_.WriteFile("out.txt", "OLD");
+      ToolResult r = ws_.Run({"EXTRAKT", "X", "out.txt", flag});
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out, c.want);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+    }
+  }
+  Sql("DROP USER '" + user + "'@'localhost'");
+}
+
+// Unreadable configuration: a file without read permission (run as a user
+// for whom that counts) or a directory where the file should be.
+enum class Unreadable { kNoPermission, kDirectory };
+
+void MakeUnreadable(const std::string& path, Unreadable how) {
+  if (how == Unreadable::kNoPermission) {
+    fs::permissions(path, fs::perms::none);
+  } else {
+    fs::remove(path);
+    fs::create_directory(path);
+  }
+}
+
+TEST_F(FaultMatrixTest, SettingsFileThatCannotBeRead) {
+  for (Unreadable how : {Unreadable::kNoPermission, Unreadable::kDirectory}) {
+    SCOPED_TRACE(how == Unreadable::kDirectory ? "directory" : "mode 000");
+    const std::string settings = ws_.root() + "/Files/Palventra.Ini";
+    fs::remove_all(settings);
+    ws_.WriteSettings(Settings());
+    ws_.WriteFile("out.txt", "OLD");
+    testsupport::OpenWorkspaceToOthers(ws_);
+    // Readable, the same user gets its extract.
+    ToolResult r =
+        testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "good.txt", "1"});
+    EXPECT_EQ(r.out, Summary(3, "good.txt"));
+
+    MakeUnreadable(settings, how);
+    // Every value is empty: the library logs in over the socket as the OS
+    // user, whom the server does not know, without a password.
+    r = testsupport::RunUnprivileged(ws_,
+                                     {"EXTRAKT", "X", "out.txt", "1", "/D"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, " Aktiviert Debugger\ndbConnect_Status: 1045\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+  }
+}
+
+TEST_F(FaultMatrixTest, QueryDefinitionFileThatCannotBeRead) {
+  for (Unreadable how : {Unreadable::kNoPermission, Unreadable::kDirectory}) {
+    SCOPED_TRACE(how == Unreadable::kDirectory ? "directory" : "mode 000");
+    fs::remove_all(ws_.At("TABFETCH.MARIADB.INI"));
+    ws_.WriteQueryDefinition("MARIADB", QueryDefinition());
+    ws_.WriteFile("out.txt", "OLD");
+    testsupport::OpenWorkspaceToOthers(ws_);
+    MakeUnreadable(ws_.At("TABFETCH.MARIADB.INI"), how);
+    for (const char* flag : {"1", "0"}) {
+      ToolResult r =
+          testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "out.txt", flag});
+      EXPECT_EQ(r.exit_code, 3);
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, "");
+      r = testsupport::RunUnprivileged(ws_,
+                                       {"EXTRAKT", "X", "out.txt", flag, "/D"});
+      EXPECT_EQ(r.exit_code, 3);
+      EXPECT_EQ(r.out, " Aktiviert Debugger\nStr GetIniValues\n");
+      EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+    }
+  }
+}
+
+TEST_F(FaultMatrixTest, UnknownDatabaseThenStoppedServer) {
+  testsupport::SecondServer second;
+  ASSERT_EQ(second.error(), "");
+  ASSERT_EQ(second.AdminSql("DROP DATABASE PALVDATA"), "");
+  ws_.WriteFile("out.txt", "OLD");
+
+  // root may see every database: PALVDATA is unknown, not forbidden.
+  ws_.WriteSettings({"localhost", "root", "", "MARIADB"});
+  ToolResult r = ws_.Run({"EXTRAKT", "X", "out.txt", "1"}, second.Env());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "dbConnect_Status: 1049\n");
+  EXPECT_EQ(r.err, "");
+
+  ASSERT_EQ(second.Stop(), "");
+  for (const char* host : {"localhost", "127.0.0.1"}) {
+    for (const char* flag : {"1", "0"}) {
+      SCOPED_TRACE(std::string(host) + ", flag " + flag);
+      ws_.WriteSettings({host, server().user, server().password, "MARIADB"});
+      r = ws_.Run({"EXTRAKT", "X", "out.txt", flag}, second.Env());
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out, "dbConnect_Status: 2002\n");
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+    }
+  }
+}
+
+// The server dies (SIGKILL) while it sends a large result that tabfetch is
+// storing. The run reports no records and leaves the old file; had the
+// result arrived first, the file would be the complete extract.
+TEST_F(FaultMatrixTest, ServerKilledWhileSendingTheResult) {
+  for (const char* flag : {"1", "0"}) {
+    SCOPED_TRACE(std::string("flag ") + flag);
+    testsupport::SecondServer second;
+    ASSERT_EQ(second.error(), "");
+    ws_.WriteFile("out.txt", "OLD");
+    testsupport::StartedTool run =
+        testsupport::StartTool(Workspace::Binary(), ws_.cwd(),
+                               {"LANGSAM", "X", "out.txt", flag}, second.Env());
+    ASSERT_GT(run.pid, 0);
+
+    // Wait until the statement has been running (and sending) for a while.
+    bool running = false;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!running && std::chrono::steady_clock::now() < deadline) {
+      running = second.FirstValue(
+                    "SELECT COUNT(*) FROM information_schema.PROCESSLIST"
+                    " WHERE USER = 'tabfetch' AND COMMAND = 'Query'"
+                    " AND TIME_MS > 500") == "1";
+      if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(::kill(second.pid(), SIGKILL), 0);
+    ToolResult r = testsupport::WaitTool(run);
+    EXPECT_TRUE(running) << "the statement was not seen running";
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+    std::cout << "server killed, tabfetch printed: " << r.out;
+    if (r.out == Summary(0, "out.txt")) {
+      EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+    } else {
+      // Only possible when the whole result was stored before the kill.
+      const std::string all = NumberedExtract(5000, 10, 'y');
+      EXPECT_EQ(r.out, Summary(5000, "out.txt"));
+      EXPECT_EQ(ws_.ReadFile("out.txt"),
+                std::string(flag) == "1" ? all : "OLD" + all);
+    }
+    EXPECT_EQ(ListDirectory(ws_.cwd()),
+              (std::vector<std::string>{"TABFETCH.MARIADB.INI", "out.txt"}));
+  }
+}
+
+}  // namespace

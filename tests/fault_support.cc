@@ -1,0 +1,227 @@
+// Child processes, an unprivileged user, a second server, a tmpfs and the
+// failing-write library for the fault and concurrency tests.
+#include "tests/fault_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <mysql.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "testsupport/temp_dir.h"
+#include "testsupport/throwaway_mariadb.h"
+
+#ifndef TABFETCH_SERVER_SCRIPT
+#error "TABFETCH_SERVER_SCRIPT must name testsupport/throwaway_mariadb.sh"
+#endif
+#ifndef FAILING_WRITE_SHIM
+#error "FAILING_WRITE_SHIM must name the failing-write library"
+#endif
+
+namespace testsupport {
+namespace {
+
+std::string FindSetpriv() {
+  for (const char* p : {"/usr/bin/setpriv", "/bin/setpriv"}) {
+    if (::access(p, X_OK) == 0) return p;
+  }
+  return "";
+}
+
+struct CloseMysql {
+  void operator()(MYSQL* m) const { mysql_close(m); }
+};
+
+}  // namespace
+
+void OpenWorkspaceToOthers(const Workspace& ws) {
+  namespace fs = std::filesystem;
+  fs::permissions(ws.root(), fs::perms::owner_all | fs::perms::group_read |
+                                 fs::perms::group_exec |
+                                 fs::perms::others_read |
+                                 fs::perms::others_exec);
+  for (const auto& entry : fs::recursive_directory_iterator(ws.root())) {
+    if (entry.is_directory()) {
+      fs::permissions(entry.path(),
+                      fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec,
+                      fs::perm_options::add);
+    } else {
+      fs::permissions(entry.path(),
+                      fs::perms::group_read | fs::perms::others_read,
+                      fs::perm_options::add);
+    }
+  }
+  fs::permissions(ws.cwd(), fs::perms::all);
+}
+
+namespace {
+
+// The user tests run as when root must not (nobody).
+constexpr uid_t kUnprivilegedUid = 65534;
+constexpr gid_t kUnprivilegedGid = 65534;
+
+// The launcher and its arguments that drop root, or nothing when we are not
+// root. The launcher is "" when setpriv is missing.
+std::vector<std::string> UnprivilegedPrefix() {
+  if (::geteuid() != 0) return {};
+  return {FindSetpriv(), "--reuid=" + std::to_string(kUnprivilegedUid),
+          "--regid=" + std::to_string(kUnprivilegedGid), "--clear-groups",
+          "--"};
+}
+
+}  // namespace
+
+ToolResult RunUnprivileged(const Workspace& ws,
+                           const std::vector<std::string>& args,
+                           const std::vector<std::string>& extra_env) {
+  std::vector<std::string> prefix = UnprivilegedPrefix();
+  if (prefix.empty()) return ws.Run(args, extra_env);
+  if (prefix.front().empty()) {
+    ToolResult r;
+    r.err = "setpriv (util-linux) is needed to drop root for this test";
+    return r;
+  }
+  const std::string launcher = prefix.front();
+  std::vector<std::string> all(prefix.begin() + 1, prefix.end());
+  all.push_back(Workspace::Binary());
+  all.insert(all.end(), args.begin(), args.end());
+  return RunTool(launcher, ws.cwd(), all, extra_env);
+}
+
+SecondServer::SecondServer() {
+  std::string pattern = "/tmp/tabfetch-srv2.XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (::mkdtemp(buf.data()) == nullptr) {
+    error_ = "mkdtemp failed";
+    return;
+  }
+  state_dir_ = buf.data();
+  ToolResult r = RunTool(TABFETCH_SERVER_SCRIPT, "/", {"start", state_dir_});
+  if (r.exit_code != 0) {
+    error_ = "starting a second server failed: " + r.out + r.err;
+    return;
+  }
+  TestServer state;
+  if (!ReadServerState(state_dir_, state, &error_)) return;
+  socket_ = state.socket;
+  port_ = state.port;
+  pid_ = state.pid;
+}
+
+SecondServer::~SecondServer() {
+  if (state_dir_.empty()) return;
+  Stop();
+  std::error_code ec;
+  std::filesystem::remove_all(state_dir_, ec);
+}
+
+std::vector<std::string> SecondServer::Env() const {
+  return {"MYSQL_UNIX_PORT=" + socket_,
+          "MYSQL_TCP_PORT=" + std::to_string(port_)};
+}
+
+std::string SecondServer::AdminSql(const std::string& sql) const {
+  std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
+  if (!m) return "mysql_init failed";
+  if (mysql_real_connect(m.get(), "localhost", "root", "", nullptr, 0,
+                         socket_.c_str(), 0) == nullptr) {
+    return mysql_error(m.get());
+  }
+  if (mysql_real_query(m.get(), sql.data(), sql.size()) != 0) {
+    return mysql_error(m.get());
+  }
+  if (MYSQL_RES* r = mysql_store_result(m.get())) mysql_free_result(r);
+  return mysql_errno(m.get()) == 0 ? "" : mysql_error(m.get());
+}
+
+std::string SecondServer::FirstValue(const std::string& sql) const {
+  std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
+  if (!m || mysql_real_connect(m.get(), "localhost", "root", "", nullptr, 0,
+                               socket_.c_str(), 0) == nullptr) {
+    return "";
+  }
+  if (mysql_real_query(m.get(), sql.data(), sql.size()) != 0) return "";
+  std::string value;
+  if (MYSQL_RES* r = mysql_store_result(m.get())) {
+    MYSQL_ROW row = mysql_fetch_row(r);
+    if (row != nullptr && mysql_num_fields(r) > 0 && row[0] != nullptr) {
+      value = row[0];
+    }
+    mysql_free_result(r);
+  }
+  return value;
+}
+
+std::string SecondServer::Stop() {
+  if (state_dir_.empty()) return "no server";
+  ToolResult r = RunTool(TABFETCH_SERVER_SCRIPT, "/", {"stop", state_dir_});
+  return r.exit_code == 0 ? "" : r.out + r.err;
+}
+
+TmpfsMount::TmpfsMount(const std::string& dir, int size_kb) : dir_(dir) {
+  // mode 755 as for a plain directory (a tmpfs root is 1777 by default).
+  const std::string options = "size=" + std::to_string(size_kb) + "k,mode=755";
+  if (::mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+              options.c_str()) == 0) {
+    mounted_ = true;
+  } else {
+    error_ = std::string("mount -t tmpfs: ") + std::strerror(errno);
+  }
+}
+
+TmpfsMount::~TmpfsMount() {
+  if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+}
+
+std::vector<std::string> WriteFaultEnv(const WriteFault& fault) {
+  std::vector<std::string> env;
+  env.push_back(std::string("LD_PRELOAD=") + FAILING_WRITE_SHIM);
+  // A sanitizer build wants its runtime first in the library list; the
+  // preloaded library only wraps a few calls, so let it come first.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  env.push_back(std::string("ASAN_OPTIONS=") +
+                (asan != nullptr && *asan != '\0' ? std::string(asan) + ":"
+                                                  : std::string()) +
+                "verify_asan_link_order=0");
+  env.push_back("FAILSHIM_DIR=" + fault.dir);
+  if (fault.write_limit >= 0) {
+    env.push_back("FAILSHIM_WRITE_LIMIT=" + std::to_string(fault.write_limit));
+  }
+  if (fault.fsync_errno > 0) {
+    env.push_back("FAILSHIM_FSYNC_ERRNO=" + std::to_string(fault.fsync_errno));
+  }
+  if (fault.close_errno > 0) {
+    env.push_back("FAILSHIM_CLOSE_ERRNO=" + std::to_string(fault.close_errno));
+  }
+  if (fault.max_chunk > 0) {
+    env.push_back("FAILSHIM_MAX_CHUNK=" + std::to_string(fault.max_chunk));
+  }
+  if (fault.delay_us > 0) {
+    env.push_back("FAILSHIM_DELAY_US=" + std::to_string(fault.delay_us));
+  }
+  return env;
+}
+
+std::vector<std::string> ListDirectory(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,93 @@
+// Helpers for the end-to-end tests that break things around a run: child
+// processes started together, runs as an unprivileged user, a second
+// throwaway server that a test may stop or kill, a small tmpfs, and the
+// LD_PRELOAD library that makes extract writes fail.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/tool_runner.h"
+#include "tests/workspace.h"
+
+namespace testsupport {
+
+// Opens the workspace to other users: its directories can be entered, its
+// files read, and the working directory written.
+void OpenWorkspaceToOthers(const Workspace& ws);
+// Runs tabfetch in `ws` so that file permission bits count: as the user
+// nobody (uid 65534, through setpriv) when we are root, who ignores them;
+// otherwise as ourselves.
+ToolResult RunUnprivileged(const Workspace& ws,
+                           const std::vector<std::string>& args,
+                           const std::vector<std::string>& extra_env = {});
+
+// A throwaway server of a test's own (testsupport/throwaway_mariadb.sh), for
+// tests that stop or kill it. Stopped and removed by the destructor.
+class SecondServer {
+ public:
+  SecondServer();
+  ~SecondServer();
+  SecondServer(const SecondServer&) = delete;
+  SecondServer& operator=(const SecondServer&) = delete;
+
+  // "" when the server runs, otherwise what went wrong starting it.
+  const std::string& error() const { return error_; }
+  const std::string& socket() const { return socket_; }
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  // Environment for a tabfetch run against this server.
+  std::vector<std::string> Env() const;
+  // Runs SQL as the server's root user; "" or the server's error text.
+  std::string AdminSql(const std::string& sql) const;
+  // The first column of the first row of a query run as root, or "" (also
+  // on an error or without rows).
+  std::string FirstValue(const std::string& sql) const;
+  // Stops the server the regular way; "" or what went wrong.
+  std::string Stop();
+
+ private:
+  std::string state_dir_;
+  std::string error_;
+  std::string socket_;
+  int port_ = 0;
+  pid_t pid_ = 0;
+};
+
+// A tmpfs of `size_kb` kilobytes mounted on `dir` (which must exist) while
+// the object lives. Mounting needs root; error() says why it failed.
+class TmpfsMount {
+ public:
+  TmpfsMount(const std::string& dir, int size_kb);
+  ~TmpfsMount();
+  TmpfsMount(const TmpfsMount&) = delete;
+  TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+  bool mounted() const { return mounted_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+// Settings for the failing-write library (tests/failing_write_shim.c); see
+// the comment at its top for what each one does. Negative means unset.
+struct WriteFault {
+  std::string dir;  // the directory whose files are affected
+  long write_limit = -1;
+  int fsync_errno = 0;
+  int close_errno = 0;
+  long max_chunk = -1;
+  long delay_us = -1;
+};
+// The environment lines that load the library into a tabfetch run.
+std::vector<std::string> WriteFaultEnv(const WriteFault& fault);
+
+// The entries of a directory, sorted ("." and ".." left out).
+std::vector<std::string> ListDirectory(const std::string& dir);
+
+}  // namespace testsupport

@@ -1,0 +1,457 @@
+// Hostile input for the real tabfetch binary: over-long lines, NUL and Ctrl-Z
+// bytes in both configuration files, a thousand statement lines, the widest
+// and the widest-plus-five rows, megabyte values, terminal names made of
+// quotes, backslashes and the placeholder itself, and very long extract
+// paths. Each case pins the exact outcome: exit code, output and file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "settings/value_cipher.h"
+#include "tests/fault_support.h"
+#include "testsupport/throwaway_mariadb.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ToolResult;
+using testsupport::Workspace;
+
+std::string Summary(int records, const std::string& path) {
+  return std::to_string(records) + " Saetze kopiert in Datei " + path + " \n";
+}
+
+std::string TableName() {
+  return std::string("ho_") +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const std::string& l : lines) s += l + "\n";
+  return s;
+}
+
+// One settings record: heading line and entry line.
+std::string SettingsRecord(const std::string& heading, int number,
+                           const std::string& key, const std::string& value) {
+  return "[DB];" + heading + ";\n" + std::to_string(number) + ";" + key + ";" +
+         settings::EncipherValue(value, settings::kValueKey) + "\n";
+}
+
+// The rows of every test's table, and their records under the layout K CHAR
+// 8, V TXT 12.
+const std::string kRecords =
+    "A1      "
+    "  erste     "
+    "B2      "
+    "zweite      "
+    "C3      "
+    "dritte      ";
+
+const char kBanner[] =
+    "\n"
+    "******************************************************\n"
+    "** Projekt     : PALVENTRA                          **\n"
+    "** Tool        : TABFETCH                           **\n"
+    "** Beschreibung:  Ausfuehren einer SQL-Anweisung    **\n"
+    "**                und erstellen einer Downloaddatei **\n"
+    "**                aus den Resultierenden Daten      **\n"
+    "******************************************************\n"
+    "\n";
+const char kUsage[] =
+    "Befehlsformat: \n"
+    "TABFETCH.EXE Sektionsname Terminalname Zieldatei 0/1 \n"
+    "\n"
+    "Sektionsname : Name der Sektion in der Ini-Datei     \n"
+    "Terminalname : Parameter fuer das SQL-Statement      \n"
+    "Zieldatei    : Dateiname der Ausgabedatei            \n"
+    "RepaceFlag   : 0= Anhaengen, 1= Ersetzen             \n"
+    "\n"
+    "Beispiel:\n"
+    "TABFETCH.EXE EXTRCT08 ZutCtrl extrct08.txt 1\n"
+    "\n";
+
+class HostileInputTest : public testsupport::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (HasFatalFailure()) return;
+    const std::string t = "PALVDATA." + TableName();
+    Sql("DROP TABLE IF EXISTS " + t);
+    Sql("CREATE TABLE " + t +
+        " (K VARBINARY(40), V VARBINARY(40), TERMINAL VARBINARY(80))");
+    Sql("INSERT INTO " + t +
+        " VALUES ('C3', 'dritte', 'KASSE'), ('A1', '  erste', 'KASSE'),"
+        " ('B2', 'zweite', 'KASSE')");
+    ws_.WriteSettings(Values());
+    ws_.WriteQueryDefinition("MARIADB", PlainDefinition());
+  }
+
+  testsupport::ConnectionValues Values() const {
+    return {"localhost", server().user, server().password, "MARIADB"};
+  }
+
+  // The four settings records in the order the workspace writes them.
+  std::string SettingsRecords() const {
+    return SettingsRecord("Rechner", 1, "NET8", "localhost") +
+           SettingsRecord("Benutzer", 2, "LOGIN", server().user) +
+           SettingsRecord("Kennwort", 3, "PASS", server().password) +
+           SettingsRecord("System", 4, "DB_SYSTEM", "MARIADB");
+  }
+
+  void WriteSettingsText(const std::string& text) const {
+    std::ofstream(ws_.root() + "/Files/Palventra.Ini",
+                  std::ios::binary | std::ios::trunc)
+        << text;
+  }
+
+  static std::string PlainDefinition() {
+    return Lines({"[UMSATZ]", "SQL001=SELECT K, V FROM " + TableName(),
+                  "FELD01=K", "FTYP01=CHAR", "FLEN01=8", "FELD02=V",
+                  "FTYP02=TXT", "FLEN02=12"});
+  }
+
+  void Sql(const std::string& sql) {
+    ASSERT_EQ(testsupport::RunAdminSql(sql), "") << sql;
+  }
+
+  // Runs UMSATZ into out.txt (replacing "OLD") and checks the outcome.
+  void ExpectRun(int exit_code, const std::string& out, const std::string& file,
+                 const std::vector<std::string>& args = {"UMSATZ", "KASSE",
+                                                         "out.txt", "1"}) {
+    ws_.WriteFile("out.txt", "OLD");
+    ToolResult r = ws_.Run(args);
+    EXPECT_EQ(r.exit_code, exit_code);
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ws_.ReadFile("out.txt"), file);
+  }
+
+  Workspace ws_;
+};
+
+TEST_F(HostileInputTest, TenThousandCharacterLinesInTheQueryDefinition) {
+  const std::string x(10000, 'x');
+  ws_.WriteQueryDefinition(
+      "MARIADB",
+      Lines({
+          x,  // before the first header: never read
+          "[" + std::string(10000, 'S') + "]", "SQL001=SELEKT " + x, "[UMSATZ]",
+          ";" + x,
+          // Cut to 199 characters, inside the trailing comment.
+          "SQL001=SELECT K, V FROM " + TableName() + " -- " + x,
+          std::string(10000, 'K') + "=" + x,
+          "FELD01=" + x,  // cut to 99 characters: still a label
+          "FTYP01=CHAR" + std::string(10000, ' '),
+          "FLEN01=" + std::string(10000, ' ') + "8", "FELD02=V", "FTYP02=TXT",
+          "FLEN02=012" + std::string(9997, '9'),  // only "012" counts
+      }));
+  ExpectRun(0, Summary(3, "out.txt"), kRecords);
+}
+
+TEST_F(HostileInputTest, TenThousandCharacterLinesInTheSettingsFile) {
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* want;
+    bool extract;
+  };
+  const std::string x(10000, 'x');
+  const Case kCases[] = {
+      // Read in pieces of 199 and 399 characters: 34 pieces, so the records
+      // after it still pair up.
+      {"long line before the records", x + "\n" + SettingsRecords(), "", true},
+      {"long line after the records", SettingsRecords() + x + "\n", "", true},
+      // An entry line cut at 399 characters has no value: no password.
+      {"10,000 characters of password text",
+       SettingsRecord("Rechner", 1, "NET8", "localhost") +
+           SettingsRecord("Benutzer", 2, "LOGIN", server().user) +
+           "[DB];Kennwort;\n3;PASS;" + std::string(10000, 'A') + "\n" +
+           SettingsRecord("System", 4, "DB_SYSTEM", "MARIADB"),
+       "dbConnect_Status: 1045\n", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    WriteSettingsText(c.text);
+    ExpectRun(0, c.want + (c.extract ? Summary(3, "out.txt") : ""),
+              c.extract ? kRecords : "OLD");
+  }
+}
+
+TEST_F(HostileInputTest, NulAndCtrlZInTheQueryDefinition) {
+  using std::string_literals::operator""s;
+  const std::string select = "SQL001=SELECT K, V FROM " + TableName();
+  const std::string rest =
+      "FELD01=K\nFTYP01=CHAR\nFLEN01=8\nFELD02=V\nFTYP02=TXT\nFLEN02=12\n";
+  const std::string only_v =
+      "  erste     "
+      "dritte      "
+      "zweite      ";
+  struct Case {
+    const char* what;
+    std::string ini;
+    int exit_code;
+    std::string out;
+    std::string file;
+  };
+  const Case kCases[] = {
+      {"NUL ends a value", "[UMSATZ]\n" + select + "\0 GARBAGE\n"s + rest, 0,
+       Summary(3, "out.txt"), kRecords},
+      {"Ctrl-Z line at the end", PlainDefinition() + "\x1A", 0,
+       Summary(3, "out.txt"), kRecords},
+      {"Ctrl-Z behind values",
+       "[UMSATZ]\n" + select +
+           "\nFELD01=K\nFTYP01=CHAR\x1A\nFLEN01=8\x1A\n"
+           "FELD02=V\nFTYP02=TXT\nFLEN02=12\n",
+       0, Summary(3, "out.txt"), kRecords},
+      {"NUL label switches the column off",
+       "[UMSATZ]\n" + select + "\nFELD01=\0K\n"s + rest.substr(8), 0,
+       Summary(3, "out.txt"), only_v},
+      {"Ctrl-Z before the header", "\x1A" + PlainDefinition(), 3, "", "OLD"},
+      {"NUL in the header", "[UMS\0ATZ]\n"s + select + "\n" + rest, 3, "",
+       "OLD"},
+      {"NUL before the statement",
+       "[UMSATZ]\nSQL001=\0"s + select + "\n" + rest, 3, "", "OLD"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ws_.WriteQueryDefinition("MARIADB", c.ini);
+    ExpectRun(c.exit_code, c.out, c.file);
+  }
+}
+
+TEST_F(HostileInputTest, NulAndCtrlZInTheSettingsFile) {
+  using std::string_literals::operator""s;
+  const std::string net8 = SettingsRecord("Rechner", 1, "NET8", "localhost");
+  const std::string login =
+      SettingsRecord("Benutzer", 2, "LOGIN", server().user);
+  const std::string pass =
+      SettingsRecord("Kennwort", 3, "PASS", server().password);
+  const std::string system =
+      SettingsRecord("System", 4, "DB_SYSTEM", "MARIADB");
+  std::string pass_with_nul = pass;
+  pass_with_nul.insert(pass_with_nul.size() - 1, "\0"s);
+  struct Case {
+    const char* what;
+    std::string text;
+    int exit_code;
+    std::string out;
+    std::string file;
+  };
+  const Case kCases[] = {
+      // Ctrl-Z ends the input, whatever follows it.
+      {"Ctrl-Z after the records",
+       net8 + login + pass + system + "\x1A" +
+           SettingsRecord("X", 0, "PASS", "x"),
+       0, Summary(3, "out.txt"), kRecords},
+      {"Ctrl-Z before the password", net8 + login + "\x1A" + pass + system, 0,
+       "dbConnect_Status: 1045\n", "OLD"},
+      // The line's text ends at the NUL, before its line end: no value.
+      {"NUL behind the password text", net8 + login + pass_with_nul + system, 0,
+       "dbConnect_Status: 1045\n", "OLD"},
+      // A heading line that is empty up to its NUL has the empty heading
+      // name, which every lookup asks for: the password's record answers
+      // the DB_SYSTEM lookup, and no query definition file has that name.
+      {"NUL at the start of a heading line",
+       net8 + login + "\0"s + pass + system, 3, "", "OLD"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    WriteSettingsText(c.text);
+    ExpectRun(c.exit_code, c.out, c.file);
+  }
+}
+
+TEST_F(HostileInputTest, ThousandStatementLines) {
+  std::vector<std::string> lines = {"[UMSATZ]",
+                                    "SQL001=SELECT K, V FROM " + TableName(),
+                                    "SQL002=WHERE 1 = 1"};
+  std::string statement = " SELECT K, V FROM " + TableName() + " WHERE 1 = 1";
+  for (int n = 3; n <= 1000; ++n) {
+    std::string key = std::to_string(n);
+    if (key.size() < 3) key.insert(0, 3 - key.size(), '0');
+    const std::string cond = "AND K <> 'Z" + std::to_string(n) + "'";
+    lines.push_back("SQL" + key + "=" + cond);
+    statement += " " + cond;
+  }
+  statement += " ";
+  for (const char* l : {"FELD01=K", "FTYP01=CHAR", "FLEN01=8", "FELD02=V",
+                        "FTYP02=TXT", "FLEN02=12"}) {
+    lines.push_back(l);
+  }
+  ws_.WriteQueryDefinition("MARIADB", Lines(lines));
+  ExpectRun(0,
+            " Aktiviert Debugger\nStr GetIniValues\n"
+            "  >>>>> SQL-Statement <<<<<\n  '" +
+                statement +
+                "'\nEnd GetIniValues\nStr WriteFile\nEnd WriteFile\n" +
+                Summary(3, "out.txt"),
+            kRecords, {"UMSATZ", "KASSE", "out.txt", "1", "/D"});
+}
+
+TEST_F(HostileInputTest, ThirtyColumnsOfWidth999) {
+  // Columns 1..30 read K, V, then the numbers 3..30; the types go round
+  // CHAR, DEC, TXT.
+  std::string select = "SQL001=SELECT K, V";
+  std::vector<std::string> lines;
+  for (int n = 3; n <= 30; ++n) select += ", " + std::to_string(n);
+  lines.push_back("[UMSATZ]");
+  lines.push_back(select + " FROM " + TableName());
+  const char* kTypes[] = {"CHAR", "DEC", "TXT"};
+  for (int n = 1; n <= 30; ++n) {
+    const std::string nn = (n < 10 ? "0" : "") + std::to_string(n);
+    lines.push_back("FELD" + nn + "=F" + nn);
+    lines.push_back("FTYP" + nn + "=" + kTypes[(n - 1) % 3]);
+    lines.push_back("FLEN" + nn + "=999");
+  }
+  ws_.WriteQueryDefinition("MARIADB", Lines(lines));
+
+  auto field = [&kTypes](const std::string& value, int column) {
+    const std::string type = kTypes[(column - 1) % 3];
+    if (type == "DEC") return std::string(999 - value.size(), '0') + value;
+    return value + std::string(999 - value.size(), ' ');
+  };
+  std::string tail;  // columns 3..30, the same in every row
+  for (int n = 3; n <= 30; ++n) tail += field(std::to_string(n), n);
+  // Column 1 is CHAR (trimmed), column 2 DEC (trimmed, zero-filled).
+  const std::string want = field("A1", 1) + field("erste", 2) + tail +
+                           field("B2", 1) + field("zweite", 2) + tail +
+                           field("C3", 1) + field("dritte", 2) + tail;
+  ASSERT_EQ(want.size(), 3u * 30 * 999);
+  ExpectRun(0, Summary(3, "out.txt"), want);
+}
+
+TEST_F(HostileInputTest, RowOfThirtyFiveColumns) {
+  // Result columns and column definitions beyond the 30th are not used.
+  // Statement lines hold 199 characters: one line for every ten columns.
+  std::vector<std::string> lines = {"[UMSATZ]", "SQL001=SELECT K"};
+  for (int n = 2; n <= 35; ++n) {
+    if (n % 10 == 2)
+      lines.push_back("SQL00" + std::to_string(n / 10 + 2) + "=");
+    lines.back() += ", 'c" + std::to_string(n) + "'";
+  }
+  lines.push_back("SQL006=FROM " + TableName());
+  for (int n = 1; n <= 35; ++n) {
+    const std::string nn = (n < 10 ? "0" : "") + std::to_string(n);
+    lines.push_back("FELD" + nn + "=F" + nn);
+    lines.push_back("FTYP" + nn + "=CHAR");
+    lines.push_back("FLEN" + nn + "=3");
+  }
+  ws_.WriteQueryDefinition("MARIADB", Lines(lines));
+  std::string tail;
+  for (int n = 2; n <= 30; ++n) {
+    std::string v = "c" + std::to_string(n);
+    tail += v + std::string(3 - v.size(), ' ');
+  }
+  ExpectRun(0, Summary(3, "out.txt"),
+            "A1 " + tail + "B2 " + tail + "C3 " + tail);
+}
+
+TEST_F(HostileInputTest, MegabyteValues) {
+  // Three rows of three 1 MiB values: a too long value keeps its end.
+  ws_.WriteQueryDefinition(
+      "MARIADB",
+      Lines({"[UMSATZ]",
+             "SQL001=SELECT CONCAT(REPEAT('a', 1048570), seq, 'Z'),",
+             "SQL002=CONCAT('1', REPEAT('0', 1048575)),",
+             "SQL003=CONCAT(REPEAT(' ', 1048575), seq) FROM seq_1_to_3",
+             "FELD01=A", "FTYP01=TXT", "FLEN01=5", "FELD02=B", "FTYP02=DEC",
+             "FLEN02=999", "FELD03=C", "FTYP03=CHAR", "FLEN03=4"}));
+  std::string want;
+  for (const char* seq : {"1", "2", "3"}) {
+    want +=
+        std::string("aaa") + seq + "Z" + std::string(999, '0') + seq + "   ";
+  }
+  ExpectRun(0, Summary(3, "out.txt"), want);
+}
+
+TEST_F(HostileInputTest, TerminalNamesWithQuotesBackslashesAndPlaceholder) {
+  const std::string t = "PALVDATA." + TableName();
+  const std::vector<std::string> kNames = {
+      "a'b\"c\\d$parm01", "$parm01$parm01",      "\\",
+      "'\\''\\\"\\\\\\'", std::string(31, '\''),
+  };
+  for (const std::string& name : kNames) {
+    std::string literal;
+    for (char c : name) {
+      if (c == '\'' || c == '\\') literal += '\\';
+      literal += c;
+    }
+    Sql("INSERT INTO " + t + " VALUES ('T', '" + literal + "', '" + literal +
+        "')");
+  }
+  ws_.WriteQueryDefinition(
+      "MARIADB", Lines({"[UMSATZ]",
+                        "SQL001=SELECT K, V FROM " + TableName() +
+                            " WHERE TERMINAL = '$parm01'",
+                        "FELD01=K", "FTYP01=CHAR", "FLEN01=2", "FELD02=V",
+                        "FTYP02=TXT", "FLEN02=31", "[UNGEQUOTET]",
+                        "SQL001=SELECT K, V FROM " + TableName() +
+                            " WHERE TERMINAL = $parm01",
+                        "FELD01=K", "FTYP01=CHAR", "FLEN01=2", "[DOPPELT]",
+                        "SQL001=SELECT K, V FROM " + TableName() +
+                            " WHERE TERMINAL = \"$parm01\"",
+                        "FELD01=K", "FTYP01=CHAR", "FLEN01=2"}));
+
+  // Inside quotes each name finds exactly its own row.
+  for (const std::string& name : kNames) {
+    SCOPED_TRACE(name);
+    ExpectRun(0, Summary(1, "out.txt"),
+              "T " + name + std::string(31 - name.size(), ' '),
+              {"UMSATZ", name, "out.txt", "1"});
+  }
+  // Injection attempts find nothing.
+  for (const char* name : {"' OR ''='", "\\' OR 1=1 -- ", "'; DELETE FROM x"}) {
+    SCOPED_TRACE(name);
+    ExpectRun(0, Summary(0, "out.txt"), "OLD",
+              {"UMSATZ", name, "out.txt", "1"});
+  }
+  ExpectRun(0, Summary(3, "out.txt"),
+            "A1  erste" + std::string(24, ' ') + "B2zweite" +
+                std::string(25, ' ') + "C3dritte" + std::string(25, ' '));
+
+  // Outside quotes only plain names may stand; inside double quotes no '"'.
+  const std::string refused = "Terminalname im SQL-Statement nicht zulaessig\n";
+  ExpectRun(1, refused, "OLD", {"UNGEQUOTET", "a'b", "out.txt", "1"});
+  ExpectRun(1, refused, "OLD", {"UNGEQUOTET", "a\\b", "out.txt", "1"});
+  ExpectRun(1, refused, "OLD", {"DOPPELT", "a\"b", "out.txt", "1"});
+
+  // 32 characters are refused before anything else happens.
+  ExpectRun(1,
+            std::string(kBanner) +
+                "Terminalname zu lang, erlaubt: max. 31 Zeichen\n\n" + kUsage,
+            "OLD", {"UMSATZ", std::string(32, '\''), "out.txt", "1"});
+}
+
+TEST_F(HostileInputTest, ExtractPathOf4000Characters) {
+  // 19 directories of 200 characters, then a file name: 4000 characters.
+  std::string path;
+  for (int i = 0; i < 19; ++i) path += std::string(199, 'a' + i) + "/";
+  fs::create_directories(ws_.At(path));
+  path += std::string(4000 - path.size(), 'z');
+  ASSERT_EQ(path.size(), 4000u);
+  const std::string dir = ws_.At(path.substr(0, path.rfind('/')));
+
+  for (const char* flag : {"1", "0"}) {
+    SCOPED_TRACE(std::string("flag ") + flag);
+    ExpectRun(0, Summary(3, path), "OLD", {"UMSATZ", "KASSE", path, flag});
+    EXPECT_EQ(testsupport::ReadFileBytes(ws_.At(path)), kRecords);
+    EXPECT_EQ(testsupport::ListDirectory(dir),
+              std::vector<std::string>{path.substr(path.rfind('/') + 1)});
+    fs::remove(ws_.At(path));
+  }
+
+  // One name of 4000 characters is too long for the file system.
+  const std::string name(4000, 'n');
+  for (const char* flag : {"1", "0"}) {
+    SCOPED_TRACE(std::string("flag ") + flag);
+    ExpectRun(0, "Ausgabedatei konnte nicht geoeffnet \n" + Summary(0, name),
+              "OLD", {"UMSATZ", "KASSE", name, flag});
+  }
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// One full tabfetch run under valgrind's memcheck: no invalid access, no use
+// of uninitialised memory, no definitely or indirectly lost block. The normal
+// build only; the sanitizer build checks the same with ASan and LSan.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/workspace.h"
+#include "testsupport/throwaway_mariadb.h"
+
+#ifndef VALGRIND_PROGRAM
+#error "VALGRIND_PROGRAM must name the valgrind executable"
+#endif
+
+namespace {
+
+using testsupport::ToolResult;
+using testsupport::Workspace;
+
+TEST(ValgrindTest, FullRunIsClean) {
+  const std::string valgrind = VALGRIND_PROGRAM;
+  ASSERT_EQ(::access(valgrind.c_str(), X_OK), 0)
+      << "valgrind is not installed (" << valgrind
+      << "); scripts/lib.sh installs it";
+  std::string error;
+  ASSERT_NE(testsupport::FindTestServer(&error), nullptr) << error;
+  const testsupport::TestServer& server = *testsupport::FindTestServer(&error);
+  const std::string t = "PALVDATA.vg_full_run";
+  ASSERT_EQ(testsupport::RunAdminSql(
+                "DROP TABLE IF EXISTS " + t + "; CREATE TABLE " + t +
+                " (K VARCHAR(8), V VARCHAR(20), N DECIMAL(6,2) NULL);"
+                " INSERT INTO " +
+                t +
+                " VALUES ('B', 'zwei\nZeilen', 1.5), ('A', '  eins', NULL),"
+                " ('B', 'zwei\nZeilen', 1.5)"),
+            "");
+
+  Workspace ws;
+  ws.WriteSettings({"localhost", server.user, server.password, "MARIADB"});
+  ws.WriteQueryDefinition(
+      "MARIADB",
+      "[VOLL]\n"
+      "SQL001=SELECT K, V, N FROM vg_full_run WHERE K <> '$parm01'\n"
+      "FELD01=K\nFTYP01=CHAR\nFLEN01=3\n"
+      "FELD02=V\nFTYP02=TXT\nFLEN02=14\n"
+      "FELD03=N\nFTYP03=DEC\nFLEN03=7\n");
+  ws.WriteFile("out.txt", "OLD");
+  const std::string records =
+      "A    eins        0000000"
+      "B  zwei\r\nZeilen   0001.50"
+      "B  zwei\r\nZeilen   0001.50";
+
+  for (const char* flag : {"1", "0"}) {
+    SCOPED_TRACE(std::string("flag ") + flag);
+    ToolResult r = testsupport::RunTool(
+        valgrind, ws.cwd(),
+        {"--quiet", "--error-exitcode=99", "--leak-check=full",
+         "--errors-for-leak-kinds=definite,indirect", Workspace::Binary(),
+         "VOLL", "C'", "out.txt", flag, "/D"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              " Aktiviert Debugger\n"
+              "Str GetIniValues\n"
+              "  >>>>> SQL-Statement <<<<<\n"
+              "  ' SELECT K, V, N FROM vg_full_run WHERE K <> '$parm01' '\n"
+              "End GetIniValues\n"
+              "Str WriteFile\n"
+              "End WriteFile\n"
+              "3 Saetze kopiert in Datei out.txt \n");
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(ws.ReadFile("out.txt"), records + records);
+  EXPECT_EQ(testsupport::RunAdminSql("DROP TABLE " + t), "");
+}
+
+}  // namespace
