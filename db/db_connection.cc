@@ -135,18 +135,20 @@ int dbFetchRow(Connection& conn, RowBuffer& row) {
   const int status = dbFetch(conn.current_query_, fetched);
   if (status != kOk) return status;
 
-  MYSQL_RES* result = conn.current_query_.result.get();
-  const unsigned long* lengths = mysql_fetch_lengths(result);
-  row.Clear();
   // Result columns beyond the 30th have no slot and are ignored.
-  const int columns = std::min(conn.column_count_, kRowSlots);
-  for (int i = 0; i < columns; ++i) {
-    if (fetched[i] == nullptr) continue;  // SQL NULL: empty slot
-    const std::string_view value(
-        fetched[i], lengths != nullptr ? lengths[i] : std::strlen(fetched[i]));
-    // Kept whole, but a value ends at an embedded NUL byte as it did when
-    // the legacy tool copied the library's text.
-    row.slots[static_cast<size_t>(i)] = UpToNul(value);
+  const std::size_t columns =
+      static_cast<std::size_t>(std::min(conn.column_count_, kRowSlots));
+  for (std::size_t i = 0; i < columns; ++i) {
+    // A stored row ends every value with a NUL byte, so the length up to
+    // the first NUL is the value as the legacy tool copied it: whole, but
+    // cut at an embedded NUL. SQL NULL gives an empty slot.
+    const char* value = fetched[i];
+    row.slots[i] = value == nullptr
+                       ? std::string_view()
+                       : std::string_view(value, std::strlen(value));
+  }
+  for (std::size_t i = columns; i < row.slots.size(); ++i) {
+    row.slots[i] = std::string_view();
   }
   return kOk;
 }
@@ -185,6 +187,17 @@ uint64_t dbRowCount(const Connection& conn) {
 }
 
 int dbColumnCount(const Connection& conn) { return conn.column_count_; }
+
+uint32_t dbServerVersion(const Connection& conn) {
+  if (!conn.mysql_) return 0;
+  return static_cast<uint32_t>(mysql_get_server_version(conn.mysql_.get()));
+}
+
+bool dbServerIsMySql(const Connection& conn) {
+  if (!conn.mysql_) return false;
+  const char* info = mysql_get_server_info(conn.mysql_.get());
+  return info != nullptr && std::strstr(info, "MariaDB") == nullptr;
+}
 
 void dbDisconnect(Connection& conn) {
   (void)dbFreeResult(conn.current_query_);

@@ -63,6 +63,8 @@ class Connection {
   friend bool dbBackslashEscapes(const Connection&);
   friend uint64_t dbRowCount(const Connection&);
   friend int dbColumnCount(const Connection&);
+  friend uint32_t dbServerVersion(const Connection&);
+  friend bool dbServerIsMySql(const Connection&);
   friend void dbDisconnect(Connection&);
 
   // Declared first so that it is destroyed last, after the result set.
@@ -138,6 +140,12 @@ uint64_t dbRowCount(const Connection& conn);
 // Columns of the current query's result set (0 before a successful
 // dbOpenQuery and for a statement without a result set).
 int dbColumnCount(const Connection& conn);
+
+// The connected server's version (10.11.19 = 101119), 0 when not connected,
+// and whether it is MySQL rather than MariaDB. They decide which versioned
+// comments ("/*!NNNNN ... */") the server runs as code.
+uint32_t dbServerVersion(const Connection& conn);
+bool dbServerIsMySql(const Connection& conn);
 
 // Ends the connection cleanly (result set released, connection closed, no
 // commit). Does nothing when not connected. The destructor does the same.

@@ -77,7 +77,12 @@ TEST_F(dbConnectionTest,
     EXPECT_EQ(QueryOne(conn, "SELECT @@autocommit"), "0");
     EXPECT_EQ(QueryOne(conn, "SELECT @@character_set_results"), "latin1");
     EXPECT_EQ(QueryOne(conn, "SELECT DATABASE()"), kDatabase);
+    // The throwaway server is MariaDB 10 or later (10.11.19 = 101119).
+    EXPECT_GE(db::dbServerVersion(conn), 100000u);
+    EXPECT_FALSE(db::dbServerIsMySql(conn));
   }
+  db::Connection unconnected;
+  EXPECT_EQ(db::dbServerVersion(unconnected), 0u);
 }
 
 TEST_F(dbConnectionTest, ConnectFailureGivesTheLibraryErrorNumber) {

@@ -47,15 +47,32 @@ bool IsStringLiteral(LexKind kind) {
   return kind == LexKind::kSingleQuoted || kind == LexKind::kDoubleQuoted;
 }
 
-// The ways the server may read the statement: every server version that
-// matters for its versioned comments, with and without ANSI_QUOTES.
+// Without a known server version, a statement must read the same for every
+// version its versioned comments mention; more distinct versions than this
+// are refused rather than tried one by one (no real statement has them).
+constexpr size_t kMaxUnknownVersions = 16;
+
+// The ways the server may read the statement: with and without ANSI_QUOTES,
+// and, when its version is unknown, every server version (and kind) that
+// matters for the versioned comments. Empty when there are too many.
 std::vector<LexMode> ReadingsOf(const std::vector<std::string_view>& texts,
-                                bool backslash_escapes) {
+                                const TerminalName& terminal) {
   std::vector<LexMode> modes;
-  for (uint32_t version : CandidateServerVersions(texts)) {
+  auto add = [&](uint32_t version, bool mysql) {
     for (bool ansi : {false, true}) {
-      modes.push_back(LexMode{backslash_escapes, ansi, version});
+      modes.push_back(
+          LexMode{terminal.backslash_escapes, ansi, version, mysql});
     }
+  };
+  if (terminal.server_version != 0) {
+    add(terminal.server_version, terminal.mysql_server);
+    return modes;
+  }
+  const std::vector<uint32_t> versions = CandidateServerVersions(texts);
+  if (versions.size() > kMaxUnknownVersions) return modes;
+  for (uint32_t version : versions) {
+    add(version, false);
+    add(version, true);
   }
   return modes;
 }
@@ -139,11 +156,26 @@ int SubstituteTerminal(std::string& statement, const TerminalName& terminal) {
   }
   if (found.empty()) return kOk;
 
-  const std::vector<LexMode> readings =
-      ReadingsOf({original}, terminal.backslash_escapes);
-  std::vector<std::vector<LexClass>> classes;
+  const std::vector<LexMode> readings = ReadingsOf({original}, terminal);
+  if (readings.empty()) return kTerminalRefused;
+  // A literal position only when every reading agrees on it; a byte behind
+  // an escaping backslash would swallow the first inserted one. One reading
+  // at a time, so memory stays proportional to the statement.
+  std::vector<char> in_literal(found.size(), 1);
+  std::vector<char> double_quoted(found.size(), 0);
   for (const LexMode& mode : readings) {
-    classes.push_back(ClassifySql(original, mode));
+    const std::vector<LexClass> classes = ClassifySql(original, mode);
+    for (size_t k = 0; k < found.size(); ++k) {
+      const LexClass& at = classes[found[k]];
+      const bool literal_here =
+          !at.escaped && (IsStringLiteral(at.kind) ||
+                          at.kind == LexKind::kAnsiIdentifier);
+      if (!literal_here) in_literal[k] = 0;
+      if (at.kind == LexKind::kDoubleQuoted ||
+          at.kind == LexKind::kAnsiIdentifier) {
+        double_quoted[k] = 1;
+      }
+    }
   }
 
   const bool plain_ok = IsPlainName(terminal.plain);
@@ -152,27 +184,14 @@ int SubstituteTerminal(std::string& statement, const TerminalName& terminal) {
   std::string result;
   std::vector<Insertion> insertions;
   size_t copied = 0;
-  for (size_t pos : found) {
-    // A literal position only when every reading agrees on it; a byte
-    // behind an escaping backslash would swallow the first inserted one.
-    bool in_literal = true;
-    bool double_quoted = false;
-    for (const std::vector<LexClass>& c : classes) {
-      const LexClass& at = c[pos];
-      bool literal_here = !at.escaped && (IsStringLiteral(at.kind) ||
-                                          at.kind == LexKind::kAnsiIdentifier);
-      if (!literal_here) in_literal = false;
-      if (at.kind == LexKind::kDoubleQuoted ||
-          at.kind == LexKind::kAnsiIdentifier) {
-        double_quoted = true;
-      }
-    }
+  for (size_t k = 0; k < found.size(); ++k) {
+    const size_t pos = found[k];
     // The server may also read a double-quoted literal as an identifier
     // (ANSI_QUOTES), in which backslashes do not escape: a '"' would end it.
     std::string_view text;
-    if (in_literal && !(double_quoted && has_double_quote)) {
+    if (in_literal[k] && !(double_quoted[k] && has_double_quote)) {
       text = terminal.escaped;
-    } else if (!in_literal && plain_ok) {
+    } else if (!in_literal[k] && plain_ok) {
       text = terminal.plain;
     } else {
       return kTerminalRefused;
@@ -186,8 +205,10 @@ int SubstituteTerminal(std::string& statement, const TerminalName& terminal) {
 
   const std::vector<size_t> where =
       ResultPositions(original.size(), insertions);
-  for (const LexMode& mode :
-       ReadingsOf({original, result}, terminal.backslash_escapes)) {
+  const std::vector<LexMode> final_readings =
+      ReadingsOf({original, result}, terminal);
+  if (final_readings.empty()) return kTerminalRefused;
+  for (const LexMode& mode : final_readings) {
     if (!KeepsItsReading(original, result, insertions, where, mode)) {
       return kTerminalRefused;
     }

@@ -24,6 +24,12 @@ struct TerminalName {
                                   // connection (mysql_real_escape_string)
   bool backslash_escapes = true;  // false when the server runs with
                                   // NO_BACKSLASH_ESCAPES
+  // The server's version as the client library reports it (10.11.19 =
+  // 101119) and whether it is MySQL rather than MariaDB: they decide which
+  // versioned comments "/*!NNNNN ... */" the server runs as code. With 0 the
+  // statement must read the same for every version it mentions.
+  uint32_t server_version = 0;
+  bool mysql_server = false;
 };
 
 struct QueryDefinition {

@@ -122,16 +122,20 @@ class Classifier {
   // "/*" at `start`: an executable comment's marker or a comment.
   size_t SlashStar(size_t start) {
     size_t marker = ExecMarkerLength(text_, start);
-    if (marker == 0) return BlockComment(start, start + 2, 0);
     bool maria = marker == 4;
+    if (marker == 0 || (maria && mode_.mysql)) {
+      return BlockComment(start, start + 2, 0);
+    }
     size_t digits = VersionDigits(text_, start + marker);
     if (digits != 0) {
       uint32_t version = ParseVersion(text_.substr(start + marker, digits));
       // The server skips versioned comments for newer servers, and those
       // with MySQL 5.7+ numbers unless they are marked as its own ("M!").
       bool runs = version <= mode_.server_version &&
-                  (version < 50700 || version > 99999 || maria);
-      if (!runs) return BlockComment(start, start + marker + digits, 1);
+                  (mode_.mysql || version < 50700 || version > 99999 || maria);
+      if (!runs) {
+        return BlockComment(start, start + marker + digits, mode_.mysql ? 0 : 1);
+      }
     }
     Mark(start, start + marker + digits, LexKind::kExecMarker, kNoToken);
     in_exec_ = true;

@@ -41,6 +41,9 @@ struct LexMode {
   // The server version as MariaDB numbers it (10.11.2 = 101102); decides
   // which versioned comments "/*!NNNNN ... */" are run as code.
   uint32_t server_version = 0;
+  // A MySQL server, not MariaDB: it runs every "/*!NNNNN" up to its version
+  // and reads "/*M!" as a plain comment.
+  bool mysql = false;
 };
 
 // One class per byte of `text`.

@@ -130,8 +130,9 @@ TEST(SubstituteTerminalTest, Comments) {
        kOk, "1 # 'T1'"},
       {"executable comment is code", "/*! '$parm01' */", "O'B", "O\\'B",
        kBackslash, kOk, "/*! 'O\\'B' */"},
-      {"MariaDB executable comment is code", "/*M! '$parm01' */", "O'B",
-       "O\\'B", kBackslash, kOk, "/*M! 'O\\'B' */"},
+      // A MySQL server reads "/*M!" as a comment: unknown server, no quotes.
+      {"MariaDB executable comment, server unknown", "/*M! '$parm01' */",
+       "O'B", "O\\'B", kBackslash, kTerminalRefused, "/*M! '$parm01' */"},
       {"executable comment, code inside", "/*! $parm01 */", "a b", "a b",
        kBackslash, kTerminalRefused, "/*! $parm01 */"},
       {"versioned comment may be skipped by the server",
@@ -141,8 +142,9 @@ TEST(SubstituteTerminalTest, Comments) {
        kBackslash, kOk, "/*!50100 'T1' */"},
       {"versioned comment hides a quote", "/*!100000 ' */ '$parm01' ", "O'B",
        "O\\'B", kBackslash, kTerminalRefused, "/*!100000 ' */ '$parm01' "},
-      {"MySQL 5.7 numbers are always skipped", "/*!99999 ' */ '$parm01' ",
-       "O'B", "O\\'B", kBackslash, kOk, "/*!99999 ' */ 'O\\'B' "},
+      // MariaDB skips it, MySQL runs it: unknown server, no quotes.
+      {"MySQL 5.7 numbers, server unknown", "/*!99999 ' */ '$parm01' ", "O'B",
+       "O\\'B", kBackslash, kTerminalRefused, "/*!99999 ' */ '$parm01' "},
       {"digits made into a version", "/*!$parm01 1 */", "50100", "50100",
        kBackslash, kTerminalRefused, "/*!$parm01 1 */"},
       {"quote after a closed comment", "/* a */ '$parm01' /* b */", "O'B",
@@ -187,6 +189,56 @@ TEST(SubstituteTerminalTest, NameMustNotChangeTheTokens) {
        kTerminalRefused, "'\\$parm01' 1"},
   };
   RunCases(std::begin(kCases), std::end(kCases));
+}
+
+// With the server known, its own reading of versioned comments decides.
+TEST(SubstituteTerminalTest, KnownServerVersion) {
+  struct Case {
+    const char* what;
+    const char* statement;
+    uint32_t version;
+    bool mysql;
+    int want_status;
+    const char* want;
+  };
+  const Case kCases[] = {
+      {"MariaDB runs /*M!", "/*M! '$parm01' */", 101119, false, kOk,
+       "/*M! 'O\\'B' */"},
+      {"MySQL ignores /*M!", "/*M! '$parm01' */", 80036, true,
+       kTerminalRefused, "/*M! '$parm01' */"},
+      {"MariaDB skips MySQL 5.7 numbers", "/*!99999 ' */ '$parm01' ", 101119,
+       false, kOk, "/*!99999 ' */ 'O\\'B' "},
+      {"MySQL runs its own numbers", "/*!50700 ' */ '$parm01' ", 80036, true,
+       kTerminalRefused, "/*!50700 ' */ '$parm01' "},
+      {"newer version skipped", "/*!110000 ' */ '$parm01' ", 101119, false,
+       kOk, "/*!110000 ' */ 'O\\'B' "},
+      {"older version runs", "/*!100000 ' */ '$parm01' ", 101119, false,
+       kTerminalRefused, "/*!100000 ' */ '$parm01' "},
+  };
+  for (const Case& c : kCases) {
+    std::string statement = c.statement;
+    TerminalName name{"O'B", "O\\'B", kBackslash, c.version, c.mysql};
+    EXPECT_EQ(SubstituteTerminal(statement, name), c.want_status) << c.what;
+    EXPECT_EQ(statement, c.want) << c.what;
+  }
+}
+
+// Many distinct versioned comments with an unknown server would mean one
+// reading per version; beyond a few the name is refused instead, at once.
+TEST(SubstituteTerminalTest, ManyVersionedCommentsAreRefusedQuickly) {
+  std::string statement = " select * from t where a = '$parm01' ";
+  for (int v = 0; v < 4000; ++v) {
+    statement += "/*!" + std::to_string(10000 + v) + " */";
+  }
+  const std::string original = statement;
+  EXPECT_EQ(SubstituteTerminal(statement, TerminalName{"T1", "T1"}),
+            kTerminalRefused);
+  EXPECT_EQ(statement, original);
+  // Known server: one reading, the name goes in.
+  EXPECT_EQ(SubstituteTerminal(statement, TerminalName{"T1", "T1", true,
+                                                       101119, false}),
+            kOk);
+  EXPECT_EQ(statement.substr(0, 32), " select * from t where a = 'T1' ");
 }
 
 }  // namespace

@@ -22,9 +22,10 @@ namespace {
 // status that ended the loop (kNoMoreRows at the end of the rows).
 int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
                  extract::RecordList& records, RunState& run) {
+  // dbFetchRow resets every slot of the row it delivers, so the row needs
+  // no clearing of its own before each fetch.
   db::RowBuffer row;
   for (;;) {
-    row.Clear();
     run.last_status = db::dbFetchRow(conn, row);
     if (run.last_status != db::kOk) return run.last_status;
     char* slot = records.AppendSlot(layout.record_length);
@@ -65,8 +66,9 @@ int Run(int argc, const char* const* argv, RunState& run) {
   extract::ClearColumnDefinitions(query.columns);
   run.record_count = 0;
   const std::string escaped = db::dbEscapeLiteral(conn, run.terminal);
-  const querydef::TerminalName terminal{run.terminal, escaped,
-                                        db::dbBackslashEscapes(conn)};
+  const querydef::TerminalName terminal{
+      run.terminal, escaped, db::dbBackslashEscapes(conn),
+      db::dbServerVersion(conn), db::dbServerIsMySql(conn)};
   run.last_status = querydef::GetIniValues(run.section, run.db_system,
                                            terminal, run.debug, run.out, query);
   if (run.last_status == querydef::kTerminalRefused) {

@@ -1,0 +1,190 @@
+// Fuzz target for the formatter and the record list: arbitrary column
+// definitions and row values become records, which are put in order.
+//
+// Input: the bytes up to the first 0x1E define the columns, one line each
+// ("label;type;width", cut as the query definition reader cuts them: the
+// label to 99 characters, the type word to 4, the width read from its first
+// 3 characters). Every following piece, up to the next 0x1E, is one row, its
+// slot values separated by 0x1F (slots past 30 are dropped).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/int_parse.h"
+#include "db/row_buffer.h"
+#include "extract/field_format.h"
+#include "extract/record_list.h"
+#include "fuzz/fuzz_check.h"
+#include "querydef/column_definition.h"
+
+namespace {
+
+using fuzz::Check;
+
+constexpr char kRowSeparator = '\x1E';
+constexpr char kSlotSeparator = '\x1F';
+// Enough rows for every path of the sort, few enough bytes to stay fast.
+constexpr size_t kMaxRows = 300;
+constexpr size_t kMaxListBytes = 256 * 1024;
+
+// Removes the text up to the first `sep` (and the separator) from `rest`.
+std::string_view Take(std::string_view& rest, char sep) {
+  const size_t at = rest.find(sep);
+  std::string_view piece = rest.substr(0, at);
+  rest.remove_prefix(at == std::string_view::npos ? rest.size() : at + 1);
+  return piece;
+}
+
+querydef::ColumnDefinitions ParseColumns(std::string_view text) {
+  querydef::ColumnDefinitions columns;
+  for (querydef::ColumnDefinition& column : columns) {
+    if (text.empty()) break;
+    std::string_view line = fuzz::TakeLine(text);
+    column.label = std::string(Take(line, ';').substr(0, 99));
+    column.type = std::string(Take(line, ';').substr(0, 4));
+    column.width = common::AtoiWrap(line.substr(0, 3));
+  }
+  return columns;
+}
+
+db::RowBuffer ParseRow(std::string_view text) {
+  db::RowBuffer row;
+  for (std::string_view& slot : row.slots) {
+    if (text.empty()) break;
+    slot = Take(text, kSlotSeparator);
+  }
+  return row;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The record as the CHAR, DEC and TXT rules make it, written out
+// independently of the formatter.
+std::string ExpectedRecord(const querydef::ColumnDefinitions& columns,
+                           const db::RowBuffer& row) {
+  std::string record;
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const querydef::ColumnDefinition& column = columns[k];
+    const bool known =
+        column.type == "CHAR" || column.type == "DEC" || column.type == "TXT";
+    if (column.label.empty() || !known || column.width <= 0) continue;
+    const size_t width = static_cast<size_t>(column.width);
+    std::string_view value = row.slots[k];
+    while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
+    if (column.type != "TXT") {
+      while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
+    }
+    if (value.size() >= width) {
+      record.append(value.substr(value.size() - width));
+    } else if (column.type == "DEC") {
+      record.append(width - value.size(), '0');
+      record.append(value);
+    } else {
+      record.append(value);
+      record.append(width - value.size(), ' ');
+    }
+  }
+  return record;
+}
+
+int Sign(int x) { return (x > 0) - (x < 0); }
+
+void CheckCompare(std::string_view a, std::string_view b) {
+  // std::string_view compares as unsigned bytes, a beginning first.
+  Check(Sign(extract::CompareRecords(a, b)) == Sign(a.compare(b)),
+        "CompareRecords is not plain unsigned byte order");
+}
+
+void CheckSorted(extract::RecordList& list,
+                 const std::vector<std::string>& records) {
+  std::vector<std::string> want = records;
+  std::sort(want.begin(), want.end());
+  std::vector<std::string> by_compare = records;
+  std::sort(by_compare.begin(), by_compare.end(),
+            [](const std::string& a, const std::string& b) {
+              return extract::CompareRecords(a, b) < 0;
+            });
+  Check(by_compare == want, "CompareRecords sorts differently");
+
+  Check(list.Sort(), "Sort failed");
+  Check(list.sorted(), "not sorted after Sort");
+  Check(list.count() == want.size(), "record count after Sort");
+  for (size_t i = 0; i < want.size(); ++i) {
+    Check(list.Record(i) == want[i], "sorted order differs from std::sort");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view rest(reinterpret_cast<const char*>(data), size);
+  const querydef::ColumnDefinitions columns =
+      ParseColumns(Take(rest, kRowSeparator));
+
+  const size_t length = extract::RecordLength(columns);
+  const extract::RecordLayout layout = extract::CompileLayout(columns);
+  Check(layout.record_length == length, "RecordLength and layout differ");
+  querydef::ColumnDefinitions cleared = columns;
+  extract::ClearColumnDefinitions(cleared);
+  Check(extract::RecordLength(cleared) == 0, "cleared columns make records");
+
+  std::vector<db::RowBuffer> rows;
+  while (!rest.empty() && rows.size() < kMaxRows &&
+         (rows.size() + 1) * length <= kMaxListBytes) {
+    rows.push_back(ParseRow(Take(rest, kRowSeparator)));
+  }
+
+  extract::RecordList list;
+  // Both ways to fill the list: with room asked for up front or without.
+  if (rows.size() % 2 == 1) Check(list.Reserve(rows.size()), "Reserve failed");
+
+  std::vector<std::string> records;
+  std::string appended;
+  std::string record;
+  for (const db::RowBuffer& row : rows) {
+    extract::FormatRecord(columns, row, record);
+    Check(record.size() == length, "record length differs from RecordLength");
+    Check(record == ExpectedRecord(columns, row), "formatted field bytes");
+    // Exactly the record's bytes, so that a write behind them is caught.
+    auto fast = std::make_unique<char[]>(length);
+    extract::FormatRecord(layout, row, fast.get());
+    Check(std::string_view(fast.get(), length) == record,
+          "compiled layout formats differently");
+    CheckCompare(row.slots[0], row.slots[1]);
+
+    Check(extract::InsertRecord(list, record) == 1, "InsertRecord refused");
+    records.push_back(record);
+    appended += record;
+  }
+  Check(list.count() == records.size(), "record count");
+  Check(list.Bytes() == appended, "stored bytes differ from the records");
+  if (!records.empty()) {
+    Check(list.record_length() == length, "record length of the list");
+    Check(extract::InsertRecord(list, records[0] + "x") == 0,
+          "a record of another length was stored");
+    Check(list.count() == records.size(), "refused record counted");
+    for (size_t i = 0; i < records.size(); ++i) {
+      Check(list.Record(i) == records[i], "append order");
+    }
+  }
+
+  CheckSorted(list, records);
+  if (!records.empty()) {
+    // Appending after the sort returns to append order, and a new sort
+    // takes in the new record.
+    Check(extract::InsertRecord(list, records.back()) == 1,
+          "InsertRecord after Sort refused");
+    records.push_back(records.back());
+    Check(!list.sorted(), "still sorted after an append");
+    Check(list.Record(records.size() - 1) == records.back(),
+          "append after Sort");
+    CheckSorted(list, records);
+  }
+
+  Check(extract::FreeRecordList(list) == 0 && list.empty(), "FreeRecordList");
+  return 0;
+}
