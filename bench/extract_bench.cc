@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double sort_seconds = Seconds(start);
-  Report("sort (multikey on 8-byte chunks)", n, sort_seconds);
+  Report("sort (radix+multikey, 12-byte keys)", n, sort_seconds);
   for (std::size_t i = 1; i < list.count(); ++i) {
     if (extract::CompareRecords(list.Record(i - 1), list.Record(i)) > 0) {
       std::printf("NOT SORTED at %zu\n", i);

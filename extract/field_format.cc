@@ -23,6 +23,33 @@ bool KindOf(std::string_view type, FieldKind& kind) {
   return true;
 }
 
+// The fields of a record are short: whole 8-byte moves, the last one
+// overlapping the one before, beat a library call per field. Every move
+// stays inside the `n` bytes given.
+void CopyBytes(char* out, const char* in, std::size_t n) {
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 < n; i += 8) std::memcpy(out + i, in + i, 8);
+    std::memcpy(out + n - 8, in + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(out, in, 4);
+    std::memcpy(out + n - 4, in + n - 4, 4);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) out[i] = in[i];
+  }
+}
+
+void FillBytes(char* out, char c, std::size_t n) {
+  if (n >= 8) {
+    const std::uint64_t pattern =
+        0x0101010101010101ull * static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i + 8 < n; i += 8)
+      std::memcpy(out + i, &pattern, 8);
+    std::memcpy(out + n - 8, &pattern, 8);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) out[i] = c;
+  }
+}
+
 std::string_view TrimFor(FieldKind kind, std::string_view value) {
   // TXT keeps leading blanks; a TXT value of blanks only still becomes the
   // empty text, so it ends up as padding like the other two kinds.
@@ -103,17 +130,25 @@ RecordLayout CompileLayout(const querydef::ColumnDefinitions& columns) {
 void FormatRecord(const RecordLayout& layout, const db::RowBuffer& row,
                   char* out) {
   for (const FieldLayout& field : layout.fields) {
-    const std::string_view value = TrimFor(field.kind, row.slots[field.slot]);
+    const std::string_view slot = row.slots[field.slot];
+    const char* value = slot.data();
+    std::size_t len = slot.size();
+    while (len > 0 && IsBlank(value[len - 1])) --len;
+    if (field.kind != FieldKind::kTxt) {
+      while (len > 0 && IsBlank(*value)) {
+        ++value;
+        --len;
+      }
+    }
     const std::size_t w = field.width;
-    if (value.size() >= w) {
-      std::memcpy(out, value.data() + (value.size() - w), w);
+    if (len >= w) {
+      CopyBytes(out, value + (len - w), w);
     } else if (field.kind == FieldKind::kDec) {
-      const std::size_t pad = w - value.size();
-      std::memset(out, '0', pad);
-      if (!value.empty()) std::memcpy(out + pad, value.data(), value.size());
+      FillBytes(out, '0', w);
+      CopyBytes(out + (w - len), value, len);
     } else {
-      if (!value.empty()) std::memcpy(out, value.data(), value.size());
-      std::memset(out + value.size(), ' ', w - value.size());
+      FillBytes(out, ' ', w);
+      CopyBytes(out, value, len);
     }
     out += w;
   }

@@ -4,12 +4,36 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <string_view>
 #include <vector>
 
 namespace extract {
+
+// Memory straight from the kernel for the record arena: its pages are
+// taken in one go when it is made (one system call instead of a page fault
+// for every 4 KiB as the records are written), and it grows without copying.
+class PageBlock {
+ public:
+  PageBlock() = default;
+  ~PageBlock() { Release(); }
+  PageBlock(PageBlock&& other) noexcept;
+  PageBlock& operator=(PageBlock&& other) noexcept;
+  PageBlock(const PageBlock&) = delete;
+  PageBlock& operator=(const PageBlock&) = delete;
+
+  char* data() const { return data_; }
+  std::size_t size() const { return size_; }  // usable bytes
+
+  // Makes the block hold at least `bytes` bytes, keeping its content (which
+  // may move). New bytes are zero. Returns false when the memory is not
+  // there; the block is then unchanged.
+  bool Resize(std::size_t bytes);
+  void Release();
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 class RecordList {
  public:
@@ -48,35 +72,39 @@ class RecordList {
   // Record `i`, 0 <= i < count(): in sorted order after Sort(), in the order
   // of appending before (and again after an append that follows Sort()).
   std::string_view Record(std::size_t i) const {
-    const std::size_t index = sorted_ ? order_[i].index : i;
-    return std::string_view(arena_.get() + index * record_length_,
+    return std::string_view(RecordData(sorted_ ? order_[i].index : i),
                             record_length_);
+  }
+
+  // Where record `i` (in the order of Record) starts; for reading ahead.
+  const char* RecordAt(std::size_t i) const {
+    return RecordData(sorted_ ? order_[i].index : i);
   }
 
   // All record bytes in the order of appending, count() * record_length().
   std::string_view Bytes() const {
-    return std::string_view(arena_.get(), count_ * record_length_);
+    return std::string_view(arena_.data(), count_ * record_length_);
   }
 
   // Releases all memory; the list is empty and its record length open again.
   void Clear();
 
-  // One entry of the sort order: a record index and the 8 bytes of the
+  // One entry of the sort order: a record index and the 12 bytes of the
   // record the sort is looking at, read big-endian so that integer order is
-  // byte order.
+  // byte order: `key` the first 8 of them, `key2` the other 4.
   struct SortEntry {
     std::uint64_t key;
+    std::uint32_t key2;
     std::uint32_t index;
   };
 
  private:
-  struct FreeDeleter {
-    void operator()(char* p) const { std::free(p); }
-  };
-
+  const char* RecordData(std::size_t index) const {
+    return arena_.data() + index * record_length_;
+  }
   bool Grow(std::size_t records);
 
-  std::unique_ptr<char, FreeDeleter> arena_;
+  PageBlock arena_;
   std::size_t capacity_ = 0;  // records the arena can hold
   std::size_t count_ = 0;
   std::size_t record_length_ = 0;
