@@ -230,14 +230,14 @@ bool ParseArgs(const std::vector<std::string>& in,
     }
     const std::size_t eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
-    auto spec =
+    auto known =
         std::find_if(specs.begin(), specs.end(),
                      [&](const OptionSpec& s) { return s.name == name; });
-    if (spec == specs.end()) {
+    if (known == specs.end()) {
       error = "unknown option " + Quoted(name);
       return false;
     }
-    if (!spec->takes_value) {
+    if (!known->takes_value) {
       if (eq != std::string::npos) {
         error = "option " + name + " takes no value";
         return false;

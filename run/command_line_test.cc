@@ -7,32 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/legacy_texts.h"
+
 namespace run {
 namespace {
 
-const char kBanner[] =
-    "\n"
-    "******************************************************\n"
-    "** Projekt     : PALVENTRA                          **\n"
-    "** Tool        : TABFETCH                           **\n"
-    "** Beschreibung:  Ausfuehren einer SQL-Anweisung    **\n"
-    "**                und erstellen einer Downloaddatei **\n"
-    "**                aus den Resultierenden Daten      **\n"
-    "******************************************************\n"
-    "\n";
-
-const char kUsage[] =
-    "Befehlsformat: \n"
-    "TABFETCH.EXE Sektionsname Terminalname Zieldatei 0/1 \n"
-    "\n"
-    "Sektionsname : Name der Sektion in der Ini-Datei     \n"
-    "Terminalname : Parameter fuer das SQL-Statement      \n"
-    "Zieldatei    : Dateiname der Ausgabedatei            \n"
-    "RepaceFlag   : 0= Anhaengen, 1= Ersetzen             \n"
-    "\n"
-    "Beispiel:\n"
-    "TABFETCH.EXE EXTRCT08 ZutCtrl extrct08.txt 1\n"
-    "\n";
+using testsupport::kBanner;
+using testsupport::kUsage;
 
 std::string Rejected(const std::string& error_line) {
   return std::string(kBanner) + error_line + "\n" + kUsage;

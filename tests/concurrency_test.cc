@@ -51,7 +51,7 @@ std::string ExpectedExtract(int run) {
 }
 
 std::string Summary(int records) {
-  return std::to_string(records) + " Saetze kopiert in Datei out.txt \n";
+  return testsupport::Summary(records, "out.txt");
 }
 
 // Which run each block of the file came from, block by block; -1 for a block

@@ -27,15 +27,12 @@ using testsupport::ListDirectory;
 using testsupport::ToolResult;
 using testsupport::Workspace;
 using testsupport::WriteFault;
+using testsupport::Summary;
 using testsupport::WriteFaultEnv;
 
 const char kOpenFailed[] = "Ausgabedatei konnte nicht geoeffnet \n";
 const char kWriteFailed[] = "Ausgabedatei konnte nicht geschrieben werden \n";
 const char kMissing[] = "<missing>";
-
-std::string Summary(int records, const std::string& path) {
-  return std::to_string(records) + " Saetze kopiert in Datei " + path + " \n";
-}
 
 std::string TestName() {
   return ::testing::UnitTest::GetInstance()->current_test_info()->name();

@@ -12,17 +12,16 @@
 
 #include "settings/value_cipher.h"
 #include "tests/fault_support.h"
+#include "testsupport/legacy_texts.h"
 #include "testsupport/throwaway_mariadb.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::SettingsRecord;
+using testsupport::Summary;
 using testsupport::ToolResult;
 using testsupport::Workspace;
-
-std::string Summary(int records, const std::string& path) {
-  return std::to_string(records) + " Saetze kopiert in Datei " + path + " \n";
-}
 
 std::string TableName() {
   return std::string("ho_") +
@@ -35,13 +34,6 @@ std::string Lines(const std::vector<std::string>& lines) {
   return s;
 }
 
-// One settings record: heading line and entry line.
-std::string SettingsRecord(const std::string& heading, int number,
-                           const std::string& key, const std::string& value) {
-  return "[DB];" + heading + ";\n" + std::to_string(number) + ";" + key + ";" +
-         settings::EncipherValue(value, settings::kValueKey) + "\n";
-}
-
 // The rows of every test's table, and their records under the layout K CHAR
 // 8, V TXT 12.
 const std::string kRecords =
@@ -52,28 +44,8 @@ const std::string kRecords =
     "C3      "
     "dritte      ";
 
-const char kBanner[] =
-    "\n"
-    "******************************************************\n"
-    "** Projekt     : PALVENTRA                          **\n"
-    "** Tool        : TABFETCH                           **\n"
-    "** Beschreibung:  Ausfuehren einer SQL-Anweisung    **\n"
-    "**                und erstellen einer Downloaddatei **\n"
-    "**                aus den Resultierenden Daten      **\n"
-    "******************************************************\n"
-    "\n";
-const char kUsage[] =
-    "Befehlsformat: \n"
-    "TABFETCH.EXE Sektionsname Terminalname Zieldatei 0/1 \n"
-    "\n"
-    "Sektionsname : Name der Sektion in der Ini-Datei     \n"
-    "Terminalname : Parameter fuer das SQL-Statement      \n"
-    "Zieldatei    : Dateiname der Ausgabedatei            \n"
-    "RepaceFlag   : 0= Anhaengen, 1= Ersetzen             \n"
-    "\n"
-    "Beispiel:\n"
-    "TABFETCH.EXE EXTRCT08 ZutCtrl extrct08.txt 1\n"
-    "\n";
+using testsupport::kBanner;
+using testsupport::kUsage;
 
 class HostileInputTest : public testsupport::ServerTest {
  protected:

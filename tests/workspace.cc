@@ -10,7 +10,6 @@
 #endif
 
 namespace testsupport {
-namespace {
 
 std::string SettingsRecord(const std::string& heading, int number,
                            const std::string& key, const std::string& value) {
@@ -18,7 +17,9 @@ std::string SettingsRecord(const std::string& heading, int number,
          ";" + settings::EncipherValue(value, settings::kValueKey) + "\n";
 }
 
-}  // namespace
+std::string Summary(int records, const std::string& path) {
+  return std::to_string(records) + " Saetze kopiert in Datei " + path + " \n";
+}
 
 Workspace::Workspace() : cwd_(dir_.path() + "/work/tabfetch") {
   std::filesystem::create_directories(cwd_);

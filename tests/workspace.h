@@ -18,6 +18,14 @@ struct ConnectionValues {
   std::string db_system;  // DB_SYSTEM
 };
 
+// One settings record: a heading line "[DB];<heading>;" and an entry line
+// "<number>;<key>;<value enciphered>".
+std::string SettingsRecord(const std::string& heading, int number,
+                           const std::string& key, const std::string& value);
+
+// The summary line of a run: "<n> Saetze kopiert in Datei <path> \n".
+std::string Summary(int records, const std::string& path);
+
 class Workspace {
  public:
   Workspace();

@@ -1,0 +1,31 @@
+// The banner and usage text that every rejected command line shows, byte for
+// byte as the callers in the field parse them.
+#pragma once
+
+namespace testsupport {
+
+inline constexpr char kBanner[] =
+    "\n"
+    "******************************************************\n"
+    "** Projekt     : PALVENTRA                          **\n"
+    "** Tool        : TABFETCH                           **\n"
+    "** Beschreibung:  Ausfuehren einer SQL-Anweisung    **\n"
+    "**                und erstellen einer Downloaddatei **\n"
+    "**                aus den Resultierenden Daten      **\n"
+    "******************************************************\n"
+    "\n";
+
+inline constexpr char kUsage[] =
+    "Befehlsformat: \n"
+    "TABFETCH.EXE Sektionsname Terminalname Zieldatei 0/1 \n"
+    "\n"
+    "Sektionsname : Name der Sektion in der Ini-Datei     \n"
+    "Terminalname : Parameter fuer das SQL-Statement      \n"
+    "Zieldatei    : Dateiname der Ausgabedatei            \n"
+    "RepaceFlag   : 0= Anhaengen, 1= Ersetzen             \n"
+    "\n"
+    "Beispiel:\n"
+    "TABFETCH.EXE EXTRCT08 ZutCtrl extrct08.txt 1\n"
+    "\n";
+
+}  // namespace testsupport
