@@ -75,9 +75,21 @@ start_server() {
   local user_opt=()
   [ "$(id -u)" = 0 ] && user_opt=(--user=root)
 
-  if ! "$install_db" --no-defaults "${user_opt[@]}" --datadir="$home/data" \
-      --auth-root-authentication-method=normal --skip-test-db \
-      >"$home/install.log" 2>&1; then
+  # Its own temporary directory: servers of parallel tests must not share one.
+  mkdir -p "$home/tmp"
+  # mariadb-install-db's bootstrap server has been seen to crash now and then
+  # on a loaded machine; a fresh data directory on a second try works.
+  local installed=0 try
+  for try in 1 2 3; do
+    rm -rf "$home/data"
+    if "$install_db" --no-defaults "${user_opt[@]}" --datadir="$home/data" \
+        --tmpdir="$home/tmp" --auth-root-authentication-method=normal \
+        --skip-test-db >"$home/install.log" 2>&1; then
+      installed=1
+      break
+    fi
+  done
+  if [ "$installed" != 1 ]; then
     cat "$home/install.log" >&2
     rm -rf "$home"
     die "mariadb-install-db failed"
@@ -90,7 +102,8 @@ start_server() {
     # Detached, with every standard stream on a file: a test runner waits for
     # the pipes it handed out, and the server must not hold them.
     setsid "$mariadbd" --no-defaults "${user_opt[@]}" \
-      --datadir="$home/data" --socket="$sock" --port="$port" \
+      --datadir="$home/data" --tmpdir="$home/tmp" --socket="$sock" \
+      --port="$port" \
       --bind-address=127.0.0.1 --pid-file="$home/mysqld.pid" \
       --log-error="$home/error.log" --skip-log-bin \
       --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
