@@ -20,6 +20,7 @@ struct WriteRequest {
   int replace_flag = 0;   // 1 = replace the file, otherwise append to it
   bool debug = false;     // trace lines "Str WriteFile" / "End WriteFile"
   std::FILE* out = stdout;
+  std::FILE* err = stderr;  // causes of a failure, "tabfetch: ..." lines
 };
 
 // Sorts `list` and writes it to req.path. Returns kWriteOk, also for an

@@ -25,7 +25,8 @@ struct RunState {
   int last_status = 0;
   int record_count = 0;
 
-  std::FILE* out = stdout;  // all console output; tests swap it
+  std::FILE* out = stdout;  // the legacy console texts; tests swap it
+  std::FILE* err = stderr;  // causes for the administrator ("tabfetch: ...")
 };
 
 }  // namespace run
