@@ -2,6 +2,7 @@
 // bad input, in a working directory laid out as tabfetch expects it
 // (settings file two levels up in Files/, query definition file beside).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -38,7 +39,12 @@ constexpr char kDefinition[] =
     "FELD04=D\nFTYP04=TXT\nFLEN04=-2\n"
     "\n"
     "[NOSQL]\n"
-    "FELD01=A\n";
+    "FELD01=A\n"
+    "\n"
+    "[WIDEN]\n"
+    "SQL001=select name from t where MENGE = $parm01\n"
+    "SQL002=or name like '$parm01%'\n"
+    "FELD01=Name\nFTYP01=CHAR\nFLEN01=6\n";
 
 class AdminCliTest : public ::testing::Test {
  protected:
@@ -49,6 +55,8 @@ class AdminCliTest : public ::testing::Test {
                "x;H1;y\n" + Entry("1", "NET8", "dbhost") + "x;H2;y\n" +
                    Entry("0", "LOGIN", "MySQL") + "x;H3;y\n" +
                    Entry("3", "PASS", "geheim"));
+    // Only its owner may read the settings file (see SettingWarnsWhen...).
+    ASSERT_EQ(::chmod((dir_ / "Files/Palventra.Ini").c_str(), 0600), 0);
     dir_.Write("a/b/TABFETCH.MySQL.INI", kDefinition);
     cwd_ = dir_ / "a/b";
   }
@@ -82,12 +90,17 @@ TEST_F(AdminCliTest, HelpAndUsageErrors) {
       {{"check", "GOOD", "--run"}, 2, "", "option --run needs a value"},
       {{"view", "x", "y", "--csv=1"}, 2, "", "option --csv takes no value"},
   };
+  // An empty part means that stream stays empty.
+  auto holds = [](const std::string& stream, const char* part) {
+    return *part == '\0' ? stream.empty()
+                         : stream.find(part) != std::string::npos;
+  };
   for (const Case& c : kCases) {
     const testsupport::ToolResult r = Admin(c.args);
     const std::string what = c.args.empty() ? "(none)" : c.args[0];
     EXPECT_EQ(r.exit_code, c.exit_code) << what << "\n" << r.err;
-    EXPECT_NE(r.out.find(c.out_part), std::string::npos) << what << r.out;
-    EXPECT_NE(r.err.find(c.err_part), std::string::npos) << what << r.err;
+    EXPECT_TRUE(holds(r.out, c.out_part)) << what << r.out;
+    EXPECT_TRUE(holds(r.err, c.err_part)) << what << r.err;
   }
 }
 
@@ -173,7 +186,8 @@ TEST_F(AdminCliTest, CheckCleanDefinition) {
   EXPECT_NE(r.out.find("  02  Count  DEC        4       6  yes\n"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("  04                    0       -  no: no label\n"),
+  EXPECT_NE(r.out.find("  04-30: not set (27 columns without label, type "
+                       "word or width)\n"),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("Record length: 15 bytes"), std::string::npos);
@@ -198,6 +212,45 @@ TEST_F(AdminCliTest, CheckReportsEveryPitfallAndTheDbSystemRecord) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
   }
   EXPECT_NE(r.out.find("Record length: 100 bytes"), std::string::npos);
+}
+
+TEST_F(AdminCliTest, CheckWarnsWhereANameWidensTheStatement) {
+  const testsupport::ToolResult r = Admin({"check", "WIDEN"});
+  EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("Warnings (3):\n"), std::string::npos) << r.out;
+  for (const char* part : {
+           "  $parm01 stands outside quotes where a value is compared "
+           "(\"MENGE = $parm01\")",
+           "  $parm01 stands in a LIKE pattern (\"name like '$parm01%'\")",
+       }) {
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+  }
+}
+
+TEST_F(AdminCliTest, SettingWarnsWhenOthersCanReadThePassword) {
+  const std::string settings = dir_ / "Files/Palventra.Ini";
+  struct Case {
+    mode_t mode;
+    int exit_code;
+    const char* err_part;  // "" = nothing on standard error
+  };
+  const Case kCases[] = {
+      {0600, 0, ""},
+      {0640, 1, "can be read by the members of its group (mode 0640)"},
+      {0604, 1, "can be read by every user of this machine (mode 0604)"},
+  };
+  for (const Case& c : kCases) {
+    ASSERT_EQ(::chmod(settings.c_str(), c.mode), 0);
+    const testsupport::ToolResult r = Admin({"setting", "NET8"});
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.mode;
+    EXPECT_NE(r.out.find("Why:           its key name is NET8.\n"),
+              std::string::npos);
+    if (*c.err_part == '\0') {
+      EXPECT_EQ(r.err, "") << c.mode;
+    } else {
+      EXPECT_NE(r.err.find(c.err_part), std::string::npos) << r.err;
+    }
+  }
 }
 
 TEST_F(AdminCliTest, CheckFailures) {

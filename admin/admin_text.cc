@@ -103,12 +103,4 @@ std::string MaskedValue(std::string_view value) {
   return "******** (" + std::to_string(value.size()) + " characters)";
 }
 
-std::string AsciiUpper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 }  // namespace admin

@@ -34,7 +34,4 @@ std::string CsvField(std::string_view bytes);
 // What a masked secret shows instead of its value: "******** (N characters)".
 std::string MaskedValue(std::string_view value);
 
-// Upper-cases ASCII letters (a to z only).
-std::string AsciiUpper(std::string_view text);
-
 }  // namespace admin

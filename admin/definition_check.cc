@@ -3,34 +3,32 @@
 // compares what they made of the definition with what the file says.
 #include "admin/definition_check.h"
 
-#include <cstdio>
+#include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "admin/admin_text.h"
+#include "admin/placeholder_use.h"
+#include "common/ascii_case.h"
+#include "common/int_parse.h"
 #include "extract/field_format.h"
-#include "run/command_line.h"
+#include "querydef/definition_keys.h"
 
 namespace admin {
 namespace {
 
+using common::AsciiUpper;
+using querydef::ColumnKey;
+using querydef::kPlaceholder;
+using querydef::kStatementLineChars;
+using querydef::kWidthChars;
+using querydef::StatementKey;
+
 // The whole value of a key, before the loader cuts it.
 constexpr std::size_t kWholeValue = std::string::npos;
-// The loader reads each SQLnnn value cut to 199 characters and each FLENnn
-// from its first three characters (see querydef::GetIniValues).
-constexpr std::size_t kSqlLineChars = 199;
-constexpr std::size_t kWidthChars = 3;
-constexpr std::string_view kPlaceholder = "$parm01";
 
-std::string TwoDigits(int n) {
-  char buf[12];
-  std::snprintf(buf, sizeof buf, "%02d", n);
-  return buf;
-}
-
-std::string SqlKey(int line) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "SQL%03d", line);
-  return buf;
+bool TypeRecognised(std::string_view type) {
+  return extract::ParseFieldKind(type).has_value();
 }
 
 bool AllDigits(std::string_view text) {
@@ -50,7 +48,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 int FirstStatementGap(const querydef::Profile& profile,
                       std::string_view section) {
   int line = 1;
-  while (!profile.Get(section, SqlKey(line), kSqlLineChars + 1).empty()) {
+  while (!profile.Get(section, StatementKey(line), kStatementLineChars + 1).empty()) {
     ++line;
   }
   return line;
@@ -61,7 +59,7 @@ void CheckKeys(const querydef::Profile& profile, std::string_view section,
   const int gap = FirstStatementGap(profile, section);
   bool gap_present = false;  // the key is there, with an empty value
   for (const auto& entry : profile.Keys(section)) {
-    if (AsciiUpper(entry.first) == SqlKey(gap)) gap_present = true;
+    if (AsciiUpper(entry.first) == StatementKey(gap)) gap_present = true;
   }
   std::unordered_map<std::string, std::string> first_value;
   for (const auto& [key, value] : profile.Keys(section)) {
@@ -82,29 +80,30 @@ void CheckKeys(const querydef::Profile& profile, std::string_view section,
                            "SQL002, ...");
         continue;
       }
-      const int line = std::stoi(std::string(digits));
+      const int line = common::AtoiWrap(digits);
       if (line == 0) {
         warnings.push_back("key " + shown +
                            " is never read: statement lines begin at SQL001");
-      } else if (name != SqlKey(line)) {
+      } else if (name != StatementKey(line)) {
         warnings.push_back("key " + shown + " is never read: line " +
                            std::to_string(line) + " of the statement is " +
-                           SqlKey(line));
+                           StatementKey(line));
       } else if (line > gap) {
         warnings.push_back(
             "key " + shown + " is never read: the statement ends at " +
-            SqlKey(gap) + ", which is " + (gap_present ? "empty" : "missing"));
+            StatementKey(gap) + ", which is " + (gap_present ? "empty" : "missing"));
       }
       continue;
     }
     bool column_key = false;
-    for (std::string_view prefix : {"FELD", "FTYP", "FLEN"}) {
+    for (std::string_view prefix :
+         {querydef::kLabelKey, querydef::kTypeKey, querydef::kWidthKey}) {
       if (!StartsWith(name, prefix)) continue;
       column_key = true;
       const std::string_view digits = std::string_view(name).substr(4);
       const bool read =
           digits.size() == 2 && AllDigits(digits) && digits != "00" &&
-          std::stoi(std::string(digits)) <= querydef::kColumnCount;
+          common::AtoiWrap(digits) <= querydef::kColumnCount;
       if (!read) {
         warnings.push_back("key " + shown + " is never read: column keys are " +
                            std::string(prefix) + "01 to " +
@@ -122,11 +121,11 @@ void CheckStatementLines(const querydef::Profile& profile,
                          std::vector<std::string>& warnings) {
   const int gap = FirstStatementGap(profile, section);
   for (int line = 1; line < gap; ++line) {
-    const std::string whole = profile.Get(section, SqlKey(line), kWholeValue);
-    if (whole.size() > kSqlLineChars) {
-      warnings.push_back(SqlKey(line) + " has " + std::to_string(whole.size()) +
+    const std::string whole = profile.Get(section, StatementKey(line), kWholeValue);
+    if (whole.size() > kStatementLineChars) {
+      warnings.push_back(StatementKey(line) + " has " + std::to_string(whole.size()) +
                          " characters: only the first 199 are used, " +
-                         Quoted(std::string_view(whole).substr(kSqlLineChars)) +
+                         Quoted(std::string_view(whole).substr(kStatementLineChars)) +
                          " is dropped");
     }
   }
@@ -136,10 +135,13 @@ void CheckStatementLines(const querydef::Profile& profile,
 void CheckColumn(const querydef::Profile& profile, std::string_view section,
                  const querydef::ColumnDefinition& column, ColumnReport& report,
                  std::vector<std::string>& warnings) {
-  const std::string nn = TwoDigits(report.number);
-  const std::string raw_label = profile.Get(section, "FELD" + nn, kWholeValue);
-  const std::string raw_type = profile.Get(section, "FTYP" + nn, kWholeValue);
-  const std::string raw_width = profile.Get(section, "FLEN" + nn, kWholeValue);
+  const std::string nn = ColumnKey("", report.number);
+  const std::string raw_label = profile.Get(
+      section, ColumnKey(querydef::kLabelKey, report.number), kWholeValue);
+  const std::string raw_type = profile.Get(
+      section, ColumnKey(querydef::kTypeKey, report.number), kWholeValue);
+  const std::string raw_width = profile.Get(
+      section, ColumnKey(querydef::kWidthKey, report.number), kWholeValue);
   const std::string prefix = "column " + nn + ": ";
 
   if (column.label.empty()) {
@@ -202,12 +204,6 @@ void CheckColumn(const querydef::Profile& profile, std::string_view section,
 
 }  // namespace
 
-bool TypeRecognised(std::string_view type) {
-  std::string probe;
-  extract::FormatField("", 1, type, probe);
-  return !probe.empty();
-}
-
 DefinitionCheck CheckDefinition(const querydef::Profile& profile,
                                 std::string_view section) {
   DefinitionCheck check;
@@ -220,24 +216,9 @@ DefinitionCheck CheckDefinition(const querydef::Profile& profile,
   check.statement = def.statement;
   check.definitions = def.columns;
 
-  if (check.status == querydef::kOk) {
-    // Each placeholder grows the statement by one character more with a
-    // terminal name one character longer.
-    querydef::QueryDefinition longer;
-    const std::string name = std::string(kSampleTerminal) + "2";
-    const querydef::TerminalName sample2{name, name, true};
-    if (querydef::GetIniValuesFromProfile(profile, section, sample2, false,
-                                          stdout, longer) == querydef::kOk) {
-      check.placeholder_count =
-          static_cast<int>(longer.statement.size() - def.statement.size());
-    }
-  } else {
+  check.placeholder_count = static_cast<int>(def.placeholder_count);
+  if (check.status != querydef::kOk) {
     // Refused: the statement is the one before substitution.
-    for (std::size_t pos = def.statement.find(kPlaceholder);
-         pos != std::string::npos;
-         pos = def.statement.find(kPlaceholder, pos + kPlaceholder.size())) {
-      ++check.placeholder_count;
-    }
     check.warnings.push_back(
         "tabfetch refuses even the plain terminal name " +
         std::string(kSampleTerminal) +
@@ -246,7 +227,7 @@ DefinitionCheck CheckDefinition(const querydef::Profile& profile,
         "SQL-Statement nicht zulaessig\" and ends with exit code 1)");
   }
 
-  if (section.size() > run::kMaxNameLength) {
+  if (section.size() > querydef::kMaxNameLength) {
     check.warnings.push_back(
         "the section name has " + std::to_string(section.size()) +
         " characters: tabfetch refuses names over 31 characters (exit code 1)");
@@ -257,6 +238,10 @@ DefinitionCheck CheckDefinition(const querydef::Profile& profile,
   if (check.placeholder_count == 0) {
     check.warnings.push_back(
         "the statement holds no $parm01: the terminal name is not used");
+  }
+  for (std::string& w :
+       PlaceholderWarnings(querydef::ReadStatement(profile, section))) {
+    check.warnings.push_back(std::move(w));
   }
   // What is left of the placeholder after substitution is written in other
   // letter case (the sample name holds no '$').
@@ -277,6 +262,8 @@ DefinitionCheck CheckDefinition(const querydef::Profile& profile,
     ColumnReport& report = check.columns[k];
     report.number = k + 1;
     report.definition = def.columns[k];
+    report.used = !def.columns[k].label.empty() ||
+                  !def.columns[k].type.empty() || def.columns[k].width != 0;
     CheckColumn(profile, section, def.columns[k], report, check.warnings);
   }
   const extract::RecordLayout layout = extract::CompileLayout(def.columns);

@@ -21,6 +21,7 @@ inline constexpr char kSampleTerminal[] = "TERM01";
 struct ColumnReport {
   int number = 0;  // 1..30
   querydef::ColumnDefinition definition;
+  bool used = false;  // it has a label, a type word or a width other than 0
   bool contributes = false;
   std::size_t offset = 0;  // in the record, when it contributes
   std::string reason;      // why it does not contribute, e.g. "no label"
@@ -46,11 +47,9 @@ struct DefinitionCheck {
 // or empty SQLnnn, or misspelt) and statement lines cut to 199 characters;
 // other keys that are never read, and repeated keys; a statement without
 // $parm01 or with the placeholder in other letter case; a section name that
-// tabfetch refuses.
+// tabfetch refuses; $parm01 where a legal name changes what the statement
+// means (see PlaceholderWarnings).
 DefinitionCheck CheckDefinition(const querydef::Profile& profile,
                                 std::string_view section);
-
-// Whether FormatField recognises `type` (exactly "CHAR", "DEC" or "TXT").
-bool TypeRecognised(std::string_view type);
 
 }  // namespace admin

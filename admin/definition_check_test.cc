@@ -138,14 +138,5 @@ TEST(CheckDefinitionTest, OverlongSectionName) {
   EXPECT_TRUE(HasWarning(check, "tabfetch refuses names over 31 characters"));
 }
 
-TEST(TypeRecognisedTest, OnlyTheThreeUpperCaseWords) {
-  EXPECT_TRUE(TypeRecognised("CHAR"));
-  EXPECT_TRUE(TypeRecognised("DEC"));
-  EXPECT_TRUE(TypeRecognised("TXT"));
-  EXPECT_FALSE(TypeRecognised("Char"));
-  EXPECT_FALSE(TypeRecognised(""));
-  EXPECT_FALSE(TypeRecognised("DECI"));
-}
-
 }  // namespace
 }  // namespace admin

@@ -11,13 +11,8 @@
 namespace admin {
 
 struct SettingExplanation {
-  settings::SettingMatch match;  // what tabfetch gets (heading "", entry 0)
-  // Which of the three conditions hold for the matching record. More than
-  // one may hold; an empty heading name formed by two ';' side by side never
-  // matches, but shows as empty all the same.
-  bool by_key = false;
-  bool by_heading = false;
-  bool by_entry = false;
+  // What tabfetch gets (heading "", entry 0); its by_* flags say why.
+  settings::SettingMatch match;
   // The first record whose key name is the key, when `match` is another one
   // (it is never reached then); found == false when there is none.
   settings::SettingMatch own_record;

@@ -23,9 +23,9 @@ TEST(ExplainSettingTest, OwnRecordMatchesByKey) {
   ASSERT_TRUE(e.match.found);
   EXPECT_EQ(e.match.heading_line, 3);
   EXPECT_EQ(e.match.value, "geheim");
-  EXPECT_TRUE(e.by_key);
-  EXPECT_FALSE(e.by_heading);
-  EXPECT_FALSE(e.by_entry);
+  EXPECT_TRUE(e.match.by_key);
+  EXPECT_FALSE(e.match.by_heading);
+  EXPECT_FALSE(e.match.by_entry);
   EXPECT_FALSE(e.own_record.found);
   EXPECT_EQ(MatchReason(e, "PASS"), "its key name is PASS");
   EXPECT_TRUE(IsSecret(e, "PASS"));
@@ -43,8 +43,8 @@ TEST(ExplainSettingTest, EarlierEntryNumberZeroWinsAndOwnRecordIsNamed) {
   EXPECT_EQ(e.match.entry_line, 4);
   EXPECT_EQ(e.match.key_name, "LOGIN");
   EXPECT_EQ(e.match.value, "admin");
-  EXPECT_FALSE(e.by_key);
-  EXPECT_TRUE(e.by_entry);
+  EXPECT_FALSE(e.match.by_key);
+  EXPECT_TRUE(e.match.by_entry);
   ASSERT_TRUE(e.own_record.found);
   EXPECT_EQ(e.own_record.heading_line, 5);
   EXPECT_EQ(e.own_record.value, "MYSQL");
@@ -62,8 +62,8 @@ TEST(ExplainSettingTest, BlankLineGivesAnEmptyHeadingName) {
   const SettingExplanation e = ExplainSetting("NET8", path);
   ASSERT_TRUE(e.match.found);
   EXPECT_EQ(e.match.key_name, "LOGIN");
-  EXPECT_TRUE(e.by_heading);
-  EXPECT_FALSE(e.by_entry);
+  EXPECT_TRUE(e.match.by_heading);
+  EXPECT_FALSE(e.match.by_entry);
   EXPECT_EQ(e.own_record.entry_line, 4);
   EXPECT_NE(MatchReason(e, "NET8").find("its heading name is empty"),
             std::string::npos);

@@ -8,21 +8,6 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The recognised type words, compared byte for byte: "char", "DECIMAL" cut to
-// "DECI" or an empty word are not recognised and switch the column off.
-bool KindOf(std::string_view type, FieldKind& kind) {
-  if (type == "CHAR") {
-    kind = FieldKind::kChar;
-  } else if (type == "DEC") {
-    kind = FieldKind::kDec;
-  } else if (type == "TXT") {
-    kind = FieldKind::kTxt;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 // The fields of a record are short: whole 8-byte moves, the last one
 // overlapping the one before, beat a library call per field. Every move
 // stays inside the `n` bytes given.
@@ -50,13 +35,16 @@ void FillBytes(char* out, char c, std::size_t n) {
   }
 }
 
-std::string_view TrimFor(FieldKind kind, std::string_view value) {
-  // TXT keeps leading blanks; a TXT value of blanks only still becomes the
-  // empty text, so it ends up as padding like the other two kinds.
-  return kind == FieldKind::kTxt ? TrimRight(value) : Trim(value);
-}
-
 }  // namespace
+
+// "char", "DECIMAL" cut to "DECI" or an empty word are not recognised and
+// switch the column off.
+std::optional<FieldKind> ParseFieldKind(std::string_view word) {
+  if (word == "CHAR") return FieldKind::kChar;
+  if (word == "DEC") return FieldKind::kDec;
+  if (word == "TXT") return FieldKind::kTxt;
+  return std::nullopt;
+}
 
 void ClearColumnDefinitions(querydef::ColumnDefinitions& columns) {
   for (auto& column : columns) {
@@ -79,16 +67,26 @@ std::string_view TrimRight(std::string_view text) {
   return text.substr(0, end);
 }
 
+std::string_view TrimForKind(FieldKind kind, std::string_view value) {
+  // TXT keeps leading blanks; a TXT value of blanks only still becomes the
+  // empty text, so it ends up as padding like the other two kinds.
+  return kind == FieldKind::kTxt ? TrimRight(value) : Trim(value);
+}
+
+std::string_view KeptPart(FieldKind kind, std::size_t width,
+                          std::string_view value) {
+  value = TrimForKind(kind, value);
+  // Too long: the value loses its beginning, not its end.
+  return value.size() > width ? value.substr(value.size() - width) : value;
+}
+
 void FormatField(std::string_view value, int width, std::string_view type,
                  std::string& record) {
-  FieldKind kind;
-  if (!KindOf(type, kind) || width <= 0) return;
+  const std::optional<FieldKind> kind = ParseFieldKind(type);
+  if (!kind || width <= 0) return;
   const std::size_t w = static_cast<std::size_t>(width);
-  value = TrimFor(kind, value);
-  if (value.size() >= w) {
-    // Too long: the value loses its beginning, not its end.
-    record.append(value.substr(value.size() - w));
-  } else if (kind == FieldKind::kDec) {
+  value = KeptPart(*kind, w, value);
+  if (*kind == FieldKind::kDec) {
     record.append(w - value.size(), '0');
     record.append(value);
   } else {
@@ -115,13 +113,10 @@ RecordLayout CompileLayout(const querydef::ColumnDefinitions& columns) {
   RecordLayout layout;
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const auto& column = columns[k];
-    FieldKind kind;
-    if (column.label.empty() || !KindOf(column.type, kind) ||
-        column.width <= 0) {
-      continue;
-    }
+    const std::optional<FieldKind> kind = ParseFieldKind(column.type);
+    if (column.label.empty() || !kind || column.width <= 0) continue;
     const std::size_t width = static_cast<std::size_t>(column.width);
-    layout.fields.push_back(FieldLayout{k, kind, width});
+    layout.fields.push_back(FieldLayout{k, *kind, width});
     layout.record_length += width;
   }
   return layout;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,14 @@
 
 namespace extract {
 
+// The three type words of FTYPnn.
+enum class FieldKind : std::uint8_t { kChar, kDec, kTxt };
+
+// The kind a type word names: exactly "CHAR", "DEC" or "TXT", compared byte
+// for byte; any other word ("char", "DECI", "") names none, and a column with
+// it contributes nothing.
+std::optional<FieldKind> ParseFieldKind(std::string_view word);
+
 // Empties every label and type word and sets every width to 0.
 void ClearColumnDefinitions(querydef::ColumnDefinitions& columns);
 
@@ -21,6 +30,13 @@ void ClearColumnDefinitions(querydef::ColumnDefinitions& columns);
 // text of blanks only becomes the empty text with either.
 std::string_view Trim(std::string_view text);
 std::string_view TrimRight(std::string_view text);
+
+// The part of `value` that a field of `kind` and `width` (> 0) keeps in the
+// record, before its padding: the value trimmed for its kind (CHAR and DEC on
+// both sides, TXT on the right), then cut to its last `width` characters.
+std::string_view TrimForKind(FieldKind kind, std::string_view value);
+std::string_view KeptPart(FieldKind kind, std::size_t width,
+                          std::string_view value);
 
 // Appends the formatted value to `record`. `type` must be exactly "CHAR",
 // "DEC" or "TXT", otherwise nothing is appended. CHAR and DEC are trimmed on
@@ -42,7 +58,6 @@ std::size_t RecordLength(const querydef::ColumnDefinitions& columns);
 
 // The same layout, prepared once per run so that each row is formatted
 // without looking at type words or touching columns that contribute nothing.
-enum class FieldKind : std::uint8_t { kChar, kDec, kTxt };
 
 struct FieldLayout {
   std::size_t slot = 0;  // row slot (0-based) the column reads

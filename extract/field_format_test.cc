@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -83,6 +84,21 @@ TEST(FormatFieldTest, AppliesTheTypeRules) {
     FormatField(c.value, c.width, c.type, record);
     EXPECT_EQ(record, "<" + c.want) << "value '" << c.value << "' width "
                                     << c.width << " type '" << c.type << "'";
+  }
+}
+
+TEST(ParseFieldKindTest, OnlyTheThreeUpperCaseWords) {
+  const struct {
+    const char* word;
+    std::optional<FieldKind> want;
+  } kCases[] = {
+      {"CHAR", FieldKind::kChar}, {"DEC", FieldKind::kDec},
+      {"TXT", FieldKind::kTxt},   {"Char", std::nullopt},
+      {"", std::nullopt},         {"DECI", std::nullopt},
+      {"TXT ", std::nullopt},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(ParseFieldKind(c.word), c.want) << "'" << c.word << "'";
   }
 }
 

@@ -13,18 +13,22 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "common/ascii_case.h"
 #include "fuzz/fuzz_check.h"
+#include "querydef/definition_keys.h"
 #include "querydef/profile_reader.h"
 #include "querydef/query_definition.h"
 
 namespace {
 
+using common::AsciiLower;
+using common::AsciiUpper;
 using fuzz::Check;
+using querydef::kPlaceholder;
 using querydef::Profile;
 using querydef::TerminalName;
 
 constexpr size_t kWhole = std::numeric_limits<size_t>::max();
-constexpr std::string_view kPlaceholder = "$parm01";
 
 // What mysql_real_escape_string makes of a name for a single-byte character
 // set: with backslash escapes NUL, LF, CR, '\', quotes and Ctrl-Z get a
@@ -50,22 +54,6 @@ std::string EscapeForLiteral(std::string_view name, bool backslash_escapes) {
   return out;
 }
 
-std::string UpperAscii(std::string_view s) {
-  std::string up(s);
-  for (char& c : up) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return up;
-}
-
-std::string FoldAscii(std::string_view s) {
-  std::string low(s);
-  for (char& c : low) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return low;
-}
-
 std::string_view UpToNul(std::string_view s) {
   return s.substr(0, s.find('\0'));
 }
@@ -84,20 +72,20 @@ void CheckLookups(const Profile& profile, std::string_view section,
   const std::string spaced_key = "  " + std::string(key) + " ";
   Check(profile.Get(spaced_section, spaced_key, kWhole) == full,
         "spaces around the requested names matter");
-  Check(profile.Get(UpperAscii(section), UpperAscii(key), kWhole) == full,
+  Check(profile.Get(AsciiUpper(section), AsciiUpper(key), kWhole) == full,
         "letter case of the requested names matters");
 
   const bool has_section = profile.HasSection(section);
   const std::vector<Profile::KeyValue>& keys = profile.Keys(section);
   Check(has_section || keys.empty(), "keys of a section that does not exist");
   Check(has_section || full.empty(), "value in a section that does not exist");
-  Check(profile.HasSection(UpperAscii(section)) == has_section,
+  Check(profile.HasSection(AsciiUpper(section)) == has_section,
         "HasSection depends on letter case");
 
   // The first line of each key name is the one Get finds.
   std::unordered_set<std::string> seen;
   for (const Profile::KeyValue& kv : keys) {
-    if (!seen.insert(FoldAscii(kv.first)).second) continue;
+    if (!seen.insert(AsciiLower(kv.first)).second) continue;
     Check(profile.Get(section, kv.first, kWhole) == UpToNul(kv.second),
           "Get does not give the first line of a listed key");
   }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/ascii_case.h"
+
 namespace querydef {
 namespace {
 
@@ -22,14 +24,6 @@ std::string_view TrimSpaces(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;
-}
-
-std::string Fold(std::string_view s) {
-  std::string folded(s);
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
 }
 
 std::string Unquote(std::string_view value) {
@@ -92,7 +86,7 @@ Profile Profile::Parse(std::string_view content) {
       size_t close = name.find(']');
       if (close != std::string_view::npos) name = name.substr(0, close);
       name = TrimBlanks(name);
-      std::string folded = Fold(name);
+      std::string folded = common::AsciiLower(name);
       if (profile.first_section_.count(folded) != 0) {
         current = kNoSection;  // blocks of one name are not merged
         continue;
@@ -110,14 +104,15 @@ Profile Profile::Parse(std::string_view content) {
     Section& section = profile.sections_[current];
     std::string_view key = TrimBlanks(line.substr(0, equals));
     std::string_view value = TrimBlanks(line.substr(equals + 1));
-    section.first_entry.emplace(Fold(key), section.entries.size());
+    section.first_entry.emplace(common::AsciiLower(key),
+                                section.entries.size());
     section.entries.emplace_back(std::string(key), Unquote(value));
   }
   return profile;
 }
 
 const Profile::Section* Profile::FindSection(std::string_view section) const {
-  auto it = first_section_.find(Fold(TrimSpaces(section)));
+  auto it = first_section_.find(common::AsciiLower(TrimSpaces(section)));
   return it == first_section_.end() ? nullptr : &sections_[it->second];
 }
 
@@ -125,7 +120,7 @@ std::string Profile::Get(std::string_view section, std::string_view key,
                          size_t size) const {
   const Section* found = FindSection(section);
   if (found == nullptr || size == 0) return std::string();
-  auto it = found->first_entry.find(Fold(TrimSpaces(key)));
+  auto it = found->first_entry.find(common::AsciiLower(TrimSpaces(key)));
   if (it == found->first_entry.end()) return std::string();
   std::string_view value = found->entries[it->second].second;
   value = value.substr(0, value.find('\0'));

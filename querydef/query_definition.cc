@@ -6,33 +6,17 @@
 
 #include "common/int_parse.h"
 #include "common/path_resolve.h"
+#include "querydef/definition_keys.h"
 #include "querydef/sql_lexer.h"
 
 namespace querydef {
 namespace {
 
-constexpr std::string_view kPlaceholder = "$parm01";
-
-// Value sizes of the legacy buffers, terminating NUL included.
-constexpr size_t kSqlLineSize = 200;
-constexpr size_t kLabelSize = 100;
-constexpr size_t kTypeSize = 5;
-constexpr size_t kWidthTextSize = 4;
-
-// "SQL" and the line number formatted as "%03d": SQL001 ... SQL999, SQL1000.
-std::string SqlKey(size_t line) {
-  std::string digits = std::to_string(line);
-  if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
-  return "SQL" + digits;
-}
-
-// Column keys carry the 1-based column number in two digits.
-std::string ColumnKey(std::string_view prefix, int column) {
-  std::string key(prefix);
-  key += static_cast<char>('0' + column / 10);
-  key += static_cast<char>('0' + column % 10);
-  return key;
-}
+// Value sizes of the legacy buffers: the characters that count and a NUL.
+constexpr size_t kSqlLineSize = kStatementLineChars + 1;
+constexpr size_t kLabelSize = kLabelChars + 1;
+constexpr size_t kTypeSize = kTypeChars + 1;
+constexpr size_t kWidthTextSize = kWidthChars + 1;
 
 bool IsPlainName(std::string_view name) {
   for (char c : name) {
@@ -147,13 +131,15 @@ std::string QueryDefinitionFileName(std::string_view db_system) {
   return common::ResolvePath(name);
 }
 
-int SubstituteTerminal(std::string& statement, const TerminalName& terminal) {
+int SubstituteTerminal(std::string& statement, const TerminalName& terminal,
+                       size_t* placeholder_count) {
   const std::string_view original = statement;
   std::vector<size_t> found;
   for (size_t pos = original.find(kPlaceholder); pos != std::string::npos;
        pos = original.find(kPlaceholder, pos + kPlaceholder.size())) {
     found.push_back(pos);
   }
+  if (placeholder_count != nullptr) *placeholder_count = found.size();
   if (found.empty()) return kOk;
 
   const std::vector<LexMode> readings = ReadingsOf({original}, terminal);
@@ -217,22 +203,29 @@ int SubstituteTerminal(std::string& statement, const TerminalName& terminal) {
   return kOk;
 }
 
+std::string ReadStatement(const Profile& profile, std::string_view section) {
+  // Each line is preceded by one space, and the read that ends the
+  // statement (missing or empty key) has appended its space too, so the
+  // statement always ends with a space.
+  std::string statement;
+  for (size_t line = 1;; ++line) {
+    std::string value = profile.Get(section, StatementKey(line), kSqlLineSize);
+    statement += ' ';
+    if (value.empty()) break;
+    statement += value;
+  }
+  return statement;
+}
+
 int GetIniValuesFromProfile(const Profile& profile, std::string_view section,
                             const TerminalName& terminal, bool debug,
                             std::FILE* out, QueryDefinition& def) {
   // The statement is built from scratch; nothing of an earlier one remains.
   def.statement.clear();
+  def.placeholder_count = 0;
   if (debug) std::fputs("Str GetIniValues\n", out);
 
-  // Each line is preceded by one space, and the read that ends the
-  // statement (missing or empty key) has appended its space too, so the
-  // statement always ends with a space.
-  for (size_t line = 1;; ++line) {
-    std::string value = profile.Get(section, SqlKey(line), kSqlLineSize);
-    def.statement += ' ';
-    if (value.empty()) break;
-    def.statement += value;
-  }
+  def.statement = ReadStatement(profile, section);
   if (def.statement == " ") return kNoStatement;
 
   if (debug) {
@@ -242,19 +235,20 @@ int GetIniValuesFromProfile(const Profile& profile, std::string_view section,
 
   for (int column = 1; column <= kColumnCount; ++column) {
     def.columns[column - 1].label =
-        profile.Get(section, ColumnKey("FELD", column), kLabelSize);
+        profile.Get(section, ColumnKey(kLabelKey, column), kLabelSize);
   }
   for (int column = 1; column <= kColumnCount; ++column) {
     def.columns[column - 1].type =
-        profile.Get(section, ColumnKey("FTYP", column), kTypeSize);
+        profile.Get(section, ColumnKey(kTypeKey, column), kTypeSize);
   }
   for (int column = 1; column <= kColumnCount; ++column) {
     // Only the first three characters of FLENnn count: "1000" gives 100.
     def.columns[column - 1].width = common::AtoiWrap(
-        profile.Get(section, ColumnKey("FLEN", column), kWidthTextSize));
+        profile.Get(section, ColumnKey(kWidthKey, column), kWidthTextSize));
   }
 
-  int status = SubstituteTerminal(def.statement, terminal);
+  int status =
+      SubstituteTerminal(def.statement, terminal, &def.placeholder_count);
   if (status != kOk) return status;
 
   if (debug) std::fputs("End GetIniValues\n", out);

@@ -3,6 +3,7 @@
 // name put in place of the placeholder $parm01.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ struct TerminalName {
 struct QueryDefinition {
   std::string statement;
   ColumnDefinitions columns;
+  // The occurrences of $parm01 in the statement as loaded: each one replaced
+  // when GetIniValues returns kOk, none when it returns kTerminalRefused.
+  size_t placeholder_count = 0;
 };
 
 // Loads `section` of TABFETCH.<db_system>.INI in the working directory (see
@@ -57,6 +61,10 @@ struct QueryDefinition {
                                const TerminalName& terminal, bool debug,
                                std::FILE* out, QueryDefinition& def);
 
+// The statement of `section` as GetIniValues builds it, before the
+// substitution: " " when SQL001 is missing or empty.
+std::string ReadStatement(const Profile& profile, std::string_view section);
+
 // GetIniValues over an already loaded profile (file name aside, the same
 // work and the same trace lines).
 [[nodiscard]] int GetIniValuesFromProfile(const Profile& profile,
@@ -77,9 +85,12 @@ struct QueryDefinition {
 // Finally the result must read as the statement did: every original
 // character keeps its class (code, literal, identifier, comment) and every
 // inserted character stays inside the token of its placeholder.
-// Returns kOk, or kTerminalRefused with `statement` unchanged.
+// Returns kOk, or kTerminalRefused with `statement` unchanged. Sets
+// `*placeholder_count`, when given, to the number of occurrences found: all
+// of them replaced on kOk, none on kTerminalRefused.
 [[nodiscard]] int SubstituteTerminal(std::string& statement,
-                                     const TerminalName& terminal);
+                                     const TerminalName& terminal,
+                                     size_t* placeholder_count = nullptr);
 
 // The query definition file for `db_system`: "TABFETCH.<db_system>.INI" in
 // the working directory or, where no file of exactly that name exists, the

@@ -197,6 +197,28 @@ TEST_F(QueryDefinitionTest, RefusedTerminalEndsWithoutEndLine) {
             "  ' select $parm01 '\n");
 }
 
+TEST_F(QueryDefinitionTest, CountsThePlaceholders) {
+  struct Case {
+    const char* sql;
+    const char* terminal;
+    int status;
+    size_t count;
+  };
+  const Case kCases[] = {
+      // The inserted text is never searched again.
+      {"select '$parm01', '$parm01'", "$parm01", kOk, 2},
+      {"select '$PARM01'", "T1", kOk, 0},
+      {"select $parm01, $parm01", "a b", kTerminalRefused, 2},
+  };
+  for (const Case& c : kCases) {
+    dir_.Write("TABFETCH.DB.INI", std::string("[Q]\nSQL001=") + c.sql + "\n");
+    QueryDefinition def;
+    def.placeholder_count = 9;
+    EXPECT_EQ(Load("Q", "DB", c.terminal, false, def), c.status) << c.sql;
+    EXPECT_EQ(def.placeholder_count, c.count) << c.sql;
+  }
+}
+
 TEST_F(QueryDefinitionTest, FileNameResolution) {
   dir_.Write("tabfetch.mydb.ini", "[Q]\nSQL001=lower\n");
   QueryDefinition def;

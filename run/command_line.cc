@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "common/ascii_case.h"
+
 namespace run {
 namespace {
 
@@ -46,11 +48,7 @@ void PrintUsage(std::FILE* out) {
 
 std::string& StrToUpper(std::string& text) {
   // The legacy tool ran in the "C" locale: only a to z change.
-  for (size_t i = text.size(); i-- > 0;) {
-    if (text[i] >= 'a' && text[i] <= 'z') {
-      text[i] = static_cast<char>(text[i] - 'a' + 'A');
-    }
-  }
+  for (char& c : text) c = common::AsciiToUpper(c);
   return text;
 }
 
@@ -70,12 +68,12 @@ int GetParameters(int argc, const char* const* argv, RunState& run) {
   if (std::strlen(argv[1]) > kMaxNameLength) {
     RejectCommandLine(run.out,
                       "Sektionsname zu lang, erlaubt: max. 31 Zeichen\n");
-    return kTooFewArguments;
+    return kNameTooLong;
   }
   if (std::strlen(argv[2]) > kMaxNameLength) {
     RejectCommandLine(run.out,
                       "Terminalname zu lang, erlaubt: max. 31 Zeichen\n");
-    return kTooFewArguments;
+    return kNameTooLong;
   }
 
   run.extract_path = argv[3];

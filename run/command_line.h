@@ -3,23 +3,26 @@
 
 #include <string>
 
+#include "querydef/definition_keys.h"
 #include "run/run_state.h"
 
 namespace run {
 
 inline constexpr int kUsable = 0;
-inline constexpr int kTooFewArguments = 1;   // also: a name over 31 characters
+inline constexpr int kTooFewArguments = 1;  // fewer than four arguments
 inline constexpr int kBadReplaceFlag = 2;
+// A section or terminal name over kMaxNameLength characters. The legacy tool
+// had no such check; the refusal ends like a bad argument count.
+inline constexpr int kNameTooLong = 1;
 
-// The section and terminal names had 31-character fields in the legacy tool;
-// longer names are refused rather than cut.
-inline constexpr size_t kMaxNameLength = 31;
+using querydef::kMaxNameLength;
 
 // Checks the command line (argc counts the program name) and stores it in
 // `run`. On an unusable command line prints the banner, the error line, an
-// empty line and the usage text to run.out and returns kTooFewArguments or
-// kBadReplaceFlag; run is left unchanged then. With a fifth argument of /D in
-// any letter case switches tracing on and prints " Aktiviert Debugger\n".
+// empty line and the usage text to run.out and returns kTooFewArguments,
+// kBadReplaceFlag or kNameTooLong; run is left unchanged then. With a fifth
+// argument of /D in any letter case switches tracing on and prints
+// " Aktiviert Debugger\n".
 [[nodiscard]] int GetParameters(int argc, const char* const* argv,
                                 RunState& run);
 

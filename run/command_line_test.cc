@@ -70,17 +70,17 @@ TEST(GetParametersTest, RejectsUnusableCommandLines) {
       // The flag is checked before the name lengths.
       {{k32, k32, "out.txt", "x"}, kBadReplaceFlag,
        "Falsches ReplaceFlag, erlaubt: '0' oder '1'\n"},
-      {{k32, "T1", "out.txt", "1"}, kTooFewArguments,
+      {{k32, "T1", "out.txt", "1"}, kNameTooLong,
        "Sektionsname zu lang, erlaubt: max. 31 Zeichen\n"},
-      {{"SEC", k32, "out.txt", "0"}, kTooFewArguments,
+      {{"SEC", k32, "out.txt", "0"}, kNameTooLong,
        "Terminalname zu lang, erlaubt: max. 31 Zeichen\n"},
       // Section name first; nothing traced before the rejection.
-      {{k32, k32, "out.txt", "1", "/D"}, kTooFewArguments,
+      {{k32, k32, "out.txt", "1", "/D"}, kNameTooLong,
        "Sektionsname zu lang, erlaubt: max. 31 Zeichen\n"},
       // Lengths count bytes: 16 two-byte characters are 32 bytes.
       {{"SEC", std::string(16, '\xC3') + std::string(16, '\xBC'), "out.txt",
         "1"},
-       kTooFewArguments, "Terminalname zu lang, erlaubt: max. 31 Zeichen\n"},
+       kNameTooLong, "Terminalname zu lang, erlaubt: max. 31 Zeichen\n"},
   };
   for (const auto& c : kCases) {
     Outcome o = Parse(c.args);

@@ -135,16 +135,28 @@ Record CutFields(const Piece& heading, const Piece& entry) {
   return rec;
 }
 
-bool Matches(const Record& rec, std::string_view heading, std::string_view key,
-             int32_t entry_number) {
+// What a lookup asks for; `by_key_only` ignores the heading name and the
+// entry number.
+struct Lookup {
+  std::string_view heading;
+  std::string_view key;
+  int32_t entry_number = 0;
+  bool by_key_only = false;
+};
+
+// Fills the why-flags of `match` for `rec`; true when one of them holds.
+bool Matches(const Record& rec, const Lookup& lookup, SettingMatch& match) {
   if (!rec.has_separator) return false;
-  if (rec.heading_matchable && rec.heading_name == heading) return true;
-  if (rec.key_matchable && rec.key_name == key) return true;
-  return rec.entry_number == entry_number;
+  match.by_key = rec.key_matchable && rec.key_name == lookup.key;
+  if (!lookup.by_key_only) {
+    match.by_heading =
+        rec.heading_matchable && rec.heading_name == lookup.heading;
+    match.by_entry = rec.entry_number == lookup.entry_number;
+  }
+  return match.by_heading || match.by_key || match.by_entry;
 }
 
-SettingMatch Scan(std::string_view heading, std::string_view key,
-                  int32_t entry_number, std::string_view path) {
+SettingMatch Scan(const Lookup& lookup, std::string_view path) {
   SettingMatch match;
   std::string raw;
   if (!ReadFileBytes(common::ResolvePath(path), raw)) return match;
@@ -155,7 +167,7 @@ SettingMatch Scan(std::string_view heading, std::string_view key,
   while (reader.Next(kHeadingPieceMax, heading_piece) &&
          reader.Next(kEntryPieceMax, entry_piece)) {
     const Record rec = CutFields(heading_piece, entry_piece);
-    if (!Matches(rec, heading, key, entry_number)) continue;
+    if (!Matches(rec, lookup, match)) continue;
     match.found = true;
     match.heading_line = heading_piece.line;
     match.entry_line = entry_piece.line;
@@ -189,7 +201,15 @@ SettingMatch FindSetting(std::string_view heading, std::string_view key,
   // Only an allocation failure can throw here; like an unreadable file it
   // gives no value.
   try {
-    return Scan(heading, key, entry_number, path);
+    return Scan(Lookup{heading, key, entry_number, false}, path);
+  } catch (const std::exception&) {
+    return SettingMatch{};
+  }
+}
+
+SettingMatch FindSettingByKey(std::string_view key, std::string_view path) {
+  try {
+    return Scan(Lookup{"", key, 0, true}, path);
   } catch (const std::exception&) {
     return SettingMatch{};
   }

@@ -29,6 +29,12 @@ struct SettingMatch {
   std::string value_text;  // the hexadecimal text as it stands in the file
   int32_t entry_number = 0;
   std::string value;  // deciphered with kValueKey, up to its first zero byte
+  // Which of the lookup's conditions held for this record; more than one may.
+  // An empty heading name formed by two ';' side by side matches nothing,
+  // so by_heading stays false for it although heading_name is empty.
+  bool by_heading = false;
+  bool by_key = false;
+  bool by_entry = false;
 };
 
 // Scans the file at `path` (written with '\' or '/' separators; each
@@ -41,6 +47,11 @@ struct SettingMatch {
 // gives found == false.
 SettingMatch FindSetting(std::string_view heading, std::string_view key,
                          int32_t entry_number, std::string_view path);
+
+// The first record whose key name equals `key`, whatever its heading name and
+// entry number (by_key is set): the record a key's owner means, which
+// FindSetting may never reach when an earlier record matches first.
+SettingMatch FindSettingByKey(std::string_view key, std::string_view path);
 
 // The deciphered value of FindSetting's record, or the empty text.
 std::string ReadSetting(std::string_view heading, std::string_view key,

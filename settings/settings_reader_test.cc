@@ -164,6 +164,41 @@ TEST_F(SettingsReaderTest, RecordsThatMatchNothingExtra) {
   }
 }
 
+TEST_F(SettingsReaderTest, SaysWhyAndFindsTheKeysOwnRecord) {
+  // An empty heading field between two ';' matches nothing: only the entry
+  // number 0 makes the first record match.
+  const std::string content = Record("x;;rest", Entry("0", "A", "zero")) +
+                              Record("", Entry("5", "NET8", "blank")) +
+                              kAllFour;
+  struct Case {
+    const char* what;
+    SettingMatch m;
+    const char* value;
+    bool by_heading, by_key, by_entry;
+  };
+  const std::string path = dir_.Write("Palventra.Ini", content);
+  const Case kCases[] = {
+      {"run lookup", FindSetting("", "NET8", 0, path), "zero", false, false,
+       true},
+      {"blank heading", FindSetting("", "X", 9, path), "blank", true, false,
+       false},
+      {"heading and key", FindSetting("", "NET8", 9, path), "blank", true,
+       true, false},
+      {"by key", FindSettingByKey("LOGIN", path), "tabuser", false, true,
+       false},
+      {"by key, first one", FindSettingByKey("NET8", path), "blank", false,
+       true, false},
+  };
+  for (const Case& c : kCases) {
+    ASSERT_TRUE(c.m.found) << c.what;
+    EXPECT_EQ(c.m.value, c.value) << c.what;
+    EXPECT_EQ(c.m.by_heading, c.by_heading) << c.what;
+    EXPECT_EQ(c.m.by_key, c.by_key) << c.what;
+    EXPECT_EQ(c.m.by_entry, c.by_entry) << c.what;
+  }
+  EXPECT_FALSE(FindSettingByKey("net8", path).found);
+}
+
 TEST_F(SettingsReaderTest, FirstMatchWins) {
   const std::string content =
       Record("x;H;", Entry("7", "NET8", "first")) + kAllFour;

@@ -1,0 +1,45 @@
+// What the commands of tabfetch-admin share: printing, the settings file
+// they read, and loading a query definition file as tabfetch finds it.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "admin/admin_args.h"
+#include "querydef/profile_reader.h"
+#include "settings/settings_reader.h"
+
+namespace admin {
+
+// Prints "tabfetch-admin: <message>\n" to `err`. Failures are printed as
+// they are; warnings begin with "warning: ", notes with "note: ".
+void PrintMessage(std::FILE* err, const std::string& message);
+
+// `line` and a line feed to `out`.
+void PrintLine(std::FILE* out, const std::string& line);
+
+// The --settings option, or the settings file tabfetch reads.
+std::string SettingsPath(const Args& args);
+
+// Whether the file at `path` opens and reads (a directory does not).
+bool FileReadable(const std::string& path);
+
+// Where a settings record stands: "lines 3-4".
+std::string Lines(const settings::SettingMatch& match);
+
+struct LoadedDefinition {
+  std::string db_system;
+  std::string file;
+  querydef::Profile profile;
+  std::vector<std::string> notes;  // warnings about where DB_SYSTEM came from
+};
+
+// Finds DB_SYSTEM (--db-system, or the settings file's lookup as tabfetch
+// makes it) and the query definition file as tabfetch does. Prints the
+// failure to `err` and returns false when `section` cannot be loaded.
+bool LoadDefinitionFile(const Args& args, std::string_view section,
+                        LoadedDefinition& loaded, std::FILE* err);
+
+}  // namespace admin

@@ -1,0 +1,88 @@
+// tabfetch-admin setting KEY: which settings record tabfetch's lookup of KEY
+// finds, and why; and whether other users can read the password.
+#include <sys/stat.h>
+
+#include <string>
+
+#include "admin/admin_main.h"
+#include "admin/admin_text.h"
+#include "admin/command_support.h"
+#include "admin/commands.h"
+#include "admin/setting_report.h"
+#include "common/path_resolve.h"
+
+namespace admin {
+namespace {
+
+// The settings file holds PASS enciphered under a fixed, published key, so
+// whoever can read the file has the password. Returns the warning, or ""
+// when only the owner can read it.
+std::string ReadableByOthers(const std::string& path, const std::string& shown) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return "";
+  const bool group = (st.st_mode & S_IRGRP) != 0;
+  const bool other = (st.st_mode & S_IROTH) != 0;
+  if (!group && !other) return "";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o",
+                static_cast<unsigned>(st.st_mode & 07777));
+  return std::string("warning: the settings file ") + shown +
+         " can be read by " +
+         (other ? "every user of this machine" : "the members of its group") +
+         " (mode " + mode +
+         "): it holds the database password under a fixed, published key, "
+         "so only its permissions protect it";
+}
+
+}  // namespace
+
+int RunSetting(const Args& args, std::FILE* out, std::FILE* err) {
+  const std::string& key = args.positional[0];
+  const std::string path = SettingsPath(args);
+  const std::string resolved = common::ResolvePath(path);
+  if (!FileReadable(resolved)) {
+    PrintMessage(err, "the settings file " + Quoted(path) +
+                          " cannot be read (tabfetch then uses the empty text "
+                          "for every key)");
+    return kExitError;
+  }
+  const SettingExplanation e = ExplainSetting(key, path);
+  PrintLine(out, "Settings file: " + resolved);
+  PrintLine(out, "Lookup:        key name " + Quoted(key) +
+                     ", heading name \"\", entry number 0 (as tabfetch)");
+  int code = kExitClean;
+  const std::string exposed = ReadableByOthers(resolved, Quoted(path));
+  if (!exposed.empty()) {
+    PrintMessage(err, exposed);
+    code = kExitFindings;
+  }
+  if (!e.match.found) {
+    PrintLine(out, "No record matches: tabfetch uses the empty text.");
+    return kExitFindings;
+  }
+  const bool secret = IsSecret(e, key) && !args.Flag("--show");
+  const settings::SettingMatch& m = e.match;
+  PrintLine(out, "Match:         " + Lines(m));
+  PrintLine(out, "  heading name " + Quoted(m.heading_name));
+  PrintLine(out, "  key name     " + Quoted(m.key_name));
+  PrintLine(out, "  entry number " + std::to_string(m.entry_number));
+  PrintLine(out, "  value text   " + (secret ? MaskedValue(m.value_text)
+                                             : Quoted(m.value_text)));
+  PrintLine(out, "  value        " +
+                     (secret ? MaskedValue(m.value) + ", --show shows it"
+                             : Quoted(m.value)));
+  PrintLine(out, "Why:           " + MatchReason(e, key) + ".");
+  if (!m.by_key) {
+    code = kExitFindings;
+    if (e.own_record.found) {
+      PrintLine(out, "The record with key name " + key + " at " +
+                         Lines(e.own_record) +
+                         " is never reached: this one comes first.");
+    } else {
+      PrintLine(out, "No record has the key name " + key + ".");
+    }
+  }
+  return code;
+}
+
+}  // namespace admin
