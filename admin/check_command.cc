@@ -94,8 +94,8 @@ void PrintRunStats(const ColumnStatistics& stats,
                    std::vector<std::string>& warnings) {
   std::size_t label_width = 5;
   for (const ColumnStats& s : stats.columns()) {
-    label_width = std::max(label_width,
-                           DisplayWidth(DisplayText(columns[s.slot].label)));
+    label_width =
+        std::max(label_width, DisplayWidth(DisplayText(columns[s.slot].label)));
   }
   PrintLine(out, "  No  " + PadRight("Label", label_width) +
                      "   Width  Longest      Cut  With LF");
@@ -153,12 +153,12 @@ bool RunQuery(const Args& args, std::string_view section,
       db::dbConnect(conn, user, values.password, host, settings::kDatabaseName);
   settings::WipeSecret(values.password);
   if (status != db::kOk) {
-    PrintMessage(err, "cannot connect to the database (host " + Quoted(host) +
-                          ", user " + Quoted(user) + "): status " +
-                          std::to_string(status) +
-                          "; tabfetch prints \"dbConnect_Status: " +
-                          std::to_string(status) +
-                          "\" and ends with exit code 0");
+    PrintMessage(
+        err,
+        "cannot connect to the database (host " + Quoted(host) + ", user " +
+            Quoted(user) + "): status " + std::to_string(status) +
+            "; tabfetch prints \"dbConnect_Status: " + std::to_string(status) +
+            "\" and ends with exit code 0");
     return false;
   }
 

@@ -22,8 +22,7 @@ int RunEncipher(const Args& args, std::FILE* out, std::FILE* err) {
   const std::string& value = args.positional[0];
   PrintLine(out, settings::EncipherValue(value, settings::kValueKey));
   if (value.size() > kMaxPlainValue) {
-    PrintMessage(err, "warning: the value has " +
-                          std::to_string(value.size()) +
+    PrintMessage(err, "warning: the value has " + std::to_string(value.size()) +
                           " characters; the settings file's value field "
                           "holds 96 (192 hex characters), programs sharing "
                           "the file cut it");
@@ -42,12 +41,11 @@ int RunDecipher(const Args& args, std::FILE* out, std::FILE* err) {
   if (bad != std::string::npos) {
     const bool lower = hex.find_first_of("abcdef") != std::string::npos;
     PrintMessage(
-        err, "warning: character " + Quoted(hex.substr(bad, 1)) +
-                 " at position " + std::to_string(bad + 1) +
-                 " is no hex digit to tabfetch" +
-                 (lower ? " (lower-case letters are not hex digits to it)"
-                        : "") +
-                 ": the plain text is meaningless");
+        err,
+        "warning: character " + Quoted(hex.substr(bad, 1)) + " at position " +
+            std::to_string(bad + 1) + " is no hex digit to tabfetch" +
+            (lower ? " (lower-case letters are not hex digits to it)" : "") +
+            ": the plain text is meaningless");
     code = kExitFindings;
   }
   if (hex.size() % 16 != 0) {

@@ -16,8 +16,8 @@ namespace admin {
 struct ColumnStats {
   std::size_t slot = 0;  // row slot (0-based) the column reads
   std::size_t width = 0;
-  std::uint64_t cut = 0;      // values longer than the width after trimming
-  std::uint64_t with_lf = 0;  // values with a LF in what the record keeps
+  std::uint64_t cut = 0;       // values longer than the width after trimming
+  std::uint64_t with_lf = 0;   // values with a LF in what the record keeps
   std::uint64_t lf_bytes = 0;  // those LFs: one more byte each on disk
   std::size_t longest = 0;     // longest value after trimming
 };

@@ -72,8 +72,8 @@ bool LoadDefinitionFile(const Args& args, std::string_view section,
   loaded.profile = querydef::Profile::Load(loaded.file);
   if (!loaded.profile.HasSection(section)) {
     print_notes();
-    PrintMessage(err, "there is no section [" + DisplayText(section) +
-                          "] in " + Quoted(loaded.file) +
+    PrintMessage(err, "there is no section [" + DisplayText(section) + "] in " +
+                          Quoted(loaded.file) +
                           ": tabfetch ends with exit code 3");
     return false;
   }

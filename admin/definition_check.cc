@@ -48,7 +48,8 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 int FirstStatementGap(const querydef::Profile& profile,
                       std::string_view section) {
   int line = 1;
-  while (!profile.Get(section, StatementKey(line), kStatementLineChars + 1).empty()) {
+  while (!profile.Get(section, StatementKey(line), kStatementLineChars + 1)
+              .empty()) {
     ++line;
   }
   return line;
@@ -89,9 +90,10 @@ void CheckKeys(const querydef::Profile& profile, std::string_view section,
                            std::to_string(line) + " of the statement is " +
                            StatementKey(line));
       } else if (line > gap) {
-        warnings.push_back(
-            "key " + shown + " is never read: the statement ends at " +
-            StatementKey(gap) + ", which is " + (gap_present ? "empty" : "missing"));
+        warnings.push_back("key " + shown +
+                           " is never read: the statement ends at " +
+                           StatementKey(gap) + ", which is " +
+                           (gap_present ? "empty" : "missing"));
       }
       continue;
     }
@@ -101,9 +103,9 @@ void CheckKeys(const querydef::Profile& profile, std::string_view section,
       if (!StartsWith(name, prefix)) continue;
       column_key = true;
       const std::string_view digits = std::string_view(name).substr(4);
-      const bool read =
-          digits.size() == 2 && AllDigits(digits) && digits != "00" &&
-          common::AtoiWrap(digits) <= querydef::kColumnCount;
+      const bool read = digits.size() == 2 && AllDigits(digits) &&
+                        digits != "00" &&
+                        common::AtoiWrap(digits) <= querydef::kColumnCount;
       if (!read) {
         warnings.push_back("key " + shown + " is never read: column keys are " +
                            std::string(prefix) + "01 to " +
@@ -121,12 +123,14 @@ void CheckStatementLines(const querydef::Profile& profile,
                          std::vector<std::string>& warnings) {
   const int gap = FirstStatementGap(profile, section);
   for (int line = 1; line < gap; ++line) {
-    const std::string whole = profile.Get(section, StatementKey(line), kWholeValue);
+    const std::string whole =
+        profile.Get(section, StatementKey(line), kWholeValue);
     if (whole.size() > kStatementLineChars) {
-      warnings.push_back(StatementKey(line) + " has " + std::to_string(whole.size()) +
-                         " characters: only the first 199 are used, " +
-                         Quoted(std::string_view(whole).substr(kStatementLineChars)) +
-                         " is dropped");
+      warnings.push_back(
+          StatementKey(line) + " has " + std::to_string(whole.size()) +
+          " characters: only the first 199 are used, " +
+          Quoted(std::string_view(whole).substr(kStatementLineChars)) +
+          " is dropped");
     }
   }
 }

@@ -35,7 +35,9 @@ bool IsWordChar(char c) {
          static_cast<unsigned char>(c) >= 0x80;
 }
 
-bool IsOperatorChar(char c) { return c == '=' || c == '<' || c == '>' || c == '!'; }
+bool IsOperatorChar(char c) {
+  return c == '=' || c == '<' || c == '>' || c == '!';
+}
 
 bool IsBlankChar(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
@@ -45,7 +47,8 @@ bool IsBlankChar(char c) {
 class TokenWalk {
  public:
   explicit TokenWalk(std::string_view text)
-      : text_(text), classes_(querydef::ClassifySql(text, querydef::LexMode{})) {}
+      : text_(text),
+        classes_(querydef::ClassifySql(text, querydef::LexMode{})) {}
 
   std::string_view text() const { return text_; }
   const LexClass& At(std::size_t i) const { return classes_[i]; }
@@ -97,7 +100,8 @@ class TokenWalk {
            text_.substr(t.begin, t.end - t.begin) == text;
   }
 
-  bool IsWord(const Token& t, std::initializer_list<std::string_view> words) const {
+  bool IsWord(const Token& t,
+              std::initializer_list<std::string_view> words) const {
     if (t.kind != TokenKind::kWord) return false;
     for (std::string_view w : words) {
       if (common::EqualsIgnoreAsciiCase(text_.substr(t.begin, t.end - t.begin),
@@ -185,8 +189,8 @@ bool InLikePattern(const TokenWalk& walk, const Token& literal,
     } else if (walk.Is(t, "(") || walk.Is(t, ",")) {
       const Token open = walk.Is(t, "(") ? t : walk.EnclosingOpen(t.begin);
       const Token function = walk.Before(open.begin);
-      if (open.kind == TokenKind::kNone ||
-          function.kind != TokenKind::kWord || walk.IsWord(function, {"IN"})) {
+      if (open.kind == TokenKind::kNone || function.kind != TokenKind::kWord ||
+          walk.IsWord(function, {"IN"})) {
         return false;
       }
       if (walk.IsWord(function, {"LIKE"})) {  // LIKE ('%' || '$parm01')

@@ -17,7 +17,8 @@ namespace {
 // The settings file holds PASS enciphered under a fixed, published key, so
 // whoever can read the file has the password. Returns the warning, or ""
 // when only the owner can read it.
-std::string ReadableByOthers(const std::string& path, const std::string& shown) {
+std::string ReadableByOthers(const std::string& path,
+                             const std::string& shown) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return "";
   const bool group = (st.st_mode & S_IRGRP) != 0;

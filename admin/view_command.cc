@@ -60,8 +60,8 @@ int RunView(const Args& args, std::FILE* out, std::FILE* err) {
   }
   std::string bytes;
   if (!ReadWholeFile(extract_path, bytes)) {
-    PrintMessage(err, "the extract file " + Quoted(extract_path) +
-                          " cannot be read");
+    PrintMessage(
+        err, "the extract file " + Quoted(extract_path) + " cannot be read");
     return kExitError;
   }
   const ExtractRecords split = SplitExtract(bytes, record_length);
@@ -78,14 +78,13 @@ int RunView(const Args& args, std::FILE* out, std::FILE* err) {
     PrintMessage(err, "warning: " + note);
   }
   if (split.partial) {
-    PrintMessage(err, "the extract file " + Quoted(extract_path) +
-                          " ends with a partial record: " +
-                          std::to_string(split.partial_bytes) +
-                          " bytes at offset " +
-                          std::to_string(split.partial_offset) +
-                          " do not make a record of " +
-                          std::to_string(record_length) +
-                          " bytes (another record length, or a damaged file)");
+    PrintMessage(
+        err, "the extract file " + Quoted(extract_path) +
+                 " ends with a partial record: " +
+                 std::to_string(split.partial_bytes) + " bytes at offset " +
+                 std::to_string(split.partial_offset) +
+                 " do not make a record of " + std::to_string(record_length) +
+                 " bytes (another record length, or a damaged file)");
     return kExitFindings;
   }
   return kExitClean;
