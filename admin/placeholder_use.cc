@@ -39,6 +39,14 @@ bool IsOperatorChar(char c) {
   return c == '=' || c == '<' || c == '>' || c == '!';
 }
 
+// Whether `c` continues a code token that begins with `first`: words and
+// operators are runs, "||" is one token, anything else stands alone.
+bool Continues(char first, char c) {
+  if (IsWordChar(first)) return IsWordChar(c);
+  if (IsOperatorChar(first)) return IsOperatorChar(c);
+  return first == '|' && c == '|';
+}
+
 bool IsBlankChar(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
          c == '\f';
@@ -50,7 +58,6 @@ class TokenWalk {
       : text_(text),
         classes_(querydef::ClassifySql(text, querydef::LexMode{})) {}
 
-  std::string_view text() const { return text_; }
   const LexClass& At(std::size_t i) const { return classes_[i]; }
 
   // The token that ends at or before `pos`, skipping blanks and comments.
@@ -61,13 +68,10 @@ class TokenWalk {
     const std::size_t last = i - 1;
     const LexClass& c = classes_[last];
     if (c.kind != LexKind::kCode) return Token{QuotedKind(c.kind), c.token, i};
-    const auto same = RunOf(text_[last]);
     std::size_t begin = last;
-    if (same != nullptr) {
-      while (begin > 0 && classes_[begin - 1].kind == LexKind::kCode &&
-             same(text_[begin - 1])) {
-        --begin;
-      }
+    while (begin > 0 && classes_[begin - 1].kind == LexKind::kCode &&
+           Continues(text_[last], text_[begin - 1])) {
+      --begin;
     }
     return Token{CodeKind(text_[last]), begin, i};
   }
@@ -86,11 +90,9 @@ class TokenWalk {
       }
       return Token{QuotedKind(c.kind), i, end};
     }
-    if (const auto same = RunOf(text_[i])) {
-      while (end < text_.size() && classes_[end].kind == LexKind::kCode &&
-             same(text_[end])) {
-        ++end;
-      }
+    while (end < text_.size() && classes_[end].kind == LexKind::kCode &&
+           Continues(text_[i], text_[end])) {
+      ++end;
     }
     return Token{CodeKind(text_[i]), i, end};
   }
@@ -154,15 +156,6 @@ class TokenWalk {
     if (IsWordChar(c)) return TokenKind::kWord;
     if (IsOperatorChar(c)) return TokenKind::kOperator;
     return TokenKind::kPunct;
-  }
-
-  // Characters that continue a token begun by `c`; nullptr for a token of
-  // one character.
-  static bool (*RunOf(char c))(char) {
-    if (IsWordChar(c)) return IsWordChar;
-    if (IsOperatorChar(c)) return IsOperatorChar;
-    if (c == '|') return [](char x) { return x == '|'; };
-    return nullptr;
   }
 
   std::string_view text_;
