@@ -102,7 +102,8 @@ void CheckKeys(const querydef::Profile& profile, std::string_view section,
          {querydef::kLabelKey, querydef::kTypeKey, querydef::kWidthKey}) {
       if (!StartsWith(name, prefix)) continue;
       column_key = true;
-      const std::string_view digits = std::string_view(name).substr(4);
+      const std::string_view digits =
+          std::string_view(name).substr(prefix.size());
       const bool read = digits.size() == 2 && AllDigits(digits) &&
                         digits != "00" &&
                         common::AtoiWrap(digits) <= querydef::kColumnCount;
