@@ -546,10 +546,7 @@ bool RunQuery(const Args& args, std::string_view section,
 
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
-  const std::string escaped = db::dbEscapeLiteral(conn, terminal);
-  const querydef::TerminalName name{
-      terminal, escaped, db::dbBackslashEscapes(conn),
-      db::dbServerVersion(conn), db::dbServerIsMySql(conn)};
+  const querydef::TerminalName name = db::dbTerminalName(conn, terminal);
   status = querydef::GetIniValuesFromProfile(loaded.profile, section, name,
                                              false, out, def);
   if (status == querydef::kTerminalRefused) {
@@ -726,7 +723,7 @@ int RunView(const Args& args, std::FILE* out, std::FILE* err) {
   if (!LoadDefinitionFile(args, section, loaded, err)) return kExitError;
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
-  const querydef::TerminalName sample{kSampleTerminal, kSampleTerminal, true};
+  const querydef::TerminalName sample{kSampleTerminal, kSampleTerminal, {}};
   // The terminal name does not change the layout; a refused one still
   // loads the columns.
   if (querydef::GetIniValuesFromProfile(loaded.profile, section, sample, false,

@@ -213,7 +213,7 @@ DefinitionCheck CheckDefinition(const querydef::Profile& profile,
   DefinitionCheck check;
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
-  const querydef::TerminalName sample{kSampleTerminal, kSampleTerminal, true};
+  const querydef::TerminalName sample{kSampleTerminal, kSampleTerminal, {}};
   check.status = querydef::GetIniValuesFromProfile(profile, section, sample,
                                                    false, stdout, def);
   if (check.status == querydef::kNoStatement) return check;
@@ -225,7 +225,7 @@ DefinitionCheck CheckDefinition(const querydef::Profile& profile,
     // terminal name one character longer.
     querydef::QueryDefinition longer;
     const std::string name = std::string(kSampleTerminal) + "2";
-    const querydef::TerminalName sample2{name, name, true};
+    const querydef::TerminalName sample2{name, name, {}};
     if (querydef::GetIniValuesFromProfile(profile, section, sample2, false,
                                           stdout, longer) == querydef::kOk) {
       check.placeholder_count =
