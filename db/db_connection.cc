@@ -55,8 +55,8 @@ querydef::SqlSession ReadSession(MYSQL* mysql, bool charset_set) {
       row[2] == nullptr) {
     return unknown;
   }
-  querydef::SqlSession session = querydef::DescribeSession(
-      row[0], row[1], row[2], version, mysql_server);
+  querydef::SqlSession session =
+      querydef::DescribeSession(row[0], row[1], row[2], version, mysql_server);
   // mysql_real_escape_string escapes by the library's own idea of the
   // character set and of NO_BACKSLASH_ESCAPES (from the server's status
   // flags); where that disagrees with the server, its escaping cannot be
@@ -96,8 +96,9 @@ int dbConnect(Connection& conn, std::string_view user,
   // an umlaut.
   if (mysql_options(mysql.get(), MYSQL_SET_CHARSET_NAME, kSessionCharset) !=
       0) {
-    conn.connect_error_ = "the client library could not take the option "
-                          "for character set latin1 (out of memory)";
+    conn.connect_error_ =
+        "the client library could not take the option "
+        "for character set latin1 (out of memory)";
     return CR_OUT_OF_MEMORY;
   }
 

@@ -310,9 +310,9 @@ int SubstituteTerminal(std::string& statement, const TerminalName& terminal,
     } else if (in_literal[k]) {
       // Without backslash escapes the literal's own quote is doubled: a '
       // inside "..." is an ordinary character there.
-      doubled = DoubledQuotes(
-          terminal.plain,
-          literal_kind[k] == LexKind::kDoubleQuoted ? '"' : '\'');
+      doubled =
+          DoubledQuotes(terminal.plain,
+                        literal_kind[k] == LexKind::kDoubleQuoted ? '"' : '\'');
       text = doubled;
     } else if (IsPlainName(terminal.plain)) {
       text = terminal.plain;

@@ -11,23 +11,14 @@
 namespace querydef {
 namespace {
 
-// One letter per byte: c code, x executable-comment marker, s '...',
-// d "..." literal, a "..." identifier, b `...`, k [...], l line comment,
-// m block comment.
+// One letter per byte, in the order of LexKind: c code, x executable-comment
+// marker, s '...', d "..." literal, a "..." identifier, b `...`, k [...],
+// l line comment, m block comment.
 std::string Kinds(std::string_view text, const LexMode& mode) {
+  static constexpr char kLetters[] = "cxsdabklm";
   std::string out;
   for (const LexClass& c : ClassifySql(text, mode)) {
-    switch (c.kind) {
-      case LexKind::kCode: out += 'c'; break;
-      case LexKind::kExecMarker: out += 'x'; break;
-      case LexKind::kSingleQuoted: out += 's'; break;
-      case LexKind::kDoubleQuoted: out += 'd'; break;
-      case LexKind::kAnsiIdentifier: out += 'a'; break;
-      case LexKind::kBacktick: out += 'b'; break;
-      case LexKind::kBracket: out += 'k'; break;
-      case LexKind::kLineComment: out += 'l'; break;
-      case LexKind::kBlockComment: out += 'm'; break;
-    }
+    out += kLetters[static_cast<int>(c.kind)];
   }
   return out;
 }
@@ -56,8 +47,6 @@ TEST(SqlLexerTest, ModesThatChangeTheReading) {
       {"backslash escapes a quote", "'a\\'b' x", kDefault, "sssssscc"},
       {"NO_BACKSLASH_ESCAPES: backslash ordinary", "'a\\'b' x", kNoBackslash,
        "sssscsss"},
-      {"NO_BACKSLASH_ESCAPES: doubled quote", "'a''b' x", kNoBackslash,
-       "sssssscc"},
       {"double quotes are a literal", "\"a\\\"b\" x", kDefault, "ddddddcc"},
       {"ANSI_QUOTES: an identifier, backslash ordinary", "\"a\\\"b\" x", kAnsi,
        "aaaacaaa"},
@@ -69,11 +58,7 @@ TEST(SqlLexerTest, ModesThatChangeTheReading) {
       {"MSSQL: comment starts inside brackets", "[# -- /*] 1", kMssql,
        "kkkkkkkkkcc"},
       {"MSSQL: bracket inside a literal", "'[' [b]", kMssql, "sssckkk"},
-      {"MSSQL: bracket inside backticks", "`[` [b]", kMssql, "bbbckkk"},
-      {"MSSQL: unterminated bracket runs to the end", "[a 'b", kMssql,
-       "kkkkk"},
-      {"MSSQL: bracket in an executable comment", "/*! [a'] */", kMssql,
-       "xxxckkkkcxx"},
+      {"MSSQL: unterminated bracket runs to the end", "[a 'b", kMssql, "kkkkk"},
   };
   for (const Case& c : kCases) {
     EXPECT_EQ(Kinds(c.text, c.mode), c.want) << c.what;
@@ -95,36 +80,23 @@ TEST(SqlSessionTest, DescribesTheFlagsThatChangeTheReading) {
        "STRICT_TRANS_TABLES,ERROR_FOR_DIVISION_BY_ZERO,NO_AUTO_CREATE_USER,"
        "NO_ENGINE_SUBSTITUTION",
        false, true, false, true, false, ""},
-      {"empty", "latin1", "latin1", "", false, true, false, true, false, ""},
-      {"NO_BACKSLASH_ESCAPES", "latin1", "latin1", "NO_BACKSLASH_ESCAPES",
-       false, true, false, false, false, ""},
-      // As MariaDB 10.11 lists the combined modes.
+      // Combined modes as MariaDB 10.11 lists them, with what they imply.
       {"MSSQL", "latin1", "latin1",
        "PIPES_AS_CONCAT,ANSI_QUOTES,IGNORE_SPACE,MSSQL,NO_KEY_OPTIONS,"
        "NO_TABLE_OPTIONS,NO_FIELD_OPTIONS",
        false, true, true, true, true, ""},
-      {"ANSI", "latin1", "latin1",
-       "REAL_AS_FLOAT,PIPES_AS_CONCAT,ANSI_QUOTES,IGNORE_SPACE,ANSI", false,
-       true, true, true, false, ""},
       {"ORACLE", "latin1", "latin1",
        "PIPES_AS_CONCAT,ANSI_QUOTES,IGNORE_SPACE,ORACLE,NO_KEY_OPTIONS,"
-       "NO_TABLE_OPTIONS,NO_FIELD_OPTIONS,NO_AUTO_CREATE_USER,"
-       "SIMULTANEOUS_ASSIGNMENT",
+       "NO_AUTO_CREATE_USER,SIMULTANEOUS_ASSIGNMENT",
        false, true, true, true, false, "ORACLE"},
-      {"DB2, POSTGRESQL, MAXDB", "latin1", "latin1",
-       "PIPES_AS_CONCAT,ANSI_QUOTES,DB2,POSTGRESQL,MAXDB", false, true, true,
-       true, false, ""},
-      {"TRADITIONAL", "latin1", "latin1",
-       "STRICT_TRANS_TABLES,STRICT_ALL_TABLES,NO_ZERO_IN_DATE,NO_ZERO_DATE,"
-       "ERROR_FOR_DIVISION_BY_ZERO,TRADITIONAL,NO_AUTO_CREATE_USER,"
-       "NO_ENGINE_SUBSTITUTION",
-       false, true, false, true, false, ""},
+      {"ANSI, DB2, POSTGRESQL, MAXDB, TRADITIONAL", "latin1", "latin1",
+       "REAL_AS_FLOAT,ANSI_QUOTES,ANSI,DB2,POSTGRESQL,MAXDB,STRICT_ALL_TABLES,"
+       "NO_ZERO_DATE,TRADITIONAL",
+       false, true, true, true, false, ""},
       {"MSSQL on MySQL: no brackets there", "latin1", "latin1",
        "ANSI_QUOTES,MSSQL", true, true, true, true, false, "MSSQL"},
-      {"a flag not known", "latin1", "latin1", "ANSI_QUOTES,FUTURE_FLAG",
-       false, true, true, true, false, "FUTURE_FLAG"},
-      {"sjis session", "sjis", "sjis", "", false, false, false, true, false,
-       ""},
+      {"a flag not known", "latin1", "latin1", "FUTURE_FLAG", false, true,
+       false, true, false, "FUTURE_FLAG"},
       {"only the connection latin1", "gbk", "latin1", "", false, false, false,
        true, false, ""},
       {"letter case of the names", "LATIN1", "Latin1", "no_backslash_escapes",

@@ -19,9 +19,9 @@ struct SqlSession {
   // character_set_client and character_set_connection are both latin1, the
   // single-byte set the lexer and the escaping assume.
   bool latin1 = false;
-  bool ansi_quotes = false;        // ANSI_QUOTES: "..." is an identifier
-  bool backslash_escapes = true;   // false under NO_BACKSLASH_ESCAPES
-  bool mssql_brackets = false;     // MariaDB's MSSQL: [...] is an identifier
+  bool ansi_quotes = false;       // ANSI_QUOTES: "..." is an identifier
+  bool backslash_escapes = true;  // false under NO_BACKSLASH_ESCAPES
+  bool mssql_brackets = false;    // MariaDB's MSSQL: [...] is an identifier
   // The first sql_mode flag whose effect on reading the lexer does not
   // model (ORACLE, or a flag it does not know); empty when there is none.
   std::string unmodelled_flag;

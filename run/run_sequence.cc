@@ -101,8 +101,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
     }
     run.last_status = db::dbCloseQuery(conn);
   } else if (run.last_status > 0) {
-    common::Diagnose(run.err,
-                     "the server rejected the statement: error %d: %s",
+    common::Diagnose(run.err, "the server rejected the statement: error %d: %s",
                      run.last_status, db::dbLastError(conn).c_str());
   } else {
     common::Diagnose(run.err, "the statement's result could not be read: %s",

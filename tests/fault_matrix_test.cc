@@ -134,8 +134,10 @@ void ExpectConnectCause(const ToolResult& r, const std::string& host) {
   ASSERT_NE(at, std::string::npos) << r.out;
   const std::string number =
       r.out.substr(at + status.size(), r.out.size() - at - status.size() - 1);
-  const std::string cause = "tabfetch: cannot connect to the database on "
-                            "host \"" + host + "\": error " + number + ": ";
+  const std::string cause =
+      "tabfetch: cannot connect to the database on "
+      "host \"" +
+      host + "\": error " + number + ": ";
   EXPECT_EQ(r.err.substr(0, cause.size()), cause) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }

@@ -108,9 +108,8 @@ SecondServer::SecondServer(const std::string& server_options) {
     return;
   }
   state_dir_ = buf.data();
-  ToolResult r =
-      RunTool(TABFETCH_SERVER_SCRIPT, "/", {"start", state_dir_},
-              {"TABFETCH_DB_SERVER_OPTIONS=" + server_options});
+  ToolResult r = RunTool(TABFETCH_SERVER_SCRIPT, "/", {"start", state_dir_},
+                         {"TABFETCH_DB_SERVER_OPTIONS=" + server_options});
   if (r.exit_code != 0) {
     error_ = "starting a second server failed: " + r.out + r.err;
     return;

@@ -58,13 +58,13 @@ std::string SessionSeenByUser(const SecondServer& server) {
 struct Case {
   const char* what;
   std::vector<std::string> globals;  // run as root before the case
-  const char* session;      // SessionSeenByUser must contain this
-  std::string statement;    // SQL001 of the section
-  std::string name;         // the terminal name
+  const char* session;               // SessionSeenByUser must contain this
+  std::string statement;             // SQL001 of the section
+  std::string name;                  // the terminal name
   int want_exit;
-  std::string want_out;     // standard output
-  std::string want_extract; // "<missing>": no extract written
-  const char* want_err;     // a part of the standard-error line
+  std::string want_out;      // standard output
+  std::string want_extract;  // "<missing>": no extract written
+  const char* want_err;      // a part of the standard-error line
 };
 
 const char kRefused[] = "Terminalname im SQL-Statement nicht zulaessig\n";
@@ -133,8 +133,8 @@ TEST(SessionModesTest, HostileServerSettings) {
        "terminal name refused at $parm01 no. 1 (byte 70 of the statement): "
        "not a plain name"},
       {"sql_mode MSSQL: a plain name", with({"SET GLOBAL sql_mode = 'MSSQL'"}),
-       "MSSQL", kMssql, "0", 0, Summary(1, "x.txt"),
-       "Apfel     5         ", ""},
+       "MSSQL", kMssql, "0", 0, Summary(1, "x.txt"), "Apfel     5         ",
+       ""},
       {"NO_BACKSLASH_ESCAPES: a quote in a double-quoted literal",
        with({"SET GLOBAL sql_mode = 'NO_BACKSLASH_ESCAPES'"}),
        "NO_BACKSLASH_ESCAPES",

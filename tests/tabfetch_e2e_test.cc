@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "testsupport/throwaway_mariadb.h"
 #include "tests/workspace.h"
+#include "testsupport/throwaway_mariadb.h"
 
 namespace {
 
@@ -189,9 +189,10 @@ TEST_F(TabfetchTest, ConnectFailuresPrintTheLibraryNumber) {
     const std::string number = std::string(c.want).substr(
         std::strlen("dbConnect_Status: "),
         std::strlen(c.want) - std::strlen("dbConnect_Status: \n"));
-    const std::string cause = "tabfetch: cannot connect to the database on "
-                              "host \"" + c.values.host + "\": error " +
-                              number + ": ";
+    const std::string cause =
+        "tabfetch: cannot connect to the database on "
+        "host \"" +
+        c.values.host + "\": error " + number + ": ";
     EXPECT_EQ(r.err.substr(0, cause.size()), cause) << r.err;
     EXPECT_GT(r.err.size(), cause.size() + 1);
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
