@@ -164,10 +164,7 @@ bool RunQuery(const Args& args, std::string_view section,
 
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
-  const std::string escaped = db::dbEscapeLiteral(conn, terminal);
-  const querydef::TerminalName name{
-      terminal, escaped, db::dbBackslashEscapes(conn),
-      db::dbServerVersion(conn), db::dbServerIsMySql(conn)};
+  const querydef::TerminalName name = db::dbTerminalName(conn, terminal);
   status = querydef::GetIniValuesFromProfile(loaded.profile, section, name,
                                              false, out, def);
   if (status == querydef::kTerminalRefused) {

@@ -214,7 +214,7 @@ DefinitionCheck CheckDefinition(const querydef::Profile& profile,
   DefinitionCheck check;
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
-  const querydef::TerminalName sample{kSampleTerminal, kSampleTerminal, true};
+  const querydef::TerminalName sample{kSampleTerminal, kSampleTerminal, {}};
   check.status = querydef::GetIniValuesFromProfile(profile, section, sample,
                                                    false, stdout, def);
   if (check.status == querydef::kNoStatement) return check;

@@ -39,7 +39,7 @@ int RunView(const Args& args, std::FILE* out, std::FILE* err) {
   if (!LoadDefinitionFile(args, section, loaded, err)) return kExitError;
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
-  const querydef::TerminalName sample{kSampleTerminal, kSampleTerminal, true};
+  const querydef::TerminalName sample{kSampleTerminal, kSampleTerminal, {}};
   // The terminal name does not change the layout; a refused one still
   // loads the columns.
   if (querydef::GetIniValuesFromProfile(loaded.profile, section, sample, false,

@@ -15,6 +15,9 @@ namespace db {
 namespace {
 
 constexpr char kAutocommitOff[] = "SET AUTOCOMMIT = 0";
+constexpr char kSessionCharset[] = "latin1";
+constexpr char kReadSession[] =
+    "SELECT @@character_set_client, @@character_set_connection, @@sql_mode";
 
 // The legacy tool handed NUL-terminated texts to the library, so a text ends
 // at its first NUL byte.
@@ -26,6 +29,49 @@ void Wipe(std::string& secret) {
   if (!secret.empty()) explicit_bzero(secret.data(), secret.size());
 }
 
+// The session as the server reports it, or unknown (with the server's
+// version and kind still filled in) when `charset_set` is false or the
+// read-back fails.
+querydef::SqlSession ReadSession(MYSQL* mysql, bool charset_set) {
+  const uint32_t version =
+      static_cast<uint32_t>(mysql_get_server_version(mysql));
+  const char* info = mysql_get_server_info(mysql);
+  const bool mysql_server =
+      info != nullptr && std::strstr(info, "MariaDB") == nullptr;
+  querydef::SqlSession unknown;
+  unknown.server_version = version;
+  unknown.mysql_server = mysql_server;
+  if (!charset_set) return unknown;
+
+  if (mysql_real_query(mysql, kReadSession,
+                       static_cast<unsigned long>(sizeof kReadSession - 1)) !=
+      0) {
+    return unknown;
+  }
+  ResultPtr result(mysql_store_result(mysql));
+  if (!result || mysql_num_fields(result.get()) != 3) return unknown;
+  MYSQL_ROW row = mysql_fetch_row(result.get());
+  if (row == nullptr || row[0] == nullptr || row[1] == nullptr ||
+      row[2] == nullptr) {
+    return unknown;
+  }
+  querydef::SqlSession session =
+      querydef::DescribeSession(row[0], row[1], row[2], version, mysql_server);
+  // mysql_real_escape_string escapes by the library's own idea of the
+  // character set and of NO_BACKSLASH_ESCAPES (from the server's status
+  // flags); where that disagrees with the server, its escaping cannot be
+  // trusted.
+  const char* library_charset = mysql_character_set_name(mysql);
+  if (library_charset == nullptr ||
+      std::strcmp(library_charset, kSessionCharset) != 0) {
+    session.latin1 = false;
+  }
+  const bool library_backslash =
+      (mysql->server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) == 0;
+  if (library_backslash != session.backslash_escapes) session.known = false;
+  return session;
+}
+
 }  // namespace
 
 Connection::~Connection() { dbDisconnect(*this); }
@@ -34,17 +80,25 @@ int dbConnect(Connection& conn, std::string_view user,
               std::string_view password, std::string_view host,
               std::string_view database) {
   dbDisconnect(conn);
+  conn.connect_error_.clear();
 
   std::unique_ptr<MYSQL, Connection::CloseMysql> mysql(mysql_init(nullptr));
   // mysql_init without an object to fill fails only when it cannot allocate
   // one (or the library cannot start); there is no object to ask for an
   // error number then.
-  if (!mysql) return CR_OUT_OF_MEMORY;
+  if (!mysql) {
+    conn.connect_error_ = "the client library could not start (out of memory)";
+    return CR_OUT_OF_MEMORY;
+  }
 
   // The legacy tool's texts, widths and extract files are single-byte; the
   // library would otherwise deliver UTF-8 and shift every column that holds
   // an umlaut.
-  if (mysql_options(mysql.get(), MYSQL_SET_CHARSET_NAME, "latin1") != 0) {
+  if (mysql_options(mysql.get(), MYSQL_SET_CHARSET_NAME, kSessionCharset) !=
+      0) {
+    conn.connect_error_ =
+        "the client library could not take the option "
+        "for character set latin1 (out of memory)";
     return CR_OUT_OF_MEMORY;
   }
 
@@ -60,6 +114,7 @@ int dbConnect(Connection& conn, std::string_view user,
       database_text.c_str(), 0, nullptr, 0);
   Wipe(password_text);
   if (connected == nullptr) {
+    conn.connect_error_ = mysql_error(mysql.get());
     return static_cast<int>(mysql_errno(mysql.get()));
   }
   // The library keeps a copy of the password for a reconnect or a change of
@@ -70,10 +125,21 @@ int dbConnect(Connection& conn, std::string_view user,
   }
   conn.mysql_ = std::move(mysql);
 
+  // The handshake's character set does not decide the session: a server
+  // started with --skip-character-set-client-handshake ignores it, and
+  // init_connect (e.g. SET NAMES sjis) runs after it. In a multi-byte set a
+  // lead byte can swallow the backslash that escapes a quote, so the
+  // session is set explicitly; this also keeps the library's escaping in
+  // step with it.
+  const bool charset_set =
+      mysql_set_character_set(conn.mysql_.get(), kSessionCharset) == 0;
+
   StatementHandle autocommit;
   autocommit.text = kAutocommitOff;
   // A failed switch does not fail the connect, as with the legacy tool.
   (void)dbExecute(conn, autocommit);
+
+  conn.session_ = ReadSession(conn.mysql_.get(), charset_set);
   return kOk;
 }
 
@@ -210,8 +276,31 @@ void dbDisconnect(Connection& conn) {
   (void)dbFreeResult(conn.current_query_);
   conn.current_query_ = StatementHandle();
   conn.column_count_ = 0;
+  conn.session_ = querydef::SqlSession();
   // mysql_close sends QUIT; without a commit the server rolls back.
   conn.mysql_.reset();
+}
+
+const querydef::SqlSession& dbSession(const Connection& conn) {
+  return conn.session_;
+}
+
+querydef::TerminalName dbTerminalName(Connection& conn,
+                                      std::string_view terminal) {
+  querydef::TerminalName name;
+  name.plain = terminal;
+  name.session = dbSession(conn);
+  // Only a literal read with backslash escapes takes the library's form;
+  // the substitution doubles quotes itself otherwise.
+  if (name.session.known && name.session.backslash_escapes) {
+    name.escaped = dbEscapeLiteral(conn, terminal);
+  }
+  return name;
+}
+
+std::string dbLastError(const Connection& conn) {
+  if (!conn.mysql_) return conn.connect_error_;
+  return mysql_error(conn.mysql_.get());
 }
 
 }  // namespace db

@@ -12,6 +12,8 @@
 #include <string_view>
 
 #include "db/row_buffer.h"
+#include "querydef/query_definition.h"
+#include "querydef/sql_session.h"
 
 namespace db {
 
@@ -66,16 +68,29 @@ class Connection {
   friend uint32_t dbServerVersion(const Connection&);
   friend bool dbServerIsMySql(const Connection&);
   friend void dbDisconnect(Connection&);
+  friend const querydef::SqlSession& dbSession(const Connection&);
+  friend std::string dbLastError(const Connection&);
 
   // Declared first so that it is destroyed last, after the result set.
   std::unique_ptr<MYSQL, CloseMysql> mysql_;
   StatementHandle current_query_;
   int column_count_ = 0;
+  // How the server reads statements on this connection (unknown when not
+  // connected), read back right after the connect.
+  querydef::SqlSession session_;
+  // The library's message for a failed connect, kept because the failed
+  // connection object is gone by then.
+  std::string connect_error_;
 };
 
 // Opens the connection: character set latin1, the library's default port and
-// socket (port 0, no socket name, flags 0), then "SET AUTOCOMMIT = 0", whose
-// status is ignored. Empty texts are passed as empty texts (never as "none"):
+// socket (port 0, no socket name, flags 0). Once connected it sets the
+// session's character set to latin1 once more (mysql_set_character_set: a
+// server may ignore the handshake's, and init_connect may change it), sends
+// "SET AUTOCOMMIT = 0", whose status is ignored, and reads back in one query
+// the session's character_set_client, character_set_connection and sql_mode
+// (see dbSession); a failure of either leaves the session unknown, never
+// fails the connect. Empty texts are passed as empty texts (never as "none"):
 // an empty host means the library's default route (the Unix socket from
 // MYSQL_UNIX_PORT), an empty user the OS login name, an empty password no
 // password (MYSQL_PWD is not consulted), an empty database none. Any earlier
@@ -150,5 +165,25 @@ bool dbServerIsMySql(const Connection& conn);
 // Ends the connection cleanly (result set released, connection closed, no
 // commit). Does nothing when not connected. The destructor does the same.
 void dbDisconnect(Connection& conn);
+
+// How the server reads a statement on this connection, as read back after
+// the connect: unknown (known == false) when not connected, or when setting
+// the character set or the read-back failed, or when the library's own idea
+// of the character set or of NO_BACKSLASH_ESCAPES, by which it escapes,
+// disagrees with what the server reported.
+const querydef::SqlSession& dbSession(const Connection& conn);
+
+// The terminal name prepared for the substitution on this connection: the
+// session, and the name escaped by mysql_real_escape_string where the
+// session reads backslash escapes. `terminal` must outlive the result (it
+// keeps a view of it). Both tabfetch and tabfetch-admin put the name into
+// the statement this way.
+querydef::TerminalName dbTerminalName(Connection& conn,
+                                      std::string_view terminal);
+
+// The library's message for the last failed call: the connect's when
+// dbConnect failed, else that of the last call on the connection ("" when it
+// succeeded).
+std::string dbLastError(const Connection& conn);
 
 }  // namespace db

@@ -89,19 +89,25 @@ TEST_F(dbConnectionTest, ConnectFailureGivesTheLibraryErrorNumber) {
   struct Case {
     std::string user, password, host, database;
     int want;
+    const char* message;  // the start of the library's message
   };
   const Case cases[] = {
-      {server().user, "wrong", "", kDatabase, 1045},
-      {server().user, server().password, "", "DB_NO_SUCH_BASE", 1044},
-      {"root", "", "", "DB_NO_SUCH_BASE", 1049},
+      {server().user, "wrong", "", kDatabase, 1045, "Access denied for user"},
+      {server().user, server().password, "", "DB_NO_SUCH_BASE", 1044,
+       "Access denied for user"},
+      {"root", "", "", "DB_NO_SUCH_BASE", 1049, "Unknown database"},
       // The server listens on 127.0.0.1 only: nothing answers on 127.0.0.2.
-      {server().user, server().password, "127.0.0.2", kDatabase, 2002},
+      {server().user, server().password, "127.0.0.2", kDatabase, 2002,
+       "Can't connect to server on '127.0.0.2'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.user + "@" + c.host + "/" + c.database);
     db::Connection conn;
     EXPECT_EQ(db::dbConnect(conn, c.user, c.password, c.host, c.database),
               c.want);
+    EXPECT_EQ(db::dbLastError(conn).rfind(c.message, 0), 0u)
+        << db::dbLastError(conn);
+    EXPECT_FALSE(db::dbSession(conn).known);
     EXPECT_EQ(conn.NativeHandle(), nullptr);
     EXPECT_EQ(db::dbOpenQuery(conn, "SELECT 1"), 2006);  // server gone
   }
@@ -426,6 +432,33 @@ TEST_F(dbConnectionTest, EscapingFollowsTheSessionSqlMode) {
       }
     }
   }
+}
+
+// The session is read back after the connect; the terminal name is escaped
+// by it.
+TEST_F(dbConnectionTest, SessionIsReadBackAfterTheConnect) {
+  db::Connection conn;
+  Connect(conn);
+  const querydef::SqlSession& session = db::dbSession(conn);
+  EXPECT_TRUE(session.known);
+  EXPECT_TRUE(session.latin1);
+  EXPECT_EQ(session.character_set_client, "latin1");
+  EXPECT_TRUE(session.backslash_escapes);
+  EXPECT_FALSE(session.ansi_quotes);
+  EXPECT_EQ(session.unmodelled_flag, "");
+  EXPECT_EQ(session.server_version, db::dbServerVersion(conn));
+  const querydef::TerminalName name = db::dbTerminalName(conn, "O'B");
+  EXPECT_EQ(name.plain, "O'B");
+  EXPECT_EQ(name.escaped, "O\\'B");
+  EXPECT_TRUE(name.session.known);
+
+  EXPECT_EQ(QueryOne(conn, "SELECT * FROM NO_SUCH_TABLE"), "<status 1146>");
+  EXPECT_EQ(db::dbLastError(conn).rfind("Table 'PALVDATA.NO_SUCH_TABLE'", 0),
+            0u)
+      << db::dbLastError(conn);
+
+  db::dbDisconnect(conn);
+  EXPECT_FALSE(db::dbSession(conn).known);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // statement.
 #include "querydef/query_definition.h"
 
+#include <utility>
 #include <vector>
 
 #include "common/int_parse.h"
@@ -27,6 +28,14 @@ bool IsPlainName(std::string_view name) {
   return true;
 }
 
+// The strict form, for a session whose reading the lexer cannot vouch
+// for: a name without any character that could quote, escape or comment,
+// and not empty, which could join the text around it into one (in sjis a
+// lead byte before the placeholder would swallow a backslash behind it).
+bool IsStrictPlainName(std::string_view name) {
+  return !name.empty() && IsPlainName(name);
+}
+
 bool IsStringLiteral(LexKind kind) {
   return kind == LexKind::kSingleQuoted || kind == LexKind::kDoubleQuoted;
 }
@@ -36,29 +45,73 @@ bool IsStringLiteral(LexKind kind) {
 // are refused rather than tried one by one (no real statement has them).
 constexpr size_t kMaxUnknownVersions = 16;
 
-// The ways the server may read the statement: with and without ANSI_QUOTES,
-// and, when its version is unknown, every server version (and kind) that
-// matters for the versioned comments. Empty when there are too many.
+// Why every placeholder of a session may take only a strict plain name, or
+// kNone when the lexer models the session.
+RefusalReason StrictReason(const SqlSession& session) {
+  if (!session.known) return RefusalReason::kSessionUnknown;
+  if (!session.latin1) return RefusalReason::kSessionNotLatin1;
+  if (!session.unmodelled_flag.empty()) return RefusalReason::kUnmodelledMode;
+  return RefusalReason::kNone;
+}
+
+// The ways the server may read the statement: the session's sql_mode flags
+// (every combination of them when the session is unknown) and, when its
+// version is unknown, every server version (and kind) that matters for the
+// versioned comments. Empty when there are too many versions.
 std::vector<LexMode> ReadingsOf(const std::vector<std::string_view>& texts,
-                                const TerminalName& terminal) {
-  std::vector<LexMode> modes;
-  auto add = [&](uint32_t version, bool mysql) {
-    for (bool ansi : {false, true}) {
-      modes.push_back(
-          LexMode{terminal.backslash_escapes, ansi, version, mysql});
+                                const SqlSession& session) {
+  std::vector<LexMode> flags;
+  if (session.known) {
+    LexMode m;
+    m.backslash_escapes = session.backslash_escapes;
+    m.ansi_quotes = session.ansi_quotes;
+    m.mssql_brackets = session.mssql_brackets;
+    flags.push_back(m);
+  } else {
+    for (bool backslash : {true, false}) {
+      for (bool ansi : {false, true}) {
+        for (bool brackets : {false, true}) {
+          LexMode m;
+          m.backslash_escapes = backslash;
+          m.ansi_quotes = ansi;
+          m.mssql_brackets = brackets;
+          flags.push_back(m);
+        }
+      }
     }
-  };
-  if (terminal.server_version != 0) {
-    add(terminal.server_version, terminal.mysql_server);
-    return modes;
   }
-  const std::vector<uint32_t> versions = CandidateServerVersions(texts);
-  if (versions.size() > kMaxUnknownVersions) return modes;
-  for (uint32_t version : versions) {
-    add(version, false);
-    add(version, true);
+  std::vector<std::pair<uint32_t, bool>> servers;
+  if (session.server_version != 0) {
+    servers.emplace_back(session.server_version, session.mysql_server);
+  } else {
+    const std::vector<uint32_t> versions = CandidateServerVersions(texts);
+    if (versions.size() > kMaxUnknownVersions) return {};
+    for (uint32_t version : versions) {
+      servers.emplace_back(version, false);
+      servers.emplace_back(version, true);
+    }
+  }
+  std::vector<LexMode> modes;
+  for (const auto& server : servers) {
+    for (LexMode m : flags) {
+      m.server_version = server.first;
+      m.mysql = server.second;
+      modes.push_back(m);
+    }
   }
   return modes;
+}
+
+// `text` for a literal under NO_BACKSLASH_ESCAPES: its quote doubled, every
+// other byte as it is.
+std::string DoubledQuotes(std::string_view text, char quote) {
+  std::string out;
+  out.reserve(text.size() + 4);
+  for (char c : text) {
+    out += c;
+    if (c == quote) out += c;
+  }
+  return out;
 }
 
 struct Insertion {
@@ -83,10 +136,28 @@ std::vector<size_t> ResultPositions(size_t original_size,
   return where;
 }
 
-// Whether `result` reads as `original` did under `mode`.
-bool KeepsItsReading(std::string_view original, std::string_view result,
-                     const std::vector<Insertion>& insertions,
-                     const std::vector<size_t>& where, const LexMode& mode) {
+// The insertion nearest to the original byte `i`: the one that changed how
+// it reads.
+size_t NearestInsertion(const std::vector<Insertion>& insertions, size_t i) {
+  size_t best = 0;
+  size_t best_distance = static_cast<size_t>(-1);
+  for (size_t k = 0; k < insertions.size(); ++k) {
+    const size_t from = insertions[k].original_pos;
+    const size_t to = from + kPlaceholder.size();
+    const size_t distance = i < from ? from - i : (i >= to ? i - to + 1 : 0);
+    if (distance < best_distance) {
+      best = k;
+      best_distance = distance;
+    }
+  }
+  return best;
+}
+
+// Whether `result` reads as `original` did under `mode`: kNoToken, or the
+// index of the insertion that changed it.
+size_t ChangedReading(std::string_view original, std::string_view result,
+                      const std::vector<Insertion>& insertions,
+                      const std::vector<size_t>& where, const LexMode& mode) {
   const std::vector<LexClass> before = ClassifySql(original, mode);
   const std::vector<LexClass> after = ClassifySql(result, mode);
 
@@ -104,7 +175,7 @@ bool KeepsItsReading(std::string_view original, std::string_view result,
       for (size_t k = ins.result_pos; k < ins.result_pos + ins.length; ++k) {
         if (after[k].kind != at.kind || after[k].role != LexRole::kBody ||
             !same_token(at.token, after[k].token)) {
-          return false;
+          return next;
         }
       }
       i += kPlaceholder.size();
@@ -115,11 +186,16 @@ bool KeepsItsReading(std::string_view original, std::string_view result,
     const LexClass& is = after[where[i]];
     if (was.kind != is.kind || was.role != is.role ||
         was.escaped != is.escaped || !same_token(was.token, is.token)) {
-      return false;
+      return NearestInsertion(insertions, i);
     }
     ++i;
   }
-  return true;
+  return kNoToken;
+}
+
+int Refuse(Refusal* why, RefusalReason reason, size_t index, size_t offset) {
+  if (why != nullptr) *why = Refusal{reason, index + 1, offset};
+  return kTerminalRefused;
 }
 
 }  // namespace
@@ -131,8 +207,43 @@ std::string QueryDefinitionFileName(std::string_view db_system) {
   return common::ResolvePath(name);
 }
 
+std::string RefusalText(const Refusal& refusal, const SqlSession& session) {
+  std::string text = "terminal name refused at $parm01 no. " +
+                     std::to_string(refusal.occurrence) + " (byte " +
+                     std::to_string(refusal.offset) + " of the statement): ";
+  switch (refusal.reason) {
+    case RefusalReason::kNotPlain:
+      return text +
+             "not a plain name (ASCII letters, digits, _) where it would be "
+             "code, an identifier or a comment";
+    case RefusalReason::kSessionUnknown:
+      return text +
+             "the session's character set and sql_mode are unknown, so only "
+             "plain names (ASCII letters, digits, _) are accepted";
+    case RefusalReason::kSessionNotLatin1:
+      return text + "the session is not latin1 (character_set_client " +
+             session.character_set_client + ", character_set_connection " +
+             session.character_set_connection +
+             "), so only plain names (ASCII letters, digits, _) are accepted";
+    case RefusalReason::kUnmodelledMode:
+      return text + "sql_mode flag " + session.unmodelled_flag +
+             " changes how the server reads a statement in ways not checked "
+             "here, so only plain names (ASCII letters, digits, _) are "
+             "accepted";
+    case RefusalReason::kChangesReading:
+      return text + "the name would change how the server reads the statement";
+    case RefusalReason::kTooManyVersions:
+      return text +
+             "too many versioned comments (/*!NNNNN) to check every way the "
+             "statement can read";
+    case RefusalReason::kNone:
+      break;
+  }
+  return text + "no reason";
+}
+
 int SubstituteTerminal(std::string& statement, const TerminalName& terminal,
-                       size_t* placeholder_count) {
+                       Refusal* why, size_t* placeholder_count) {
   const std::string_view original = statement;
   std::vector<size_t> found;
   for (size_t pos = original.find(kPlaceholder); pos != std::string::npos;
@@ -142,45 +253,56 @@ int SubstituteTerminal(std::string& statement, const TerminalName& terminal,
   if (placeholder_count != nullptr) *placeholder_count = found.size();
   if (found.empty()) return kOk;
 
-  const std::vector<LexMode> readings = ReadingsOf({original}, terminal);
-  if (readings.empty()) return kTerminalRefused;
-  // A literal position only when every reading agrees on it; a byte behind
-  // an escaping backslash would swallow the first inserted one. One reading
-  // at a time, so memory stays proportional to the statement.
+  const SqlSession& session = terminal.session;
+  const RefusalReason strict = StrictReason(session);
+  if (strict != RefusalReason::kNone && !IsStrictPlainName(terminal.plain)) {
+    return Refuse(why, strict, 0, found[0]);
+  }
+
+  const std::vector<LexMode> readings = ReadingsOf({original}, session);
+  if (readings.empty()) {
+    return Refuse(why, RefusalReason::kTooManyVersions, 0, found[0]);
+  }
+  // A literal position only when every reading agrees on it and on its
+  // quote; a byte behind an escaping backslash would swallow the first
+  // inserted one. One reading at a time, so memory stays proportional to
+  // the statement.
   std::vector<char> in_literal(found.size(), 1);
-  std::vector<char> double_quoted(found.size(), 0);
-  for (const LexMode& mode : readings) {
-    const std::vector<LexClass> classes = ClassifySql(original, mode);
+  std::vector<LexKind> literal_kind(found.size(), LexKind::kCode);
+  for (size_t r = 0; r < readings.size(); ++r) {
+    const std::vector<LexClass> classes = ClassifySql(original, readings[r]);
     for (size_t k = 0; k < found.size(); ++k) {
       const LexClass& at = classes[found[k]];
-      const bool literal_here =
-          !at.escaped && (IsStringLiteral(at.kind) ||
-                          at.kind == LexKind::kAnsiIdentifier);
-      if (!literal_here) in_literal[k] = 0;
-      if (at.kind == LexKind::kDoubleQuoted ||
-          at.kind == LexKind::kAnsiIdentifier) {
-        double_quoted[k] = 1;
+      if (r == 0) literal_kind[k] = at.kind;
+      if (at.escaped || !IsStringLiteral(at.kind) ||
+          at.kind != literal_kind[k]) {
+        in_literal[k] = 0;
       }
     }
   }
 
-  const bool plain_ok = IsPlainName(terminal.plain);
-  const bool has_double_quote =
-      terminal.plain.find('"') != std::string_view::npos;
   std::string result;
   std::vector<Insertion> insertions;
   size_t copied = 0;
   for (size_t k = 0; k < found.size(); ++k) {
     const size_t pos = found[k];
-    // The server may also read a double-quoted literal as an identifier
-    // (ANSI_QUOTES), in which backslashes do not escape: a '"' would end it.
+    std::string doubled;
     std::string_view text;
-    if (in_literal[k] && !(double_quoted[k] && has_double_quote)) {
+    if (strict != RefusalReason::kNone) {
+      text = terminal.plain;  // checked above
+    } else if (in_literal[k] && session.backslash_escapes) {
       text = terminal.escaped;
-    } else if (!in_literal[k] && plain_ok) {
+    } else if (in_literal[k]) {
+      // Without backslash escapes the literal's own quote is doubled: a '
+      // inside "..." is an ordinary character there.
+      doubled =
+          DoubledQuotes(terminal.plain,
+                        literal_kind[k] == LexKind::kDoubleQuoted ? '"' : '\'');
+      text = doubled;
+    } else if (IsPlainName(terminal.plain)) {
       text = terminal.plain;
     } else {
-      return kTerminalRefused;
+      return Refuse(why, RefusalReason::kNotPlain, k, pos);
     }
     result.append(original, copied, pos - copied);
     insertions.push_back(Insertion{pos, result.size(), text.size()});
@@ -192,11 +314,16 @@ int SubstituteTerminal(std::string& statement, const TerminalName& terminal,
   const std::vector<size_t> where =
       ResultPositions(original.size(), insertions);
   const std::vector<LexMode> final_readings =
-      ReadingsOf({original, result}, terminal);
-  if (final_readings.empty()) return kTerminalRefused;
+      ReadingsOf({original, result}, session);
+  if (final_readings.empty()) {
+    return Refuse(why, RefusalReason::kTooManyVersions, 0, found[0]);
+  }
   for (const LexMode& mode : final_readings) {
-    if (!KeepsItsReading(original, result, insertions, where, mode)) {
-      return kTerminalRefused;
+    const size_t changed =
+        ChangedReading(original, result, insertions, where, mode);
+    if (changed != kNoToken) {
+      return Refuse(why, RefusalReason::kChangesReading, changed,
+                    found[changed]);
     }
   }
   statement = std::move(result);
@@ -247,8 +374,9 @@ int GetIniValuesFromProfile(const Profile& profile, std::string_view section,
         profile.Get(section, ColumnKey(kWidthKey, column), kWidthTextSize));
   }
 
-  int status =
-      SubstituteTerminal(def.statement, terminal, &def.placeholder_count);
+  def.refusal = Refusal();
+  int status = SubstituteTerminal(def.statement, terminal, &def.refusal,
+                                  &def.placeholder_count);
   if (status != kOk) return status;
 
   if (debug) std::fputs("End GetIniValues\n", out);

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "querydef/column_definition.h"
 #include "querydef/profile_reader.h"
+#include "querydef/sql_session.h"
 
 namespace querydef {
 
@@ -18,20 +20,43 @@ inline constexpr int kNoStatement = 3;      // the section holds no statement
 inline constexpr int kTerminalRefused = 4;  // the terminal name may not stand
                                             // where $parm01 is
 
-// The terminal name in the forms the substitution needs.
+// The terminal name in the forms the substitution needs, and how the server
+// reads the statement it goes into.
 struct TerminalName {
-  std::string_view plain;         // as given on the command line
-  std::string_view escaped;       // escaped for a quoted SQL literal by the
-                                  // connection (mysql_real_escape_string)
-  bool backslash_escapes = true;  // false when the server runs with
-                                  // NO_BACKSLASH_ESCAPES
-  // The server's version as the client library reports it (10.11.19 =
-  // 101119) and whether it is MySQL rather than MariaDB: they decide which
-  // versioned comments "/*!NNNNN ... */" the server runs as code. With 0 the
-  // statement must read the same for every version it mentions.
-  uint32_t server_version = 0;
-  bool mysql_server = false;
+  std::string_view plain;  // as given on the command line
+  // `plain` escaped with backslashes for a quoted literal by the connection
+  // (mysql_real_escape_string on the latin1 session); used only where the
+  // session reads backslash escapes. Under NO_BACKSLASH_ESCAPES the
+  // substitution doubles the literal's own quote character instead.
+  std::string escaped;
+  // The session the statement is sent on. Default: unknown, so only plain
+  // names are put in (see SubstituteTerminal).
+  SqlSession session;
 };
+
+// Why a terminal name was refused, and at which placeholder.
+enum class RefusalReason : uint8_t {
+  kNone,
+  kNotPlain,          // not a plain name where it would be code, an
+                      // identifier or a comment
+  kSessionUnknown,    // the session could not be set up or read back
+  kSessionNotLatin1,  // the session's character set is not latin1
+  kUnmodelledMode,    // an sql_mode flag the lexer does not model
+  kChangesReading,    // the statement would read differently with it
+  kTooManyVersions,   // too many versioned comments to try every reading
+};
+
+struct Refusal {
+  RefusalReason reason = RefusalReason::kNone;
+  size_t occurrence = 0;  // 1-based number of the refused $parm01
+  size_t offset = 0;      // its byte offset in the statement as loaded
+};
+
+// One line for standard error: which placeholder and why, e.g.
+// "terminal name refused at $parm01 no. 1 (byte 40 of the statement): not a
+// plain name (ASCII letters, digits, _) where it would be code, an
+// identifier or a comment".
+std::string RefusalText(const Refusal& refusal, const SqlSession& session);
 
 struct QueryDefinition {
   std::string statement;
@@ -39,6 +64,7 @@ struct QueryDefinition {
   // The occurrences of $parm01 in the statement as loaded: each one replaced
   // when GetIniValues returns kOk, none when it returns kTerminalRefused.
   size_t placeholder_count = 0;
+  Refusal refusal;  // set when GetIniValues returns kTerminalRefused
 };
 
 // Loads `section` of TABFETCH.<db_system>.INI in the working directory (see
@@ -51,7 +77,8 @@ struct QueryDefinition {
 // - then $parm01 replaced as SubstituteTerminal does.
 // Returns kOk; kNoStatement when SQL001 is missing or empty (also for a
 // missing file or section), with `def.columns` left as they were; or
-// kTerminalRefused when SubstituteTerminal refuses the name. The columns are
+// kTerminalRefused when SubstituteTerminal refuses the name (why in
+// `def.refusal`). The columns are
 // not cleared first: the caller empties them before the call.
 // With `debug`, prints to `out` "Str GetIniValues\n", then (unless the
 // statement is missing) "  >>>>> SQL-Statement <<<<<\n" and "  '%s'\n"
@@ -75,21 +102,27 @@ std::string ReadStatement(const Profile& profile, std::string_view section);
 
 // Replaces every occurrence of $parm01 (exact letter case) in `statement`,
 // left to right; the inserted text is never searched again. Each occurrence
-// is judged by where it stands in the statement as the server reads it:
-// - inside a quoted string literal, `terminal.escaped` is inserted; where
-//   the literal is double-quoted (an identifier under ANSI_QUOTES), a name
-//   containing '"' is refused;
+// is judged by where it stands in the statement as the server reads it under
+// `terminal.session` (every reading the session allows when it is unknown):
+// - when the session is unknown, not latin1, or has an sql_mode flag the
+//   lexer does not model, only a plain name (ASCII letters, digits, '_'; not
+//   empty) is accepted, and inserted as it is, wherever it stands;
+// - otherwise, inside a quoted string literal the name is escaped for that
+//   literal: `terminal.escaped` with backslash escapes, else the literal's
+//   quote character doubled;
 // - anywhere else (code, quoted identifier, comment, or a literal position
 //   right behind an escaping backslash), `terminal.plain` is inserted, and
 //   only if it consists of ASCII letters, digits and '_' (or is empty).
 // Finally the result must read as the statement did: every original
 // character keeps its class (code, literal, identifier, comment) and every
 // inserted character stays inside the token of its placeholder.
-// Returns kOk, or kTerminalRefused with `statement` unchanged. Sets
+// Returns kOk, or kTerminalRefused with `statement` unchanged and, when
+// `why` is given, the reason and the placeholder in it. Sets
 // `*placeholder_count`, when given, to the number of occurrences found: all
 // of them replaced on kOk, none on kTerminalRefused.
 [[nodiscard]] int SubstituteTerminal(std::string& statement,
                                      const TerminalName& terminal,
+                                     Refusal* why = nullptr,
                                      size_t* placeholder_count = nullptr);
 
 // The query definition file for `db_system`: "TABFETCH.<db_system>.INI" in

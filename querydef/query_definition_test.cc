@@ -32,7 +32,8 @@ class QueryDefinitionTest : public ::testing::Test {
     char* data = nullptr;
     size_t size = 0;
     std::FILE* out = ::open_memstream(&data, &size);
-    TerminalName name{terminal, terminal, true};
+    TerminalName name{terminal, std::string(terminal),
+                      DescribeSession("latin1", "latin1", "", 0, false)};
     int status = GetIniValues(section, db_system, name, debug, out, def);
     std::fclose(out);
     trace_.assign(data, size);

@@ -1,5 +1,5 @@
 // Byte classification of SQL text after the MariaDB server's lexer, for the
-// latin1 connection this tool uses.
+// latin1 session this tool sets up.
 #include "querydef/sql_lexer.h"
 
 #include <algorithm>
@@ -59,6 +59,8 @@ class Classifier {
                 : Quoted(i, LexKind::kDoubleQuoted, mode_.backslash_escapes);
       } else if (c == '`') {
         i = Quoted(i, LexKind::kBacktick, false);
+      } else if (c == '[' && mode_.mssql_brackets) {
+        i = Quoted(i, LexKind::kBracket, false, ']');
       } else if (c == '#' || StartsDashComment(text_, i)) {
         i = LineComment(i);
       } else if (c == '/' && i + 1 < text_.size() && text_[i + 1] == '*') {
@@ -82,10 +84,11 @@ class Classifier {
     }
   }
 
-  // A quoted literal or identifier from its opening quote at `start`; a
-  // doubled quote stands for one quote. Returns the index behind it.
-  size_t Quoted(size_t start, LexKind kind, bool backslash) {
-    const char quote = text_[start];
+  // A quoted literal or identifier from its opening quote at `start` up to
+  // `close` (by default the opening quote itself); a doubled closing quote
+  // stands for one. Returns the index behind it.
+  size_t Quoted(size_t start, LexKind kind, bool backslash, char close = 0) {
+    const char quote = close != 0 ? close : text_[start];
     out_[start] = LexClass{kind, LexRole::kOpen, false, start};
     size_t i = start + 1;
     while (i < text_.size()) {

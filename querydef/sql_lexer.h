@@ -1,5 +1,7 @@
 // Classifies every byte of an SQL statement the way the MariaDB server's
-// lexer sees it (code, string literal, quoted identifier, comment), so that
+// lexer sees it (code, string literal, quoted identifier, comment) under the
+// sql_mode flags that change it (ANSI_QUOTES, NO_BACKSLASH_ESCAPES, MSSQL's
+// brackets) and a single-byte character set (latin1), so that
 // the terminal name can be put into a statement without changing where its
 // literals and comments begin and end. Used by the placeholder substitution.
 #pragma once
@@ -18,6 +20,7 @@ enum class LexKind : uint8_t {
   kDoubleQuoted,    // "..." string literal
   kAnsiIdentifier,  // "..." identifier (sql_mode ANSI_QUOTES)
   kBacktick,        // `...` identifier
+  kBracket,         // [...] identifier (MariaDB's sql_mode MSSQL)
   kLineComment,     // "-- " or "#" up to the end of the line
   kBlockComment,    // /* ... */, also a versioned comment the server skips
 };
@@ -44,6 +47,10 @@ struct LexMode {
   // A MySQL server, not MariaDB: it runs every "/*!NNNNN" up to its version
   // and reads "/*M!" as a plain comment.
   bool mysql = false;
+  // MariaDB's sql_mode MSSQL: "[" opens an identifier that the next "]"
+  // closes ("]]" stands for one "]"); quotes, "#", "--" and "/*" inside it
+  // are ordinary characters, and so is a backslash.
+  bool mssql_brackets = false;
 };
 
 // One class per byte of `text`.

@@ -8,15 +8,42 @@
 namespace querydef {
 namespace {
 
-constexpr bool kBackslash = true;
-constexpr bool kNoBackslash = false;  // NO_BACKSLASH_ESCAPES
+// The sessions the cases run in: latin1 with the sql_mode flags named, or
+// one the lexer cannot vouch for.
+enum Mode {
+  kBackslash,        // the server's default reading
+  kNoBackslash,      // NO_BACKSLASH_ESCAPES
+  kAnsi,             // ANSI_QUOTES
+  kAnsiNoBackslash,  // ANSI_QUOTES,NO_BACKSLASH_ESCAPES
+  kMssql,            // MariaDB's MSSQL: ANSI_QUOTES and [...] identifiers
+  kUnknown,          // the read-back failed
+  kSjis,             // character_set_client and _connection sjis
+  kOracle,           // an sql_mode flag the lexer does not model
+};
+
+SqlSession SessionFor(Mode mode, uint32_t version = 0, bool mysql = false) {
+  if (mode == kUnknown) return SqlSession();
+  // The sql_mode of each Mode, in the order of the enum.
+  static const char* const kSqlModes[] = {
+      "STRICT_TRANS_TABLES",
+      "NO_BACKSLASH_ESCAPES",
+      "ANSI_QUOTES",
+      "ANSI_QUOTES,NO_BACKSLASH_ESCAPES",
+      "PIPES_AS_CONCAT,ANSI_QUOTES,IGNORE_SPACE,MSSQL",
+      "",
+      "",
+      "PIPES_AS_CONCAT,ANSI_QUOTES,ORACLE",
+  };
+  const char* charset = mode == kSjis ? "sjis" : "latin1";
+  return DescribeSession(charset, charset, kSqlModes[mode], version, mysql);
+}
 
 struct SubstCase {
   const char* what;
   const char* statement;
   const char* plain;
   const char* escaped;
-  bool backslash_escapes;
+  Mode mode;
   int want_status;
   const char* want;  // the statement afterwards
 };
@@ -24,7 +51,7 @@ struct SubstCase {
 void RunCases(const SubstCase* begin, const SubstCase* end) {
   for (const SubstCase* c = begin; c != end; ++c) {
     std::string statement = c->statement;
-    TerminalName name{c->plain, c->escaped, c->backslash_escapes};
+    TerminalName name{c->plain, c->escaped, SessionFor(c->mode)};
     EXPECT_EQ(SubstituteTerminal(statement, name), c->want_status) << c->what;
     EXPECT_EQ(statement, c->want) << c->what;
   }
@@ -73,8 +100,12 @@ TEST(SubstituteTerminalTest, QuotedAndUnquotedPositions) {
        "a$parm01", kBackslash, kTerminalRefused, "$parm01"},
       {"double-quoted literal", "a=\"$parm01\"", "O'B", "O\\'B", kBackslash,
        kOk, "a=\"O\\'B\""},
-      {"double-quoted refuses '\"'", "a=\"$parm01\"", "a\"b", "a\\\"b",
-       kBackslash, kTerminalRefused, "a=\"$parm01\""},
+      {"double-quoted takes '\"'", "a=\"$parm01\"", "a\"b", "a\\\"b",
+       kBackslash, kOk, "a=\"a\\\"b\""},
+      {"ANSI_QUOTES identifier refuses '\"'", "a=\"$parm01\"", "a\"b", "a\\\"b",
+       kAnsi, kTerminalRefused, "a=\"$parm01\""},
+      {"ANSI_QUOTES identifier takes a plain name", "a=\"$parm01\"", "T_1",
+       "T_1", kAnsi, kOk, "a=\"T_1\""},
       {"single-quoted takes '\"'", "a='$parm01'", "a\"b", "a\\\"b", kBackslash,
        kOk, "a='a\\\"b'"},
       {"escaped quote inside a literal", "'it\\'s $parm01'", "O'B", "O\\'B",
@@ -93,8 +124,8 @@ TEST(SubstituteTerminalTest, QuotedAndUnquotedPositions) {
        kTerminalRefused, "`a``$parm01`"},
       {"quote inside backticks", "`it's` '$parm01'", "O'B", "O\\'B", kBackslash,
        kOk, "`it's` 'O\\'B'"},
-      {"literal after escaped double quote (ANSI_QUOTES reads code)",
-       "\"a\\\"$parm01\"", "O'B", "O\\'B", kBackslash, kTerminalRefused,
+      {"identifier ends at the escaped-looking double quote",
+       "\"a\\\"$parm01\"", "O'B", "O\\'B", kAnsi, kTerminalRefused,
        "\"a\\\"$parm01\""},
       {"escaped text that leaves its literal", "'$parm01'", "x'y", "x'y",
        kBackslash, kTerminalRefused, "'$parm01'"},
@@ -163,8 +194,15 @@ TEST(SubstituteTerminalTest, NoBackslashEscapes) {
        kNoBackslash, kOk, "'a\\' T1 'b'"},
       {"right behind a backslash is inside", "'\\$parm01'", "O'B", "O''B",
        kNoBackslash, kOk, "'\\O''B'"},
-      {"double quotes not escaped", "\"$parm01\"", "a\"b", "a\"b", kNoBackslash,
-       kTerminalRefused, "\"$parm01\""},
+      // The library doubles only ' here; inside "..." that is wrong.
+      {"double-quoted literal doubles '\"'", "\"$parm01\"", "a\"b", "",
+       kNoBackslash, kOk, "\"a\"\"b\""},
+      {"double-quoted literal keeps '", "a=\"$parm01\"", "O'Brien", "",
+       kNoBackslash, kOk, "a=\"O'Brien\""},
+      {"single-quoted literal keeps '\"'", "a='$parm01'", "a\"b", "",
+       kNoBackslash, kOk, "a='a\"b'"},
+      {"ANSI_QUOTES: double quotes are an identifier", "\"$parm01\"", "O'B", "",
+       kAnsiNoBackslash, kTerminalRefused, "\"$parm01\""},
   };
   RunCases(std::begin(kCases), std::end(kCases));
 }
@@ -217,7 +255,8 @@ TEST(SubstituteTerminalTest, KnownServerVersion) {
   };
   for (const Case& c : kCases) {
     std::string statement = c.statement;
-    TerminalName name{"O'B", "O\\'B", kBackslash, c.version, c.mysql};
+    TerminalName name{"O'B", "O\\'B",
+                      SessionFor(kBackslash, c.version, c.mysql)};
     EXPECT_EQ(SubstituteTerminal(statement, name), c.want_status) << c.what;
     EXPECT_EQ(statement, c.want) << c.what;
   }
@@ -231,14 +270,86 @@ TEST(SubstituteTerminalTest, ManyVersionedCommentsAreRefusedQuickly) {
     statement += "/*!" + std::to_string(10000 + v) + " */";
   }
   const std::string original = statement;
-  EXPECT_EQ(SubstituteTerminal(statement, TerminalName{"T1", "T1"}),
+  EXPECT_EQ(SubstituteTerminal(statement,
+                               TerminalName{"T1", "T1", SessionFor(kUnknown)}),
             kTerminalRefused);
   EXPECT_EQ(statement, original);
   // Known server: one reading, the name goes in.
-  EXPECT_EQ(SubstituteTerminal(statement, TerminalName{"T1", "T1", true,
-                                                       101119, false}),
-            kOk);
+  EXPECT_EQ(
+      SubstituteTerminal(
+          statement, TerminalName{"T1", "T1", SessionFor(kBackslash, 101119)}),
+      kOk);
   EXPECT_EQ(statement.substr(0, 32), " select * from t where a = 'T1' ");
+}
+
+// Sessions the lexer cannot vouch for take plain names only, and every
+// refusal says which placeholder and why.
+TEST(SubstituteTerminalTest, RefusalsSayWhereAndWhy) {
+  struct Case {
+    const char* what;
+    const char* statement;
+    const char* plain;
+    Mode mode;
+    RefusalReason reason;  // kNone: accepted
+    size_t occurrence;
+    size_t offset;
+    const char* want;  // the statement afterwards
+  };
+  const char* const kMssqlStatement =
+      "SELECT ARTIKEL AS [Artikel's Name], MENGE FROM BUCHUNG WHERE MENGE > "
+      "$parm01 AND TERMINAL = 'KASSE1'";
+  // An sjis literal whose last character ends in 0x5C, read as latin1.
+  const char* const kSjisStatement = "a = '\x8d\xdd\x95\\' AND b > $parm01";
+  const Case kCases[] = {
+      {"sjis session, quoted", "a='$parm01'", "O'B", kSjis,
+       RefusalReason::kSessionNotLatin1, 1, 3, "a='$parm01'"},
+      {"sjis session, plain name", "a='$parm01' $parm01", "T_1", kSjis,
+       RefusalReason::kNone, 0, 0, "a='T_1' T_1"},
+      {"sjis session, empty name", "a='$parm01'", "", kSjis,
+       RefusalReason::kSessionNotLatin1, 1, 3, "a='$parm01'"},
+      {"sjis session, the literal ending in 0x5C", kSjisStatement,
+       "0 UNION SELECT S,1 FROM SECRET#", kSjis,
+       RefusalReason::kSessionNotLatin1, 1, 19, kSjisStatement},
+      {"unknown session", "a='$parm01'", "O'B", kUnknown,
+       RefusalReason::kSessionUnknown, 1, 3, "a='$parm01'"},
+      {"unmodelled sql_mode flag", "a='$parm01'", "O'B", kOracle,
+       RefusalReason::kUnmodelledMode, 1, 3, "a='$parm01'"},
+      {"unmodelled sql_mode flag, plain name", "a='$parm01'", "T1", kOracle,
+       RefusalReason::kNone, 0, 0, "a='T1'"},
+      {"MSSQL: the placeholder is code", kMssqlStatement,
+       "0 UNION SELECT S,1 FROM SECRET#", kMssql, RefusalReason::kNotPlain, 1,
+       69, kMssqlStatement},
+      {"MSSQL: plain name", "[a]]$parm01] > $parm01", "T1", kMssql,
+       RefusalReason::kNone, 0, 0, "[a]]T1] > T1"},
+      {"MSSQL: a name may not close the bracket", "[a$parm01]", "x]y", kMssql,
+       RefusalReason::kNotPlain, 1, 2, "[a$parm01]"},
+      {"second placeholder in code", "'$parm01' $parm01", "a-b", kBackslash,
+       RefusalReason::kNotPlain, 2, 10, "'$parm01' $parm01"},
+      {"name joining two tokens", "x $parm01 1-$parm01- 1", "", kBackslash,
+       RefusalReason::kChangesReading, 2, 12, "x $parm01 1-$parm01- 1"},
+  };
+  for (const Case& c : kCases) {
+    std::string statement = c.statement;
+    const std::string escaped = c.plain;  // only plain names or refusals
+    Refusal why;
+    const int status = SubstituteTerminal(
+        statement, TerminalName{c.plain, escaped, SessionFor(c.mode)}, &why);
+    EXPECT_EQ(status, c.reason == RefusalReason::kNone ? kOk : kTerminalRefused)
+        << c.what;
+    EXPECT_EQ(why.reason, c.reason) << c.what;
+    EXPECT_EQ(why.occurrence, c.occurrence) << c.what;
+    EXPECT_EQ(why.offset, c.offset) << c.what;
+    EXPECT_EQ(statement, c.want) << c.what;
+  }
+}
+
+TEST(SubstituteTerminalTest, RefusalText) {
+  const SqlSession sjis = SessionFor(kSjis);
+  EXPECT_EQ(RefusalText(Refusal{RefusalReason::kSessionNotLatin1, 2, 40}, sjis),
+            "terminal name refused at $parm01 no. 2 (byte 40 of the "
+            "statement): the session is not latin1 (character_set_client "
+            "sjis, character_set_connection sjis), so only plain names (ASCII "
+            "letters, digits, _) are accepted");
 }
 
 }  // namespace

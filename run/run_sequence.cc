@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "common/diagnostics.h"
 #include "db/db_connection.h"
 #include "extract/extract_writer.h"
 #include "extract/field_format.h"
@@ -58,6 +59,11 @@ int Run(int argc, const char* const* argv, RunState& run) {
       db::dbConnect(conn, run.user, run.password, run.host, kDatabaseName);
   WipeSecret(run.password);
   if (run.last_status != db::kOk) {
+    common::Diagnose(run.err,
+                     "cannot connect to the database on host \"%s\": error "
+                     "%d: %s",
+                     run.host.c_str(), run.last_status,
+                     db::dbLastError(conn).c_str());
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
     return 0;
   }
@@ -65,13 +71,16 @@ int Run(int argc, const char* const* argv, RunState& run) {
   querydef::QueryDefinition query;
   extract::ClearColumnDefinitions(query.columns);
   run.record_count = 0;
-  const std::string escaped = db::dbEscapeLiteral(conn, run.terminal);
-  const querydef::TerminalName terminal{
-      run.terminal, escaped, db::dbBackslashEscapes(conn),
-      db::dbServerVersion(conn), db::dbServerIsMySql(conn)};
+  // The session the server reads the statement in decides where the name
+  // may stand and how it is escaped.
+  const querydef::TerminalName terminal =
+      db::dbTerminalName(conn, run.terminal);
   run.last_status = querydef::GetIniValues(run.section, run.db_system,
                                            terminal, run.debug, run.out, query);
   if (run.last_status == querydef::kTerminalRefused) {
+    common::Diagnose(
+        run.err, "%s",
+        querydef::RefusalText(query.refusal, terminal.session).c_str());
     std::fputs("Terminalname im SQL-Statement nicht zulaessig\n", run.out);
     return kTerminalRefusedExit;
   }
@@ -91,6 +100,12 @@ int Run(int argc, const char* const* argv, RunState& run) {
                    run.last_status);
     }
     run.last_status = db::dbCloseQuery(conn);
+  } else if (run.last_status > 0) {
+    common::Diagnose(run.err, "the server rejected the statement: error %d: %s",
+                     run.last_status, db::dbLastError(conn).c_str());
+  } else {
+    common::Diagnose(run.err, "the statement's result could not be read: %s",
+                     db::dbLastError(conn).c_str());
   }
   db::dbDisconnect(conn);
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -124,6 +125,22 @@ class FaultMatrixTest : public testsupport::ServerTest {
 // The old content of the target before a failing write: none, a few bytes, or
 // a file that takes most of the small file system.
 const std::string kOldContents[] = {kMissing, "OLD", std::string(40000, 'o')};
+
+// Standard error after a failed connect: one line naming the host, the
+// number that standard output shows, and the library's message.
+void ExpectConnectCause(const ToolResult& r, const std::string& host) {
+  const std::string status = "dbConnect_Status: ";
+  const size_t at = r.out.rfind(status);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::string number =
+      r.out.substr(at + status.size(), r.out.size() - at - status.size() - 1);
+  const std::string cause =
+      "tabfetch: cannot connect to the database on "
+      "host \"" +
+      host + "\": error " + number + ": ";
+  EXPECT_EQ(r.err.substr(0, cause.size()), cause) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
 
 TEST_F(FaultMatrixTest, DiskFullLeavesTheOldFile) {
   const std::string dir = ws_.At("voll");
@@ -371,7 +388,7 @@ TEST_F(FaultMatrixTest, RefusedLoginsLeaveTheOldFile) {
       ToolResult r = ws_.Run({"EXTRAKT", "X", "out.txt", flag});
       EXPECT_EQ(r.exit_code, 0);
       EXPECT_EQ(r.out, c.want);
-      EXPECT_EQ(r.err, "");
+      ExpectConnectCause(r, c.values.host);
       EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
     }
   }
@@ -411,7 +428,7 @@ TEST_F(FaultMatrixTest, SettingsFileThatCannotBeRead) {
                                      {"EXTRAKT", "X", "out.txt", "1", "/D"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, " Aktiviert Debugger\ndbConnect_Status: 1045\n");
-    EXPECT_EQ(r.err, "");
+    ExpectConnectCause(r, "");
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
   }
 }
@@ -450,7 +467,7 @@ TEST_F(FaultMatrixTest, UnknownDatabaseThenStoppedServer) {
   ToolResult r = ws_.Run({"EXTRAKT", "X", "out.txt", "1"}, second.Env());
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, "dbConnect_Status: 1049\n");
-  EXPECT_EQ(r.err, "");
+  ExpectConnectCause(r, "localhost");
 
   ASSERT_EQ(second.Stop(), "");
   for (const char* host : {"localhost", "127.0.0.1"}) {
@@ -460,7 +477,7 @@ TEST_F(FaultMatrixTest, UnknownDatabaseThenStoppedServer) {
       r = ws_.Run({"EXTRAKT", "X", "out.txt", flag}, second.Env());
       EXPECT_EQ(r.exit_code, 0);
       EXPECT_EQ(r.out, "dbConnect_Status: 2002\n");
-      EXPECT_EQ(r.err, "");
+      ExpectConnectCause(r, host);
       EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
     }
   }
@@ -495,11 +512,14 @@ TEST_F(FaultMatrixTest, ServerKilledWhileSendingTheResult) {
     ToolResult r = testsupport::WaitTool(run);
     EXPECT_TRUE(running) << "the statement was not seen running";
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.err, "");
     std::cout << "server killed, tabfetch printed: " << r.out;
     if (r.out == Summary(0, "out.txt")) {
       EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+      // One line on standard error says why.
+      EXPECT_EQ(r.err.rfind("tabfetch: ", 0), 0u) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     } else {
+      EXPECT_EQ(r.err, "");
       // Only possible when the whole result was stored before the kill.
       const std::string all = NumberedExtract(5000, 10, 'y');
       EXPECT_EQ(r.out, Summary(5000, "out.txt"));

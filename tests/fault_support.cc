@@ -99,7 +99,7 @@ ToolResult RunUnprivileged(const Workspace& ws,
   return RunTool(launcher, ws.cwd(), all, extra_env);
 }
 
-SecondServer::SecondServer() {
+SecondServer::SecondServer(const std::string& server_options) {
   std::string pattern = "/tmp/tabfetch-srv2.XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
@@ -108,7 +108,8 @@ SecondServer::SecondServer() {
     return;
   }
   state_dir_ = buf.data();
-  ToolResult r = RunTool(TABFETCH_SERVER_SCRIPT, "/", {"start", state_dir_});
+  ToolResult r = RunTool(TABFETCH_SERVER_SCRIPT, "/", {"start", state_dir_},
+                         {"TABFETCH_DB_SERVER_OPTIONS=" + server_options});
   if (r.exit_code != 0) {
     error_ = "starting a second server failed: " + r.out + r.err;
     return;
@@ -118,6 +119,8 @@ SecondServer::SecondServer() {
   socket_ = state.socket;
   port_ = state.port;
   pid_ = state.pid;
+  user_ = state.user;
+  password_ = state.password;
 }
 
 SecondServer::~SecondServer() {

@@ -25,10 +25,12 @@ ToolResult RunUnprivileged(const Workspace& ws,
                            const std::vector<std::string>& extra_env = {});
 
 // A throwaway server of a test's own (testsupport/throwaway_mariadb.sh), for
-// tests that stop or kill it. Stopped and removed by the destructor.
+// tests that stop or kill it or change its global settings. Stopped and
+// removed by the destructor.
 class SecondServer {
  public:
-  SecondServer();
+  // `server_options`: further mariadbd options, blank-separated.
+  explicit SecondServer(const std::string& server_options = "");
   ~SecondServer();
   SecondServer(const SecondServer&) = delete;
   SecondServer& operator=(const SecondServer&) = delete;
@@ -38,6 +40,9 @@ class SecondServer {
   const std::string& socket() const { return socket_; }
   int port() const { return port_; }
   pid_t pid() const { return pid_; }
+  // The unprivileged user with all rights on PALVDATA, and its password.
+  const std::string& user() const { return user_; }
+  const std::string& password() const { return password_; }
   // Environment for a tabfetch run against this server.
   std::vector<std::string> Env() const;
   // Runs SQL as the server's root user; "" or the server's error text.
@@ -54,6 +59,8 @@ class SecondServer {
   std::string socket_;
   int port_ = 0;
   pid_t pid_ = 0;
+  std::string user_;
+  std::string password_;
 };
 
 // A tmpfs of `size_kb` kilobytes mounted on `dir` (which must exist) while

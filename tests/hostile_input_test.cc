@@ -91,17 +91,28 @@ class HostileInputTest : public testsupport::ServerTest {
     ASSERT_EQ(testsupport::RunAdminSql(sql), "") << sql;
   }
 
-  // Runs UMSATZ into out.txt (replacing "OLD") and checks the outcome.
+  // Runs UMSATZ into out.txt (replacing "OLD") and checks the outcome;
+  // standard error must start with `err` (and be empty when it is).
   void ExpectRun(int exit_code, const std::string& out, const std::string& file,
                  const std::vector<std::string>& args = {"UMSATZ", "KASSE",
-                                                         "out.txt", "1"}) {
+                                                         "out.txt", "1"},
+                 const std::string& err = "") {
     ws_.WriteFile("out.txt", "OLD");
     ToolResult r = ws_.Run(args);
     EXPECT_EQ(r.exit_code, exit_code);
     EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, "");
+    if (err.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_EQ(r.err.substr(0, err.size()), err) << r.err;
+    }
     EXPECT_EQ(ws_.ReadFile("out.txt"), file);
   }
+
+  // The standard-error line of a run whose password is refused.
+  static constexpr char kDenied[] =
+      "tabfetch: cannot connect to the database on host \"localhost\": error "
+      "1045: Access denied for user";
 
   Workspace ws_;
 };
@@ -150,7 +161,8 @@ TEST_F(HostileInputTest, TenThousandCharacterLinesInTheSettingsFile) {
     SCOPED_TRACE(c.what);
     WriteSettingsText(c.text);
     ExpectRun(0, c.want + (c.extract ? Summary(3, "out.txt") : ""),
-              c.extract ? kRecords : "OLD");
+              c.extract ? kRecords : "OLD", {"UMSATZ", "KASSE", "out.txt", "1"},
+              c.extract ? "" : kDenied);
   }
 }
 
@@ -234,7 +246,8 @@ TEST_F(HostileInputTest, NulAndCtrlZInTheSettingsFile) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
     WriteSettingsText(c.text);
-    ExpectRun(c.exit_code, c.out, c.file);
+    ExpectRun(c.exit_code, c.out, c.file, {"UMSATZ", "KASSE", "out.txt", "1"},
+              c.out.rfind("dbConnect_Status: ", 0) == 0 ? kDenied : "");
   }
 }
 
@@ -386,11 +399,21 @@ TEST_F(HostileInputTest, TerminalNamesWithQuotesBackslashesAndPlaceholder) {
             "A1  erste" + std::string(24, ' ') + "B2zweite" +
                 std::string(25, ' ') + "C3dritte" + std::string(25, ' '));
 
-  // Outside quotes only plain names may stand; inside double quotes no '"'.
+  // Outside quotes only plain names may stand, and standard error says
+  // which placeholder and why.
   const std::string refused = "Terminalname im SQL-Statement nicht zulaessig\n";
-  ExpectRun(1, refused, "OLD", {"UNGEQUOTET", "a'b", "out.txt", "1"});
-  ExpectRun(1, refused, "OLD", {"UNGEQUOTET", "a\\b", "out.txt", "1"});
-  ExpectRun(1, refused, "OLD", {"DOPPELT", "a\"b", "out.txt", "1"});
+  const std::string unquoted =
+      " SELECT K, V FROM " + TableName() + " WHERE TERMINAL = $parm01 ";
+  const std::string why =
+      "tabfetch: terminal name refused at $parm01 no. 1 (byte " +
+      std::to_string(unquoted.find("$parm01")) +
+      " of the statement): not a plain name (ASCII letters, digits, _) where "
+      "it would be code, an identifier or a comment\n";
+  ExpectRun(1, refused, "OLD", {"UNGEQUOTET", "a'b", "out.txt", "1"}, why);
+  ExpectRun(1, refused, "OLD", {"UNGEQUOTET", "a\\b", "out.txt", "1"}, why);
+  // The session has no ANSI_QUOTES: "..." is a literal, escaped like '...'.
+  ExpectRun(0, Summary(1, "out.txt"), "T ",
+            {"DOPPELT", kNames[0], "out.txt", "1"});
 
   // 32 characters are refused before anything else happens.
   ExpectRun(1,

@@ -10,6 +10,11 @@
 # server.env holds shell assignments: MYSQL_UNIX_PORT, MYSQL_TCP_PORT (what the
 # client library reads for port 0 / no socket), TABFETCH_DB_USER,
 # TABFETCH_DB_PASSWORD, TABFETCH_DB_PID and TABFETCH_DB_HOME.
+#
+# TABFETCH_DB_SERVER_OPTIONS, when set at start, holds further mariadbd options
+# (split at blanks), given after the defaults so that they win, e.g.
+# "--skip-character-set-client-handshake --character-set-server=sjis
+#  --collation-server=sjis_japanese_ci" for a test that needs such a server.
 set -euo pipefail
 
 readonly DB_USER=tabfetch
@@ -95,6 +100,11 @@ start_server() {
     die "mariadb-install-db failed"
   fi
 
+  local extra_opts=()
+  if [ -n "${TABFETCH_DB_SERVER_OPTIONS:-}" ]; then
+    read -r -a extra_opts <<<"$TABFETCH_DB_SERVER_OPTIONS"
+  fi
+
   local sock="$home/mysqld.sock" port pid="" attempt
   for attempt in 1 2 3 4 5 6 7 8; do
     port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
@@ -109,7 +119,7 @@ start_server() {
       --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
       --innodb-buffer-pool-size=256M --innodb-log-file-size=128M \
       --innodb-flush-log-at-trx-commit=2 --max-allowed-packet=64M \
-      --max-connections=200 \
+      --max-connections=200 "${extra_opts[@]}" \
       </dev/null >"$home/server.out" 2>&1 &
     pid=$!
     local ready=0
