@@ -4,12 +4,15 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,8 +23,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "common/file_util.h"
+#include "extract/signal_cleanup.h"
 #include "testsupport/temp_dir.h"
 
 namespace extract {
@@ -46,18 +53,43 @@ RecordList MakeList(const std::vector<std::string>& records) {
 struct Result {
   int rc;
   std::string out;
+  std::string err;  // the "tabfetch: " lines
 };
+
+// A memory stream and its text once closed.
+class Captured {
+ public:
+  Captured() : stream_(open_memstream(&buf_, &size_)) {}
+  ~Captured() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    std::free(buf_);
+  }
+  std::FILE* stream() const { return stream_; }
+  std::string Take() {
+    std::fclose(std::exchange(stream_, nullptr));
+    return std::string(buf_, size_);
+  }
+
+ private:
+  char* buf_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_;
+};
+
+// The file operations the next Write uses (null: the system's).
+const common::FileOps* test_ops = nullptr;
+std::chrono::milliseconds test_lock_wait = kDefaultLockWait;
 
 Result Write(const std::string& path, int replace_flag, RecordList& list,
              bool debug = true) {
-  char* buf = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&buf, &size);
+  Captured out, err;
+  WriteRequest req{path, replace_flag, debug, out.stream(), err.stream()};
+  req.lock_wait = test_lock_wait;
+  if (test_ops != nullptr) req.ops = test_ops;
   Result r;
-  r.rc = WriteFile(WriteRequest{path, replace_flag, debug, out}, list);
-  std::fclose(out);
-  r.out.assign(buf, size);
-  std::free(buf);
+  r.rc = WriteFile(req, list);
+  r.out = out.Take();
+  r.err = err.Take();
   return r;
 }
 
@@ -89,11 +121,18 @@ struct FailPlan {
   bool fail_close = false;
   std::size_t max_chunk = SIZE_MAX;  // short writes
   bool yield = false;
+  bool no_tmpfile = false;  // the file system has no unnamed files
+  // Called once before the write that crosses this many bytes.
+  std::size_t act_after = SIZE_MAX;
+  std::function<void()> act = nullptr;
 };
 FailPlan plan;
 std::size_t bytes_written = 0;
 
 ssize_t PlannedWrite(int fd, const void* data, std::size_t size) {
+  if (plan.act && bytes_written + size > plan.act_after) {
+    std::exchange(plan.act, nullptr)();
+  }
   if (bytes_written >= plan.fail_after) {
     errno = plan.write_errno;
     return -1;
@@ -111,6 +150,13 @@ int PlannedFsync(int fd) {
   }
   return ::fsync(fd);
 }
+int PlannedOpen(const char* path, int flags, mode_t mode) {
+  if (plan.no_tmpfile && (flags & O_TMPFILE) == O_TMPFILE) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return ::open(path, flags, mode);
+}
 int PlannedClose(int fd) {
   const int rc = ::close(fd);
   if (plan.fail_close) {
@@ -120,21 +166,21 @@ int PlannedClose(int fd) {
   return rc;
 }
 
+const common::FileOps kPlannedOps{PlannedOpen, PlannedWrite, PlannedFsync,
+                                  PlannedClose};
+
+// The next writes in this scope go through the plan.
 class ScopedFailPlan {
  public:
-  explicit ScopedFailPlan(const FailPlan& p)
-      : saved_(WriterFileOpsForTesting()) {
+  explicit ScopedFailPlan(const FailPlan& p) {
     plan = p;
     bytes_written = 0;
-    WriterFileOpsForTesting() = {PlannedWrite, PlannedFsync, PlannedClose};
+    test_ops = &kPlannedOps;
   }
   ~ScopedFailPlan() {
-    WriterFileOpsForTesting() = saved_;
+    test_ops = nullptr;
     plan = FailPlan();
   }
-
- private:
-  WriterFileOps saved_;
 };
 
 // Runs `body` in a child process, as user nobody when we are root (root
@@ -292,6 +338,8 @@ TEST(WriteFileTest, UnopenablePathsLeaveEverythingAsItWas) {
       const Result r = Write(path, flag, {"rec"});
       EXPECT_EQ(r.rc, -1) << path;
       EXPECT_EQ(r.out, std::string(kStr) + kOpenFailed) << path;
+      EXPECT_EQ(r.err.rfind("tabfetch: cannot open extract file ", 0), 0u)
+          << r.err;
     }
   }
   // The message does not depend on the debug switch.
@@ -403,12 +451,253 @@ TEST(WriteFileTest, SymbolicLinksAreWrittenThrough) {
             (std::set<std::string>{"real.dat", "later.dat"}));
 }
 
-TEST(WriteFileTest, DeviceTargetIsWrittenNotReplaced) {
+// A FIFO (or a device) is written straight, never replaced by a file.
+TEST(WriteFileTest, FifoTargetIsWrittenNotReplaced) {
+  TempDir dir;
+  const std::string fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (int flag : {0, 1}) {
-    EXPECT_EQ(Write("/dev/null", flag, {"abc"}).rc, 0);
+    std::string got;
+    std::thread reader([&] {
+      got = ReadFileBytes(fifo);
+    });
+    const Result r = Write(fifo, flag, {"bc", "ab"});
+    reader.join();
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(got, "abbc");
     struct stat st;
-    ASSERT_EQ(::stat("/dev/null", &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  }
+  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"pipe"});
+}
+
+TEST(WriteFileTest, LockHeldElsewhereEndsAsAnOpenFailure) {
+  TempDir dir;
+  const std::string path = dir.Write("out.dat", "OLD");
+  for (int kind : {LOCK_EX, LOCK_SH}) {
+    for (int flag : {0, 1}) {
+      SCOPED_TRACE("lock " + std::to_string(kind) + " flag " +
+                   std::to_string(flag));
+      // flock locks belong to the open file: a second open conflicts with
+      // this one as another process's would.
+      common::UniqueFd holder(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+      ASSERT_EQ(::flock(holder.get(), kind | LOCK_NB), 0);
+      test_lock_wait = std::chrono::milliseconds(200);
+      Result r = Write(path, flag, {"new"});
+      test_lock_wait = kDefaultLockWait;
+      EXPECT_EQ(r.rc, -1);
+      EXPECT_EQ(r.out, std::string(kStr) + kOpenFailed);
+      EXPECT_EQ(r.err, "tabfetch: gave up waiting for the lock (flock) on "
+                       "extract file " + path +
+                           " after 0.200 s: another process holds it\n");
+      EXPECT_EQ(ReadFileBytes(path), "OLD");
+      EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"out.dat"});
+    }
+  }
+  // Released, the lock is taken at once.
+  test_lock_wait = std::chrono::milliseconds(0);
+  const Result r = Write(path, 0, {"new"});
+  test_lock_wait = kDefaultLockWait;
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(ReadFileBytes(path), "OLDnew");
+}
+
+TEST(WriteFileTest, LockWaitFromTheEnvironment) {
+  using std::chrono::milliseconds;
+  using std::chrono::seconds;
+  struct Case {
+    const char* value;  // null: unset
+    milliseconds want;
+    bool complains;
+  };
+  const Case kCases[] = {
+      {nullptr, kDefaultLockWait, false}, {"", kDefaultLockWait, false},
+      {"0", milliseconds(0), false},      {"1", seconds(1), false},
+      {"007", seconds(7), false},         {"86400", seconds(86400), false},
+      {"86401", kDefaultLockWait, true},  {"-1", kDefaultLockWait, true},
+      {"1.5", kDefaultLockWait, true},    {" 5", kDefaultLockWait, true},
+      {"5s", kDefaultLockWait, true},
+      {"99999999999999999999", kDefaultLockWait, true},
+  };
+  for (const Case& c : kCases) {
+    if (c.value == nullptr) {
+      ::unsetenv("TABFETCH_LOCK_TIMEOUT");
+    } else {
+      ::setenv("TABFETCH_LOCK_TIMEOUT", c.value, 1);
+    }
+    Captured err;
+    EXPECT_EQ(LockWaitFromEnvironment(err.stream()).count(), c.want.count())
+        << (c.value ? c.value : "unset");
+    const std::string said = err.Take();
+    EXPECT_EQ(said.empty(), !c.complains) << said;
+  }
+  ::unsetenv("TABFETCH_LOCK_TIMEOUT");
+}
+
+// A chain of links: `count` links in front of real.dat, link0 the first.
+std::string LinkChain(const TempDir& dir, int count) {
+  for (int i = count - 1; i >= 0; --i) {
+    const std::string to =
+        i == count - 1 ? "real.dat" : "link" + std::to_string(i + 1);
+    fs::create_symlink(to, dir / ("link" + std::to_string(i)));
+  }
+  return dir / "link0";
+}
+
+TEST(WriteFileTest, LinkChainsEndAtFortyLinks) {
+  for (int flag : {0, 1}) {
+    TempDir dir;
+    dir.Write("real.dat", "OLD");
+    const std::string forty = LinkChain(dir, 40);
+    EXPECT_EQ(Write(forty, flag, {"new"}).rc, 0);
+    EXPECT_EQ(ReadFileBytes(dir / "real.dat"), flag == 1 ? "new" : "OLDnew");
+
+    TempDir dir41;
+    dir41.Write("real.dat", "OLD");
+    const Result r = Write(LinkChain(dir41, 41), flag, {"new"});
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.out, std::string(kStr) + kOpenFailed);
+    EXPECT_EQ(r.err, "tabfetch: cannot open extract file " + dir41.path() +
+                         "/link0: " + std::strerror(ELOOP) + "\n");
+    EXPECT_EQ(ReadFileBytes(dir41 / "real.dat"), "OLD");
+    for (int i = 0; i < 41; ++i) {
+      EXPECT_TRUE(fs::is_symlink(dir41 / ("link" + std::to_string(i)))) << i;
+    }
+  }
+}
+
+// Callers written for the legacy platform name their files with '\' and in
+// any letter case: an existing directory or file is found ignoring case
+// (the exact name first), a new file takes the name as given.
+TEST(WriteFileTest, LegacyPathsFindTheirFiles) {
+  struct Case {
+    std::vector<std::string> existing;  // files before the run
+    const char* arg;                    // relative to the test directory
+    const char* written;                // the file that gets the records
+  };
+  const Case kCases[] = {
+      {{"out/keep"}, "out\\x.txt", "out/x.txt"},
+      {{"Out/keep"}, "out/x.txt", "Out/x.txt"},
+      {{"Out/keep"}, "OUT\\New.Txt", "Out/New.Txt"},
+      {{"sub/y.txt"}, "SUB\\Y.TXT", "sub/y.txt"},
+      {{"a/A.TXT", "a/a.txt"}, "a\\A.TXT", "a/A.TXT"},
+      {{"a/B.TXT", "a/b.txt"}, "a/B.txt", "a/B.TXT"},
+  };
+  for (const Case& c : kCases) {
+    for (int flag : {0, 1}) {
+      SCOPED_TRACE(std::string(c.arg) + " flag " + std::to_string(flag));
+      TempDir dir;
+      for (const auto& name : c.existing) dir.Write(name, "OLD");
+      const bool existed = std::find(c.existing.begin(), c.existing.end(),
+                                     c.written) != c.existing.end();
+      const Result r = Write(dir.path() + "\\" + c.arg, flag, {"new"});
+      EXPECT_EQ(r.rc, 0) << r.err;
+      EXPECT_EQ(ReadFileBytes(dir / c.written),
+                existed && flag == 0 ? "OLDnew" : "new");
+      std::vector<std::string> others;
+      for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
+        const std::string rel = e.path().string().substr(dir.path().size() + 1);
+        if (e.is_regular_file() && rel != c.written) {
+          EXPECT_EQ(ReadFileBytes(e.path()), "OLD") << rel;
+        }
+        EXPECT_EQ(rel.find('\\'), std::string::npos) << rel;
+      }
+    }
+  }
+}
+
+// What a run leaves when a signal ends it in the middle of the write: the
+// signal's own death, and the file exactly as before.
+TEST(WriteFileTest, SignalsUndoTheWrite) {
+  struct Case {
+    int sig;
+    int flag;
+    bool exists;
+    bool tmpfile;      // the file system has unnamed files
+    bool from_thread;  // the signal lands on another thread
+  };
+  const Case kCases[] = {
+      {SIGTERM, 1, true, true, false},  {SIGINT, 1, false, true, false},
+      {SIGHUP, 1, true, false, false},  {SIGTERM, 1, false, false, true},
+      {SIGTERM, 0, true, true, false},  {SIGINT, 0, false, true, false},
+      {SIGPIPE, 0, true, true, true},   {SIGHUP, 0, true, true, true},
+  };
+  const std::vector<std::string> records(3000, std::string(1000, 'r'));
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + " flag " +
+                 std::to_string(c.flag) + (c.exists ? " existing" : " new") +
+                 (c.tmpfile ? "" : " named temp") +
+                 (c.from_thread ? " other thread" : ""));
+    TempDir dir;
+    const std::string path = dir / "out.dat";
+    if (c.exists) dir.Write("out.dat", "OLD");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      InstallSignalCleanup();
+      FailPlan p;
+      p.no_tmpfile = !c.tmpfile;
+      p.act_after = 3 * 1000 * 1000 / 2;
+      const int sig = c.sig;
+      p.act = c.from_thread ? std::function<void()>([sig] {
+        std::thread([sig] { ::raise(sig); }).join();
+      })
+                            : std::function<void()>([sig] { ::raise(sig); });
+      ScopedFailPlan fail(p);
+      RecordList list = MakeList(records);
+      (void)Write(path, c.flag, list, false);
+      _exit(7);  // not reached: the signal ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig)
+        << "status " << status;
+    EXPECT_EQ(ReadFileBytes(path), c.exists ? "OLD" : "<missing>");
+    EXPECT_EQ(Listing(dir.path()), c.exists ? std::set<std::string>{"out.dat"}
+                                            : std::set<std::string>{});
+  }
+}
+
+// The appended file loses its name while the records go out: they would
+// reach no reader, so the run fails, and the file now at the path (if any)
+// is not touched.
+TEST(WriteFileTest, AppendToAFileThatLosesItsName) {
+  struct Case {
+    const char* what;
+    std::function<void(const TempDir&)> act;
+    const char* left;  // what the path holds afterwards
+  };
+  const Case kCases[] = {
+      {"file removed",
+       [](const TempDir& d) { fs::remove(d / "sub/out.dat"); }, "<missing>"},
+      {"directory removed",
+       [](const TempDir& d) { fs::remove_all(d / "sub"); }, "<missing>"},
+      {"another file renamed over it",
+       [](const TempDir& d) {
+         fs::rename(d.Write("other.dat", "OTHER"), d / "sub/out.dat");
+       },
+       "OTHER"},
+  };
+  const std::vector<std::string> records(2000, std::string(1000, 'r'));
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.Write("sub/out.dat", "OLD");
+    FailPlan p;
+    p.act_after = 1000 * 1000;
+    p.act = [&] { c.act(dir); };
+    Result r;
+    {
+      ScopedFailPlan fail(p);
+      RecordList list = MakeList(records);
+      r = Write(path, 0, list);
+    }
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.out, std::string(kStr) + kWriteFailed);
+    EXPECT_EQ(r.err, "tabfetch: extract file " + path +
+                         " was removed or renamed while the records were "
+                         "appended; they are lost\n");
+    EXPECT_EQ(ReadFileBytes(path), c.left);
   }
 }
 
@@ -439,6 +728,8 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
   for (const auto& c : kFailureCases) {
     for (int flag : {0, 1}) {
       for (bool exists : {true, false}) {
+       for (bool tmpfile : {true, false}) {
+        if (!tmpfile && flag == 0) continue;
         TempDir dir;
         const std::string path = dir / "out.dat";
         if (exists) dir.Write("out.dat", old);
@@ -446,14 +737,22 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
         RecordList list = MakeList(records);
         Result r;
         {
-          ScopedFailPlan fail(c.plan);
+          FailPlan p = c.plan;
+          p.no_tmpfile = !tmpfile;
+          ScopedFailPlan fail(p);
           r = Write(path, flag, list);
         }
         const std::string what = std::string(c.name) + " flag " +
                                  std::to_string(flag) +
-                                 (exists ? " existing" : " missing");
+                                 (exists ? " existing" : " missing") +
+                                 (tmpfile ? "" : " named temp");
         EXPECT_EQ(r.rc, -1) << what;
         EXPECT_EQ(r.out, std::string(kStr) + kWriteFailed) << what;
+        EXPECT_EQ(r.err.rfind("tabfetch: cannot write extract file " + path +
+                                  ": ",
+                              0),
+                  0u)
+            << what << ": " << r.err;
         EXPECT_EQ(ReadFileBytes(path), exists ? old : "<missing>") << what;
         if (exists) {
           EXPECT_EQ(ModeOf(path), 0640u) << what;
@@ -461,6 +760,7 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
         EXPECT_EQ(Listing(dir.path()), exists ? std::set<std::string>{"out.dat"}
                                               : std::set<std::string>{})
             << what;
+       }
       }
     }
   }

@@ -43,13 +43,13 @@ class WritebackStarter {
 // Gathers small pieces into large writes.
 class BlockWriter {
  public:
-  BlockWriter(int fd, std::size_t block_size)
-      : fd_(fd), block_(block_size), writeback_(fd) {}
+  BlockWriter(const common::FileOps& ops, int fd, std::size_t block_size)
+      : ops_(ops), fd_(fd), block_(block_size), writeback_(fd) {}
 
   bool Append(const char* data, std::size_t size) {
     while (size > 0) {
       if (used_ == 0 && size >= block_.size()) {
-        if (!WriteAll(fd_, data, size)) return false;
+        if (!common::WriteAll(ops_, fd_, data, size)) return false;
         writeback_.Wrote(size);
         return true;
       }
@@ -65,12 +65,13 @@ class BlockWriter {
 
   bool Flush() {
     const std::size_t n = std::exchange(used_, 0);
-    if (!WriteAll(fd_, block_.data(), n)) return false;
+    if (!common::WriteAll(ops_, fd_, block_.data(), n)) return false;
     writeback_.Wrote(n);
     return true;
   }
 
  private:
+  const common::FileOps& ops_;
   int fd_;
   std::vector<char> block_;
   std::size_t used_ = 0;
@@ -80,7 +81,8 @@ class BlockWriter {
 // Records without a line feed go straight into the block, whole blocks of
 // them at a time. In sorted order the records lie scattered over the list's
 // memory; reading a few records ahead lets those memory fetches overlap.
-bool WriteGathered(int fd, const RecordList& list) {
+bool WriteGathered(const common::FileOps& ops, int fd,
+                   const RecordList& list) {
   const std::size_t length = list.record_length();
   const std::size_t count = list.count();
   const std::size_t per_block = std::max<std::size_t>(1, kBlockSize / length);
@@ -99,7 +101,7 @@ bool WriteGathered(int fd, const RecordList& list) {
       std::memcpy(p, list.RecordAt(i), length);
     }
     const std::size_t bytes = static_cast<std::size_t>(p - block.data());
-    if (!WriteAll(fd, block.data(), bytes)) return false;
+    if (!common::WriteAll(ops, fd, block.data(), bytes)) return false;
     writeback.Wrote(bytes);
   }
   return true;
@@ -110,13 +112,13 @@ bool WriteGathered(int fd, const RecordList& list) {
 // The records in list order; every LF becomes CR LF, as the legacy tool's
 // text-mode file did it. Only records holding an LF are looked at byte by
 // byte.
-bool WriteRecords(int fd, const RecordList& list) {
+bool WriteRecords(const common::FileOps& ops, int fd, const RecordList& list) {
   const std::string_view all = list.Bytes();
   if (all.empty()) return true;
   const bool has_lf = std::memchr(all.data(), '\n', all.size()) != nullptr;
   try {
-    if (!has_lf) return WriteGathered(fd, list);
-    BlockWriter writer(fd, std::min(all.size() + 2, kBlockSize));
+    if (!has_lf) return WriteGathered(ops, fd, list);
+    BlockWriter writer(ops, fd, std::min(all.size() + 2, kBlockSize));
     for (std::size_t i = 0; i < list.count(); ++i) {
       const std::string_view rec = list.Record(i);
       std::size_t start = 0;
