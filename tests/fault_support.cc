@@ -211,6 +211,8 @@ std::vector<std::string> WriteFaultEnv(const WriteFault& fault) {
   if (fault.delay_us > 0) {
     env.push_back("FAILSHIM_DELAY_US=" + std::to_string(fault.delay_us));
   }
+  if (!fault.ready.empty()) env.push_back("FAILSHIM_READY=" + fault.ready);
+  if (!fault.go.empty()) env.push_back("FAILSHIM_GO=" + fault.go);
   return env;
 }
 

@@ -83,6 +83,8 @@ struct WriteFault {
   int close_errno = 0;
   long max_chunk = -1;
   long delay_us = -1;
+  std::string ready = {};  // created after the first write
+  std::string go = {};     // with `ready`: the run waits until this exists
 };
 // The environment lines that load the library into a tabfetch run.
 std::vector<std::string> WriteFaultEnv(const WriteFault& fault);
