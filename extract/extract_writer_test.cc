@@ -1,12 +1,10 @@
 #include "extract/extract_writer.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,12 +27,15 @@
 
 #include "common/file_util.h"
 #include "extract/signal_cleanup.h"
+#include "testsupport/fault_support.h"
 #include "testsupport/temp_dir.h"
 
 namespace extract {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::InChildWithoutPrivileges;
+using testsupport::ListDirectory;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;
 
@@ -97,14 +98,6 @@ Result Write(const std::string& path, int replace_flag,
              const std::vector<std::string>& records) {
   RecordList list = MakeList(records);
   return Write(path, replace_flag, list);
-}
-
-std::set<std::string> Listing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) {
-    names.insert(e.path().filename().string());
-  }
-  return names;
 }
 
 mode_t ModeOf(const std::string& path) {
@@ -183,46 +176,6 @@ class ScopedFailPlan {
   }
 };
 
-// Runs `body` in a child process, as user nobody when we are root (root
-// writes to read-only files and directories regardless), and returns what
-// it wrote to the pipe.
-std::string InChildWithoutPrivileges(const TempDir& dir,
-                                     const std::function<std::string()>& body) {
-  if (::geteuid() == 0) {
-    // nobody must reach the test directory.
-    fs::permissions(dir.path(), fs::perms::all, fs::perm_options::add);
-  }
-  int fds[2];
-  EXPECT_EQ(::pipe(fds), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 ||
-                             ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      // Carry on: without the right to bypass permissions either, the
-      // checks hold as they are; with it, the expectations fail, and this
-      // says why.
-      std::printf("cannot switch to user nobody: %s\n", std::strerror(errno));
-      std::fflush(stdout);
-    }
-    const std::string result = body();
-    const bool ok = ::write(fds[1], result.data(), result.size()) ==
-                    static_cast<ssize_t>(result.size());
-    _exit(ok ? 0 : 4);
-  }
-  ::close(fds[1]);
-  std::string result;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) result.append(buf, n);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "child status " << status;
-  return result;
-}
-
 std::string Describe(const Result& r) {
   return std::to_string(r.rc) + "|" + r.out;
 }
@@ -234,7 +187,7 @@ TEST(WriteFileTest, ReplaceWritesTheSortedRecords) {
   EXPECT_EQ(r.rc, 0);
   EXPECT_EQ(r.out, std::string(kStr) + kEnd);
   EXPECT_EQ(ReadFileBytes(path), "aaabbbccc");
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"out.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.dat"});
 }
 
 TEST(WriteFileTest, ReplaceCreatesAMissingFile) {
@@ -277,7 +230,7 @@ TEST(WriteFileTest, EmptyListOpensNothing) {
     }
   }
   EXPECT_EQ(ReadFileBytes(existing), "keep");
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"old.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"old.dat"});
 }
 
 TEST(WriteFileTest, EmptyRecordsTruncateOrCreate) {
@@ -345,8 +298,8 @@ TEST(WriteFileTest, UnopenablePathsLeaveEverythingAsItWas) {
   // The message does not depend on the debug switch.
   RecordList list = MakeList({"rec"});
   EXPECT_EQ(Write(dir / "sub", 1, list, /*debug=*/false).out, kOpenFailed);
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"sub"});
-  EXPECT_EQ(Listing(dir / "sub"), std::set<std::string>{"inside.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"sub"});
+  EXPECT_EQ(ListDirectory(dir / "sub"), std::vector<std::string>{"inside.dat"});
   EXPECT_EQ(ReadFileBytes(dir / "sub/inside.dat"), "x");
 }
 
@@ -354,14 +307,14 @@ TEST(WriteFileTest, ReadOnlyFileIsNotOpened) {
   TempDir dir;
   const std::string path = dir.Write("ro.dat", "read only");
   ::chmod(path.c_str(), 0444);
-  const std::string got = InChildWithoutPrivileges(dir, [&] {
+  const std::string got = InChildWithoutPrivileges(dir.path(), [&] {
     return Describe(Write(path, 1, {"rec"})) +
            Describe(Write(path, 0, {"rec"}));
   });
   const std::string want = "-1|" + std::string(kStr) + kOpenFailed;
   EXPECT_EQ(got, want + want);
   EXPECT_EQ(ReadFileBytes(path), "read only");
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"ro.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"ro.dat"});
 }
 
 TEST(WriteFileTest, ReplaceInPlaceWhereTheDirectoryIsReadOnly) {
@@ -369,7 +322,7 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheDirectoryIsReadOnly) {
   const std::string path = dir.Write("ro_dir/out.dat", "old content");
   ::chmod(path.c_str(), 0666);
   ::chmod((dir / "ro_dir").c_str(), 0555);
-  const std::string got = InChildWithoutPrivileges(dir, [&] {
+  const std::string got = InChildWithoutPrivileges(dir.path(), [&] {
     std::string s = Describe(Write(path, 1, {"bb", "aa"}));
     s += "#" + ReadFileBytes(path) + "#";
     {
@@ -383,7 +336,7 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheDirectoryIsReadOnly) {
   EXPECT_EQ(got, "0|" + std::string(kStr) + kEnd + "#aabb#" + "-1|" + kStr +
                      kWriteFailed + "-1|" + kStr + kOpenFailed);
   EXPECT_EQ(ReadFileBytes(path), "aabb");
-  EXPECT_EQ(Listing(dir / "ro_dir"), std::set<std::string>{"out.dat"});
+  EXPECT_EQ(ListDirectory(dir / "ro_dir"), std::vector<std::string>{"out.dat"});
 }
 
 TEST(WriteFileTest, ReplaceInPlaceWhereTheFileCannotBeReplaced) {
@@ -395,7 +348,7 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheFileCannotBeReplaced) {
   ::chmod((dir / "sticky").c_str(), 01777);
   struct stat before;
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
-  const std::string got = InChildWithoutPrivileges(dir, [&] {
+  const std::string got = InChildWithoutPrivileges(dir.path(), [&] {
     return Describe(Write(path, 1, {"bb", "aa"}));
   });
   EXPECT_EQ(got, "0|" + std::string(kStr) + kEnd);
@@ -403,7 +356,7 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheFileCannotBeReplaced) {
   struct stat after;
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
   EXPECT_EQ(after.st_uid, before.st_uid);
-  EXPECT_EQ(Listing(dir / "sticky"), std::set<std::string>{"out.dat"});
+  EXPECT_EQ(ListDirectory(dir / "sticky"), std::vector<std::string>{"out.dat"});
 }
 
 TEST(WriteFileTest, ReplaceKeepsPermissionBits) {
@@ -447,8 +400,8 @@ TEST(WriteFileTest, SymbolicLinksAreWrittenThrough) {
   EXPECT_EQ(Write(dir / "dangling.dat", 1, {"d"}).rc, 0);
   EXPECT_TRUE(fs::is_symlink(dir / "dangling.dat"));
   EXPECT_EQ(ReadFileBytes(dir / "data/later.dat"), "d");
-  EXPECT_EQ(Listing(dir / "data"),
-            (std::set<std::string>{"real.dat", "later.dat"}));
+  EXPECT_EQ(ListDirectory(dir / "data"),
+            (std::vector<std::string>{"later.dat", "real.dat"}));
 }
 
 // A FIFO (or a device) is written straight, never replaced by a file.
@@ -469,7 +422,7 @@ TEST(WriteFileTest, FifoTargetIsWrittenNotReplaced) {
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
   }
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"pipe"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"pipe"});
 }
 
 TEST(WriteFileTest, LockHeldElsewhereEndsAsAnOpenFailure) {
@@ -492,7 +445,7 @@ TEST(WriteFileTest, LockHeldElsewhereEndsAsAnOpenFailure) {
                        "extract file " + path +
                            " after 0.200 s: another process holds it\n");
       EXPECT_EQ(ReadFileBytes(path), "OLD");
-      EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"out.dat"});
+      EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.dat"});
     }
   }
   // Released, the lock is taken at once.
@@ -653,8 +606,8 @@ TEST(WriteFileTest, SignalsUndoTheWrite) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig)
         << "status " << status;
     EXPECT_EQ(ReadFileBytes(path), c.exists ? "OLD" : "<missing>");
-    EXPECT_EQ(Listing(dir.path()), c.exists ? std::set<std::string>{"out.dat"}
-                                            : std::set<std::string>{});
+    EXPECT_EQ(ListDirectory(dir.path()), c.exists ? std::vector<std::string>{"out.dat"}
+                                            : std::vector<std::string>{});
   }
 }
 
@@ -757,8 +710,8 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
         if (exists) {
           EXPECT_EQ(ModeOf(path), 0640u) << what;
         }
-        EXPECT_EQ(Listing(dir.path()), exists ? std::set<std::string>{"out.dat"}
-                                              : std::set<std::string>{})
+        EXPECT_EQ(ListDirectory(dir.path()), exists ? std::vector<std::string>{"out.dat"}
+                                              : std::vector<std::string>{})
             << what;
        }
       }
@@ -771,27 +724,20 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
 // size, so the case is never skipped.
 class SmallFileSystem {
  public:
-  SmallFileSystem(const std::string& where, std::size_t bytes) : where_(where) {
-    fs::create_directories(where);
-    const std::string options = "size=" + std::to_string(bytes);
-    mounted_ =
-        ::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    if (!mounted_) {
-      std::printf("tmpfs mount not possible (%s): injecting ENOSPC instead\n",
-                  std::strerror(errno));
+  SmallFileSystem(const std::string& where, std::size_t bytes)
+      : tmpfs_((fs::create_directories(where), where),
+               static_cast<int>(bytes / 1024)) {
+    if (!tmpfs_.mounted()) {
+      std::printf("%s: injecting ENOSPC instead\n", tmpfs_.error().c_str());
       fail_.emplace(FailPlan{bytes, ENOSPC});
     }
   }
-  ~SmallFileSystem() {
-    if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
+  bool mounted() const { return tmpfs_.mounted(); }
   // Before each run: the injected limit counts the bytes of one run.
   void BeforeRun() const { bytes_written = 0; }
 
  private:
-  std::string where_;
-  bool mounted_ = false;
+  testsupport::TmpfsMount tmpfs_;
   std::optional<ScopedFailPlan> fail_;
 };
 
@@ -816,7 +762,7 @@ TEST(WriteFileTest, FullDiskLeavesTheFileAsItWas) {
     EXPECT_EQ(r.rc, -1) << "flag " << flag;
     EXPECT_EQ(r.out, std::string(kStr) + kWriteFailed) << "flag " << flag;
     EXPECT_EQ(ReadFileBytes(path), old) << "flag " << flag;
-    EXPECT_EQ(Listing(mnt), std::set<std::string>{"out.dat"});
+    EXPECT_EQ(ListDirectory(mnt), std::vector<std::string>{"out.dat"});
   }
   small.BeforeRun();
   const Result r = Write(mnt + "/new.dat", 0, records);
@@ -826,7 +772,7 @@ TEST(WriteFileTest, FullDiskLeavesTheFileAsItWas) {
   small.BeforeRun();
   EXPECT_EQ(Write(path, 0, {"tail"}).rc, 0);
   EXPECT_EQ(ReadFileBytes(path), old + "tail");
-  EXPECT_EQ(Listing(mnt), std::set<std::string>{"out.dat"});
+  EXPECT_EQ(ListDirectory(mnt), std::vector<std::string>{"out.dat"});
 }
 
 // Eight runs append to one file at once, each writing in small pieces; two
@@ -922,7 +868,7 @@ TEST(WriteFileTest, ConcurrentReplacesLeaveOneWholeFile) {
   const std::string content = ReadFileBytes(path);
   ASSERT_EQ(content.size(), 5000u * 30u);
   EXPECT_EQ(content, std::string(content.size(), content[0]));
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"shared.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"shared.dat"});
 }
 
 }  // namespace

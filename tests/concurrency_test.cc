@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/fault_support.h"
+#include "testsupport/fault_support.h"
 #include "testsupport/throwaway_mariadb.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/fault_support.h"
+#include "testsupport/fault_support.h"
 #include "testsupport/throwaway_mariadb.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "testsupport/throwaway_mariadb.h"
-#include "tests/workspace.h"
+#include "testsupport/workspace.h"
 
 namespace {
 
