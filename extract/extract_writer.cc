@@ -11,9 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -24,6 +22,7 @@
 #include "common/path_resolve.h"
 #include "extract/record_output.h"
 #include "extract/signal_cleanup.h"
+#include "extract/temp_file.h"
 
 namespace extract {
 namespace {
@@ -195,116 +194,6 @@ Status ReplaceInPlace(Job& job, UniqueFd locked) {
   });
 }
 
-// A name for a temporary file beside the target that no other run picks.
-std::string TempName(const std::string& dir) {
-  static std::atomic<std::uint64_t> counter{0};
-  static const std::uint64_t seed =
-      static_cast<std::uint64_t>(Clock::now().time_since_epoch().count()) ^
-      (static_cast<std::uint64_t>(::getpid()) << 32);
-  // splitmix64 step: different names even for close seeds.
-  std::uint64_t z = seed + 0x9E3779B97F4A7C15ull * (++counter);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  z ^= z >> 31;
-  char name[40];
-  std::snprintf(name, sizeof name, "/.tabfetch-%016llx.tmp",
-                static_cast<unsigned long long>(z));
-  return dir + name;
-}
-
-// The new content of a replaced file while it is written: unnamed where the
-// file system allows (nothing is left if the process dies), or under a
-// temporary name. Created with mode 0666, so it gets the bits (umask,
-// default ACL) a plain create of the target would give. The destructor
-// removes the temporary name unless the file was renamed over the target.
-class TempFile {
- public:
-  explicit TempFile(Job& job) : job_(job) {}
-  ~TempFile() {
-    if (named_) ::unlink(name_.c_str());
-    job_.undo.Disarm();
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  UniqueFd& fd() { return fd_; }
-
-  // Makes the file; false with errno set when none can be made.
-  bool Create(bool unnamed) {
-    const std::string dir = common::DirName(job_.target);
-    if (unnamed) {
-      fd_.reset(job_.ops.open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                              0666));
-      return fd_.valid();
-    }
-    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-      // Armed before the file exists: a signal in between finds nothing.
-      Arm(TempName(dir));
-      fd_.reset(job_.ops.open(
-          name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-          0666));
-      if (fd_.valid()) {
-        named_ = true;
-        return true;
-      }
-      const int error = errno;
-      job_.undo.Disarm();
-      if (error != EEXIST) {
-        errno = error;
-        return false;
-      }
-    }
-    return false;
-  }
-
-  // Gives a complete unnamed file its temporary name; false with errno set.
-  bool Link() {
-    if (named_) return true;
-    const std::string dir = common::DirName(job_.target);
-    const std::string proc = "/proc/self/fd/" + std::to_string(fd_.get());
-    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-      Arm(TempName(dir));
-      int rc = ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name_.c_str(),
-                        AT_SYMLINK_FOLLOW);
-      if (rc != 0 && errno == ENOENT) {
-        // No /proc: naming the descriptor itself needs CAP_DAC_READ_SEARCH.
-        rc = ::linkat(fd_.get(), "", AT_FDCWD, name_.c_str(), AT_EMPTY_PATH);
-      }
-      if (rc == 0) {
-        named_ = true;
-        return true;
-      }
-      const int error = errno;
-      job_.undo.Disarm();
-      if (error != EEXIST) {
-        errno = error;
-        return false;
-      }
-    }
-    return false;
-  }
-
-  // Renames the named file over the target; false with errno set.
-  bool RenameOverTarget() {
-    if (::rename(name_.c_str(), job_.target.c_str()) != 0) return false;
-    named_ = false;
-    job_.undo.Disarm();
-    return true;
-  }
-
- private:
-  void Arm(std::string name) {
-    job_.undo.Disarm();
-    name_ = std::move(name);
-    job_.undo.RemoveFile(name_.c_str());
-  }
-
-  Job& job_;
-  UniqueFd fd_;
-  std::string name_;
-  bool named_ = false;
-};
-
 void SyncDirectory(const std::string& dir) {
   UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.valid()) ::fsync(fd.get());
@@ -379,7 +268,7 @@ Status Replace(Job& job) {
       }
     }
     for (const bool unnamed : {true, false}) {
-      TempFile temp(job);
+      TempFile temp(job.ops, job.target, job.undo);
       if (!temp.Create(unnamed)) {
         if (unnamed) continue;
         break;

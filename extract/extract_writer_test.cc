@@ -28,6 +28,7 @@
 #include "common/file_util.h"
 #include "extract/signal_cleanup.h"
 #include "testsupport/fault_support.h"
+#include "testsupport/legacy_texts.h"
 #include "testsupport/temp_dir.h"
 
 namespace extract {
@@ -41,9 +42,8 @@ using testsupport::TempDir;
 
 constexpr char kStr[] = "Str WriteFile\n";
 constexpr char kEnd[] = "End WriteFile\n";
-constexpr char kOpenFailed[] = "Ausgabedatei konnte nicht geoeffnet \n";
-constexpr char kWriteFailed[] =
-    "Ausgabedatei konnte nicht geschrieben werden \n";
+using testsupport::kOpenFailed;
+using testsupport::kWriteFailed;
 
 RecordList MakeList(const std::vector<std::string>& records) {
   RecordList list;

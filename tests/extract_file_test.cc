@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "testsupport/fault_support.h"
+#include "testsupport/legacy_texts.h"
 #include "testsupport/throwaway_mariadb.h"
 
 namespace {
@@ -28,8 +29,8 @@ using testsupport::ToolResult;
 using testsupport::Workspace;
 using testsupport::WriteFault;
 
-const char kOpenFailed[] = "Ausgabedatei konnte nicht geoeffnet \n";
-const char kWriteFailed[] = "Ausgabedatei konnte nicht geschrieben werden \n";
+using testsupport::kOpenFailed;
+using testsupport::kWriteFailed;
 
 // KLEIN: three records of 8 bytes. GROSS: 20,000 records of 100 bytes (2 MB),
 // many writes when they are cut into pieces.

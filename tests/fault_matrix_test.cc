@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "testsupport/fault_support.h"
+#include "testsupport/legacy_texts.h"
 #include "testsupport/throwaway_mariadb.h"
 
 namespace {
@@ -31,8 +32,8 @@ using testsupport::WriteFault;
 using testsupport::Summary;
 using testsupport::WriteFaultEnv;
 
-const char kOpenFailed[] = "Ausgabedatei konnte nicht geoeffnet \n";
-const char kWriteFailed[] = "Ausgabedatei konnte nicht geschrieben werden \n";
+using testsupport::kOpenFailed;
+using testsupport::kWriteFailed;
 const char kMissing[] = "<missing>";
 
 // The writer's line on standard error for each failure.

@@ -426,7 +426,7 @@ TEST_F(HostileInputTest, ExtractPathOf4000Characters) {
     const ToolResult r = ws_.Run({"UMSATZ", "KASSE", name, flag});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out,
-              "Ausgabedatei konnte nicht geoeffnet \n" + Summary(0, name));
+              testsupport::kOpenFailed + Summary(0, name));
     EXPECT_EQ(r.err, "tabfetch: cannot open extract file " + name + ": " +
                          std::strerror(ENAMETOOLONG) + "\n");
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
