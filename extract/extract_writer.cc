@@ -137,7 +137,9 @@ Status WriteStream(const Job& job, UniqueFd fd) {
 // Writes and syncs the locked file `fd`, then closes it. On failure calls
 // `roll_back` while the lock is still held (the lock belongs to the open
 // file, which a duplicate keeps open past a failing close); `check`, called
-// after the sync, may turn success into a failure with an errno of its own.
+// after the sync, may turn success into a failure with an errno of its own
+// (or -1 when it has said why itself). The undo on a signal is disarmed
+// before `fd` closes, whatever the outcome.
 template <typename Check, typename RollBack>
 Status WriteLocked(Job& job, UniqueFd fd, Check check,
                    RollBack roll_back) {
@@ -146,6 +148,7 @@ Status WriteLocked(Job& job, UniqueFd fd, Check check,
       job.ops.fsync(fd.get()) != 0 || (error = check(fd.get())) != 0) {
     if (error == 0) error = errno;
     roll_back(fd.get());
+    job.undo.Disarm();
     return error < 0 ? Status::kWriteFailed : WriteFailed(job, error);
   }
   // The records are complete and synced: a signal from here on keeps them.
@@ -182,6 +185,7 @@ Status ReplaceInPlace(Job& job, UniqueFd locked) {
     job.undo.CutBack(locked.get(), 0, old.data(), old.size());
   }
   if (!created && ::ftruncate(locked.get(), 0) != 0) {
+    job.undo.Disarm();
     return WriteFailed(job, errno);
   }
   return WriteLocked(job, std::move(locked), NoCheck, [&](int fd) {
@@ -304,7 +308,7 @@ Status Append(Job& job) {
     job.undo.CutBack(fd.get(), earlier);
     if (remove) job.undo.RemoveFile(job.target.c_str());
     bool gone = false;
-    const Status status = WriteLocked(
+    return WriteLocked(
         job, std::move(fd),
         [&](int locked_fd) {
           // Records written to a file that lost its name (its directory
@@ -324,8 +328,6 @@ Status Append(Job& job) {
             ::fsync(locked_fd);
           }
         });
-    job.undo.Disarm();
-    return status;
   }
   return OpenFailed(job, EBUSY);
 }
