@@ -40,11 +40,5 @@ TEST(ReadWholeFileTest, ReadsEveryByteOrFails) {
   }
 }
 
-TEST(DirNameTest, DirectoryPartOfAPath) {
-  const std::pair<const char*, const char*> kCases[] = {
-      {"x.txt", "."}, {"/x.txt", "/"}, {"a/b/x.txt", "a/b"}, {"../x", ".."}};
-  for (const auto& [path, want] : kCases) EXPECT_EQ(DirName(path), want);
-}
-
 }  // namespace
 }  // namespace common

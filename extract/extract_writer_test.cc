@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -79,13 +78,11 @@ class Captured {
 
 // The file operations the next Write uses (null: the system's).
 const common::FileOps* test_ops = nullptr;
-std::chrono::milliseconds test_lock_wait = kDefaultLockWait;
 
 Result Write(const std::string& path, int replace_flag, RecordList& list,
              bool debug = true) {
   Captured out, err;
   WriteRequest req{path, replace_flag, debug, out.stream(), err.stream()};
-  req.lock_wait = test_lock_wait;
   if (test_ops != nullptr) req.ops = test_ops;
   Result r;
   r.rc = WriteFile(req, list);
@@ -425,37 +422,6 @@ TEST(WriteFileTest, FifoTargetIsWrittenNotReplaced) {
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"pipe"});
 }
 
-TEST(WriteFileTest, LockHeldElsewhereEndsAsAnOpenFailure) {
-  TempDir dir;
-  const std::string path = dir.Write("out.dat", "OLD");
-  for (int kind : {LOCK_EX, LOCK_SH}) {
-    for (int flag : {0, 1}) {
-      SCOPED_TRACE("lock " + std::to_string(kind) + " flag " +
-                   std::to_string(flag));
-      // flock locks belong to the open file: a second open conflicts with
-      // this one as another process's would.
-      common::UniqueFd holder(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-      ASSERT_EQ(::flock(holder.get(), kind | LOCK_NB), 0);
-      test_lock_wait = std::chrono::milliseconds(200);
-      Result r = Write(path, flag, {"new"});
-      test_lock_wait = kDefaultLockWait;
-      EXPECT_EQ(r.rc, -1);
-      EXPECT_EQ(r.out, std::string(kStr) + kOpenFailed);
-      EXPECT_EQ(r.err, "tabfetch: gave up waiting for the lock (flock) on "
-                       "extract file " + path +
-                           " after 0.200 s: another process holds it\n");
-      EXPECT_EQ(ReadFileBytes(path), "OLD");
-      EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.dat"});
-    }
-  }
-  // Released, the lock is taken at once.
-  test_lock_wait = std::chrono::milliseconds(0);
-  const Result r = Write(path, 0, {"new"});
-  test_lock_wait = kDefaultLockWait;
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(ReadFileBytes(path), "OLDnew");
-}
-
 TEST(WriteFileTest, LockWaitFromTheEnvironment) {
   using std::chrono::milliseconds;
   using std::chrono::seconds;
@@ -486,78 +452,6 @@ TEST(WriteFileTest, LockWaitFromTheEnvironment) {
     EXPECT_EQ(said.empty(), !c.complains) << said;
   }
   ::unsetenv("TABFETCH_LOCK_TIMEOUT");
-}
-
-// A chain of links: `count` links in front of real.dat, link0 the first.
-std::string LinkChain(const TempDir& dir, int count) {
-  for (int i = count - 1; i >= 0; --i) {
-    const std::string to =
-        i == count - 1 ? "real.dat" : "link" + std::to_string(i + 1);
-    fs::create_symlink(to, dir / ("link" + std::to_string(i)));
-  }
-  return dir / "link0";
-}
-
-TEST(WriteFileTest, LinkChainsEndAtFortyLinks) {
-  for (int flag : {0, 1}) {
-    TempDir dir;
-    dir.Write("real.dat", "OLD");
-    const std::string forty = LinkChain(dir, 40);
-    EXPECT_EQ(Write(forty, flag, {"new"}).rc, 0);
-    EXPECT_EQ(ReadFileBytes(dir / "real.dat"), flag == 1 ? "new" : "OLDnew");
-
-    TempDir dir41;
-    dir41.Write("real.dat", "OLD");
-    const Result r = Write(LinkChain(dir41, 41), flag, {"new"});
-    EXPECT_EQ(r.rc, -1);
-    EXPECT_EQ(r.out, std::string(kStr) + kOpenFailed);
-    EXPECT_EQ(r.err, "tabfetch: cannot open extract file " + dir41.path() +
-                         "/link0: " + std::strerror(ELOOP) + "\n");
-    EXPECT_EQ(ReadFileBytes(dir41 / "real.dat"), "OLD");
-    for (int i = 0; i < 41; ++i) {
-      EXPECT_TRUE(fs::is_symlink(dir41 / ("link" + std::to_string(i)))) << i;
-    }
-  }
-}
-
-// Callers written for the legacy platform name their files with '\' and in
-// any letter case: an existing directory or file is found ignoring case
-// (the exact name first), a new file takes the name as given.
-TEST(WriteFileTest, LegacyPathsFindTheirFiles) {
-  struct Case {
-    std::vector<std::string> existing;  // files before the run
-    const char* arg;                    // relative to the test directory
-    const char* written;                // the file that gets the records
-  };
-  const Case kCases[] = {
-      {{"out/keep"}, "out\\x.txt", "out/x.txt"},
-      {{"Out/keep"}, "out/x.txt", "Out/x.txt"},
-      {{"Out/keep"}, "OUT\\New.Txt", "Out/New.Txt"},
-      {{"sub/y.txt"}, "SUB\\Y.TXT", "sub/y.txt"},
-      {{"a/A.TXT", "a/a.txt"}, "a\\A.TXT", "a/A.TXT"},
-      {{"a/B.TXT", "a/b.txt"}, "a/B.txt", "a/B.TXT"},
-  };
-  for (const Case& c : kCases) {
-    for (int flag : {0, 1}) {
-      SCOPED_TRACE(std::string(c.arg) + " flag " + std::to_string(flag));
-      TempDir dir;
-      for (const auto& name : c.existing) dir.Write(name, "OLD");
-      const bool existed = std::find(c.existing.begin(), c.existing.end(),
-                                     c.written) != c.existing.end();
-      const Result r = Write(dir.path() + "\\" + c.arg, flag, {"new"});
-      EXPECT_EQ(r.rc, 0) << r.err;
-      EXPECT_EQ(ReadFileBytes(dir / c.written),
-                existed && flag == 0 ? "OLDnew" : "new");
-      std::vector<std::string> others;
-      for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
-        const std::string rel = e.path().string().substr(dir.path().size() + 1);
-        if (e.is_regular_file() && rel != c.written) {
-          EXPECT_EQ(ReadFileBytes(e.path()), "OLD") << rel;
-        }
-        EXPECT_EQ(rel.find('\\'), std::string::npos) << rel;
-      }
-    }
-  }
 }
 
 // What a run leaves when a signal ends it in the middle of the write: the
