@@ -70,13 +70,13 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return false;
   try {
     // The size is a hint: the file may grow or shrink while we read.
-    bytes.resize(std::max<std::size_t>(static_cast<std::size_t>(st.st_size),
-                                       4096));
+    bytes.resize(
+        std::max<std::size_t>(static_cast<std::size_t>(st.st_size), 4096));
     std::size_t done = 0;
     for (;;) {
       if (done == bytes.size()) bytes.resize(bytes.size() * 2);
-      const ssize_t n = ::read(fd.get(), bytes.data() + done,
-                               bytes.size() - done);
+      const ssize_t n =
+          ::read(fd.get(), bytes.data() + done, bytes.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         bytes.clear();

@@ -85,8 +85,8 @@ Lock LockExclusive(const Job& job, int fd) {
         std::min<Clock::duration>(pause, job.lock_deadline - now));
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-      job.req.lock_wait);
+  const auto waited =
+      std::chrono::duration_cast<std::chrono::milliseconds>(job.req.lock_wait);
   common::Diagnose(job.req.err,
                    "gave up waiting for the lock (flock) on extract file %s "
                    "after %lld.%03lld s: another process holds it",
@@ -141,8 +141,7 @@ Status WriteStream(const Job& job, UniqueFd fd) {
 // (or -1 when it has said why itself). The undo on a signal is disarmed
 // before `fd` closes, whatever the outcome.
 template <typename Check, typename RollBack>
-Status WriteLocked(Job& job, UniqueFd fd, Check check,
-                   RollBack roll_back) {
+Status WriteLocked(Job& job, UniqueFd fd, Check check, RollBack roll_back) {
   int error = 0;
   if (!WriteRecords(job.ops, fd.get(), job.list) ||
       job.ops.fsync(fd.get()) != 0 || (error = check(fd.get())) != 0) {
@@ -259,8 +258,7 @@ Status Replace(Job& job) {
     // keeps appending runs out until the new file has taken its name.
     UniqueFd locked;
     if (exists) {
-      locked.reset(
-          ::open(job.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+      locked.reset(::open(job.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
       if (!locked.valid()) {
         if (errno == ENOENT) continue;
         return OpenFailed(job, errno);

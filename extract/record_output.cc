@@ -81,8 +81,7 @@ class BlockWriter {
 // Records without a line feed go straight into the block, whole blocks of
 // them at a time. In sorted order the records lie scattered over the list's
 // memory; reading a few records ahead lets those memory fetches overlap.
-bool WriteGathered(const common::FileOps& ops, int fd,
-                   const RecordList& list) {
+bool WriteGathered(const common::FileOps& ops, int fd, const RecordList& list) {
   const std::size_t length = list.record_length();
   const std::size_t count = list.count();
   const std::size_t per_block = std::max<std::size_t>(1, kBlockSize / length);

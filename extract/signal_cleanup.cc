@@ -40,8 +40,8 @@ void Undo() {
     const std::size_t size = restore_size.load();
     std::size_t done = 0;
     while (data != nullptr && done < size) {
-      const ssize_t n = ::pwrite(fd, data + done, size - done,
-                                 static_cast<off_t>(done));
+      const ssize_t n =
+          ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);

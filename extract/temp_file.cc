@@ -88,8 +88,8 @@ bool TempFile::Link() {
     }
     // Without /proc, naming the descriptor itself needs
     // CAP_DAC_READ_SEARCH.
-    return errno == ENOENT && ::linkat(fd_.get(), "", AT_FDCWD, name_.c_str(),
-                                       AT_EMPTY_PATH) == 0;
+    return errno == ENOENT &&
+           ::linkat(fd_.get(), "", AT_FDCWD, name_.c_str(), AT_EMPTY_PATH) == 0;
   });
 }
 

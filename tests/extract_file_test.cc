@@ -95,8 +95,8 @@ TEST_F(ExtractFileTest, LockHeldByAnotherProcessEndsAsAnOpenFailure) {
       const int holder = ::open(ws_.At("out.txt").c_str(), O_RDONLY);
       ASSERT_GE(holder, 0);
       ASSERT_EQ(::flock(holder, kind), 0);
-      const ToolResult r = ws_.Run({"KLEIN", "X", "out.txt", flag},
-                                   {"TABFETCH_LOCK_TIMEOUT=1"});
+      const ToolResult r =
+          ws_.Run({"KLEIN", "X", "out.txt", flag}, {"TABFETCH_LOCK_TIMEOUT=1"});
       ::close(holder);
       EXPECT_EQ(r.exit_code, 0);
       EXPECT_EQ(r.out, kOpenFailed + Summary(0, "out.txt"));
@@ -110,8 +110,8 @@ TEST_F(ExtractFileTest, LockHeldByAnotherProcessEndsAsAnOpenFailure) {
   }
   // A value that is no number of seconds is named, and the run goes on with
   // the default wait.
-  const ToolResult r = ws_.Run({"KLEIN", "X", "out.txt", "0"},
-                               {"TABFETCH_LOCK_TIMEOUT=zehn"});
+  const ToolResult r =
+      ws_.Run({"KLEIN", "X", "out.txt", "0"}, {"TABFETCH_LOCK_TIMEOUT=zehn"});
   EXPECT_EQ(r.out, Summary(3, "out.txt"));
   EXPECT_EQ(r.err,
             "tabfetch: TABFETCH_LOCK_TIMEOUT=zehn is not a whole number of "
@@ -126,7 +126,7 @@ TEST_F(ExtractFileTest, SignalInTheMiddleOfALargeWriteLeavesTheOldFile) {
     const char* old;  // nullptr: no file before the run
   };
   const Case kCases[] = {
-      {SIGTERM, "1", "OLD"}, {SIGINT, "1", nullptr}, {SIGTERM, "0", "OLD"},
+      {SIGTERM, "1", "OLD"}, {SIGINT, "1", nullptr},  {SIGTERM, "0", "OLD"},
       {SIGINT, "0", "OLD"},  {SIGTERM, "0", nullptr},
   };
   for (const Case& c : kCases) {
