@@ -505,6 +505,27 @@ TEST(WriteFileTest, SignalsUndoTheWrite) {
   }
 }
 
+// A run started with SIGHUP ignored (nohup) goes on through a hangup.
+TEST(WriteFileTest, SignalIgnoredAtTheStartStaysIgnored) {
+  TempDir dir;
+  const std::string path = dir / "out.dat";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGHUP, SIG_IGN);
+    InstallSignalCleanup();
+    FailPlan p;
+    p.act_after = 1000;
+    p.act = [] { ::raise(SIGHUP); };
+    ScopedFailPlan fail(p);
+    RecordList list = MakeList(std::vector<std::string>(2000, "rrr"));
+    _exit(Write(path, 1, list, false).rc == 0 ? 0 : 7);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFileBytes(path), std::string(6000, 'r'));
+}
+
 // The appended file loses its name while the records go out: they would
 // reach no reader, so the run fails, and the file now at the path (if any)
 // is not touched.
