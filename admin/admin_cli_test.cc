@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "settings/value_cipher.h"
-#include "tests/tool_runner.h"
+#include "testsupport/tool_runner.h"
 #include "testsupport/temp_dir.h"
 
 namespace {

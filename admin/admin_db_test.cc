@@ -7,7 +7,7 @@
 #include <string>
 
 #include "settings/value_cipher.h"
-#include "tests/tool_runner.h"
+#include "testsupport/tool_runner.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/throwaway_mariadb.h"
 

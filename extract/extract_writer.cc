@@ -11,24 +11,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
+#include <thread>
 #include <utility>
-#include <vector>
+
+#include "common/diagnostics.h"
+#include "common/path_resolve.h"
+#include "extract/record_output.h"
+#include "extract/signal_cleanup.h"
+#include "extract/temp_file.h"
 
 namespace extract {
 namespace {
 
-WriterFileOps file_ops{::write, ::fsync, ::close};
-
-// Records are gathered into blocks of this size before they are written.
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+using common::UniqueFd;
+using Clock = std::chrono::steady_clock;
 
 // How often a run starts over when another run renamed or removed the file
 // between opening and locking it.
@@ -36,218 +36,83 @@ constexpr int kMaxAttempts = 100;
 
 enum class Status { kOk, kOpenFailed, kWriteFailed };
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    reset(other.release());
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
+// One WriteFile call: what it writes, where, and what to undo on a signal.
+struct Job {
+  const WriteRequest& req;
+  const common::FileOps& ops;
+  const RecordList& list;
+  std::string target;  // the file written: path resolved, links followed
+  Clock::time_point lock_deadline;
+  UndoOnSignal undo;
 };
+
+Status OpenFailed(const Job& job, int error) {
+  common::Diagnose(job.req.err, "cannot open extract file %s: %s",
+                   job.target.c_str(), std::strerror(error));
+  return Status::kOpenFailed;
+}
+
+Status WriteFailed(const Job& job, int error) {
+  common::Diagnose(job.req.err, "cannot write extract file %s: %s",
+                   job.target.c_str(), std::strerror(error));
+  return Status::kWriteFailed;
+}
 
 // Closes the file we wrote through the replaceable close: on some file
 // systems the last write error only shows here.
-bool CloseChecked(UniqueFd& fd) { return file_ops.close(fd.release()) == 0; }
+bool CloseChecked(const Job& job, UniqueFd& fd) {
+  return job.ops.close(fd.release()) == 0;
+}
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = file_ops.write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+enum class Lock { kHeld, kStartOver, kTimedOut };
+
+// Takes the exclusive flock on `fd`, polling until the job's deadline (a
+// blocking flock would wait for ever behind a forgotten lock; SIGALRM would
+// disturb the rest of the run). A file system without flock support is
+// written unlocked, as the legacy tool always did.
+Lock LockExclusive(const Job& job, int fd) {
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return Lock::kHeld;
+    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) {
+      return Lock::kHeld;
     }
-    if (n == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return Lock::kStartOver;
+    const Clock::time_point now = Clock::now();
+    if (now >= job.lock_deadline) break;
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(pause, job.lock_deadline - now));
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
-  return true;
+  const auto waited =
+      std::chrono::duration_cast<std::chrono::milliseconds>(job.req.lock_wait);
+  common::Diagnose(job.req.err,
+                   "gave up waiting for the lock (flock) on extract file %s "
+                   "after %lld.%03lld s: another process holds it",
+                   job.target.c_str(),
+                   static_cast<long long>(waited.count() / 1000),
+                   static_cast<long long>(waited.count() % 1000));
+  return Lock::kTimedOut;
 }
 
-// Every few megabytes written, starts the disk writes of the file so far:
-// the disk works while the next records are gathered, and the sync at the
-// end has little left to wait for. The sync still decides; that this fails
-// (a pipe, a device) is of no consequence.
-class WritebackStarter {
- public:
-  explicit WritebackStarter(int fd) : fd_(fd) {}
-
-  void Wrote(std::size_t bytes) {
-    pending_ += bytes;
-    if (pending_ < kWritebackStep) return;
-    pending_ = 0;
-    (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
-  }
-
- private:
-  static constexpr std::size_t kWritebackStep = std::size_t{2} << 20;
-  int fd_;
-  std::size_t pending_ = 0;
-};
-
-// Gathers small pieces into large writes.
-class BlockWriter {
- public:
-  BlockWriter(int fd, std::size_t block_size)
-      : fd_(fd), block_(block_size), writeback_(fd) {}
-
-  bool Append(const char* data, std::size_t size) {
-    while (size > 0) {
-      if (used_ == 0 && size >= block_.size()) {
-        if (!WriteAll(fd_, data, size)) return false;
-        writeback_.Wrote(size);
-        return true;
-      }
-      const std::size_t take = std::min(size, block_.size() - used_);
-      std::memcpy(block_.data() + used_, data, take);
-      used_ += take;
-      data += take;
-      size -= take;
-      if (used_ == block_.size() && !Flush()) return false;
-    }
-    return true;
-  }
-
-  bool Flush() {
-    const std::size_t n = std::exchange(used_, 0);
-    if (!WriteAll(fd_, block_.data(), n)) return false;
-    writeback_.Wrote(n);
-    return true;
-  }
-
- private:
-  int fd_;
-  std::vector<char> block_;
-  std::size_t used_ = 0;
-  WritebackStarter writeback_;
-};
-
-// Records without a line feed go straight into the block, whole blocks of
-// them at a time. In sorted order the records lie scattered over the list's
-// memory; reading a few records ahead lets those memory fetches overlap.
-bool WriteGathered(int fd, const RecordList& list) {
-  const std::size_t length = list.record_length();
-  const std::size_t count = list.count();
-  const std::size_t per_block = std::max<std::size_t>(1, kBlockSize / length);
-  std::vector<char> block(std::min(count, per_block) * length);
-  constexpr std::size_t kAhead = 8;
-  WritebackStarter writeback(fd);
-  for (std::size_t i = 0; i < count;) {
-    const std::size_t end = std::min(count, i + per_block);
-    char* p = block.data();
-    for (; i < end; ++i, p += length) {
-      if (i + kAhead < count) {
-        const char* ahead = list.RecordAt(i + kAhead);
-        __builtin_prefetch(ahead);
-        __builtin_prefetch(ahead + length - 1);
-      }
-      std::memcpy(p, list.RecordAt(i), length);
-    }
-    const std::size_t bytes = static_cast<std::size_t>(p - block.data());
-    if (!WriteAll(fd, block.data(), bytes)) return false;
-    writeback.Wrote(bytes);
-  }
-  return true;
+// Locks `fd` and checks that it is still the file named job.target: another
+// run may have renamed a new file over it or removed it while we waited.
+Lock LockNamed(const Job& job, int fd) {
+  const Lock lock = LockExclusive(job, fd);
+  if (lock != Lock::kHeld) return lock;
+  return common::StillNamed(fd, job.target) ? Lock::kHeld : Lock::kStartOver;
 }
 
-// The records in list order; every LF becomes CR LF, as the legacy tool's
-// text-mode file did it. Only records holding an LF are looked at byte by
-// byte.
-bool WriteRecords(int fd, const RecordList& list) {
-  const std::string_view all = list.Bytes();
-  if (all.empty()) return true;
-  const bool has_lf = std::memchr(all.data(), '\n', all.size()) != nullptr;
-  try {
-    if (!has_lf) return WriteGathered(fd, list);
-    BlockWriter writer(fd, std::min(all.size() + 2, kBlockSize));
-    for (std::size_t i = 0; i < list.count(); ++i) {
-      const std::string_view rec = list.Record(i);
-      std::size_t start = 0;
-      for (std::size_t lf = rec.find('\n'); lf != std::string_view::npos;
-           lf = rec.find('\n', start)) {
-        if (!writer.Append(rec.data() + start, lf - start) ||
-            !writer.Append("\r\n", 2)) {
-          return false;
-        }
-        start = lf + 1;
-      }
-      if (!writer.Append(rec.data() + start, rec.size() - start)) return false;
-    }
-    return writer.Flush();
-  } catch (const std::bad_alloc&) {
-    errno = ENOMEM;
-    return false;
-  }
-}
-
-std::string DirName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// The file a chain of symbolic links ends at (which need not exist yet): a
-// link is written through, not replaced by a plain file.
-std::string FollowSymlinks(std::string path) {
-  for (int hop = 0; hop < 40; ++hop) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-    std::string link(static_cast<std::size_t>(std::max<off_t>(st.st_size, 64)),
-                     '\0');
-    ssize_t n;
-    while ((n = ::readlink(path.c_str(), link.data(), link.size())) >= 0 &&
-           static_cast<std::size_t>(n) == link.size()) {
-      link.resize(link.size() * 2);
-    }
-    if (n < 0) break;
-    link.resize(static_cast<std::size_t>(n));
-    path = link[0] == '/' ? link : DirName(path) + "/" + link;
-  }
-  return path;
-}
-
-bool LockExclusive(int fd) {
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) return false;
-  }
-  return true;
-}
-
-// Whether `path` still names the file open as `fd`: another run may have
-// renamed a new file over it or removed it while we waited for the lock.
-bool StillNamed(int fd, const std::string& path) {
-  struct stat by_fd, by_path;
-  return ::fstat(fd, &by_fd) == 0 && ::stat(path.c_str(), &by_path) == 0 &&
-         by_fd.st_dev == by_path.st_dev && by_fd.st_ino == by_path.st_ino;
-}
-
-// Opens `path` for writing, creating it when missing. `created` tells
+// Opens job.target for writing, creating it when missing. `created` tells
 // whether this call made the file.
-UniqueFd OpenForWriting(const std::string& path, int flags, bool& created) {
+UniqueFd OpenForWriting(const Job& job, int flags, bool& created) {
   created = false;
+  const char* path = job.target.c_str();
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | flags));
+    UniqueFd fd(::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | flags));
     if (fd.valid() || errno != ENOENT) return fd;
-    fd.reset(::open(path.c_str(),
+    fd.reset(::open(path,
                     O_WRONLY | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL | flags,
                     0666));
     if (fd.valid()) {
@@ -256,133 +121,80 @@ UniqueFd OpenForWriting(const std::string& path, int flags, bool& created) {
     }
     if (errno != EEXIST) return fd;
   }
+  errno = EBUSY;
   return UniqueFd();
-}
-
-// Locks `fd` and checks that it is still the file named `path`; false means
-// start over with a fresh open. A file system without flock support is
-// written unlocked, as the legacy tool always did.
-bool LockNamed(int fd, const std::string& path) {
-  if (!LockExclusive(fd) && errno != ENOLCK && errno != EOPNOTSUPP &&
-      errno != EINVAL) {
-    return false;
-  }
-  return StillNamed(fd, path);
 }
 
 // Devices and pipes (an extract to /dev/null or a FIFO) are written straight,
 // with nothing to sync or roll back.
-Status WriteStream(UniqueFd fd, const RecordList& list) {
-  const bool ok = WriteRecords(fd.get(), list);
-  return CloseChecked(fd) && ok ? Status::kOk : Status::kWriteFailed;
+Status WriteStream(const Job& job, UniqueFd fd) {
+  const bool ok = WriteRecords(job.ops, fd.get(), job.list);
+  const int error = errno;
+  if (!CloseChecked(job, fd)) return WriteFailed(job, errno);
+  return ok ? Status::kOk : WriteFailed(job, error);
 }
 
-// Writes, syncs and closes the locked file `fd`. On failure calls
+// Writes and syncs the locked file `fd`, then closes it. On failure calls
 // `roll_back` while the lock is still held (the lock belongs to the open
-// file, which a duplicate keeps open past a failing close).
-template <typename RollBack>
-Status WriteLocked(UniqueFd fd, const RecordList& list, RollBack roll_back) {
-  if (!WriteRecords(fd.get(), list) || file_ops.fsync(fd.get()) != 0) {
+// file, which a duplicate keeps open past a failing close); `check`, called
+// after the sync, may turn success into a failure with an errno of its own
+// (or -1 when it has said why itself). The undo on a signal is disarmed
+// before `fd` closes, whatever the outcome.
+template <typename Check, typename RollBack>
+Status WriteLocked(Job& job, UniqueFd fd, Check check, RollBack roll_back) {
+  int error = 0;
+  if (!WriteRecords(job.ops, fd.get(), job.list) ||
+      job.ops.fsync(fd.get()) != 0 || (error = check(fd.get())) != 0) {
+    if (error == 0) error = errno;
     roll_back(fd.get());
-    return Status::kWriteFailed;
+    job.undo.Disarm();
+    return error < 0 ? Status::kWriteFailed : WriteFailed(job, error);
   }
+  // The records are complete and synced: a signal from here on keeps them.
+  job.undo.Disarm();
   UniqueFd keep(::dup(fd.get()));
-  if (!CloseChecked(fd)) {
+  if (!CloseChecked(job, fd)) {
+    error = errno;
     if (keep.valid()) roll_back(keep.get());
-    return Status::kWriteFailed;
+    return WriteFailed(job, error);
   }
   return Status::kOk;
 }
 
-bool PwriteAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
-                               static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// The old content of a file about to be rewritten in place, so that a
-// failed write can put it back. Empty with `ok` false when it cannot be read.
-std::string ReadWhole(const std::string& path, bool& ok) {
-  ok = false;
-  std::string data;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  struct stat st;
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return data;
-  try {
-    data.resize(static_cast<std::size_t>(st.st_size));
-  } catch (const std::bad_alloc&) {
-    return std::string();
-  }
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::pread(fd.get(), data.data() + done, data.size() - done,
-                              static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::string();
-    done += static_cast<std::size_t>(n);
-  }
-  ok = true;
-  return data;
-}
+int NoCheck(int) { return 0; }
 
 // Replacing where no temporary file can be made beside the target (a
 // directory we may not write to): truncate and write, as the legacy tool
 // did. Holding the old bytes, a failed write can still put them back.
-Status ReplaceInPlace(const std::string& target, UniqueFd locked,
-                      const RecordList& list) {
+Status ReplaceInPlace(Job& job, UniqueFd locked) {
   bool created = false;
   for (int attempt = 0; !locked.valid() && attempt < kMaxAttempts; ++attempt) {
-    UniqueFd fd = OpenForWriting(target, 0, created);
-    if (!fd.valid()) return Status::kOpenFailed;
-    if (LockNamed(fd.get(), target)) locked = std::move(fd);
+    UniqueFd fd = OpenForWriting(job, 0, created);
+    if (!fd.valid()) return OpenFailed(job, errno);
+    const Lock lock = LockNamed(job, fd.get());
+    if (lock == Lock::kTimedOut) return Status::kOpenFailed;
+    if (lock == Lock::kHeld) locked = std::move(fd);
   }
-  if (!locked.valid()) return Status::kOpenFailed;
-  bool have_old = false;
-  const std::string old = created ? std::string() : ReadWhole(target, have_old);
+  if (!locked.valid()) return OpenFailed(job, EBUSY);
+  std::string old;
+  const bool have_old = !created && common::ReadWholeFile(job.target, old);
+  if (created) {
+    job.undo.RemoveFile(job.target.c_str());
+  } else if (have_old) {
+    job.undo.CutBack(locked.get(), 0, old.data(), old.size());
+  }
   if (!created && ::ftruncate(locked.get(), 0) != 0) {
-    return Status::kWriteFailed;
+    job.undo.Disarm();
+    return WriteFailed(job, errno);
   }
-  return WriteLocked(std::move(locked), list, [&](int fd) {
+  return WriteLocked(job, std::move(locked), NoCheck, [&](int fd) {
     if (created) {
-      ::unlink(target.c_str());
-    } else if (have_old && ::ftruncate(fd, 0) == 0 && PwriteAll(fd, old)) {
+      ::unlink(job.target.c_str());
+    } else if (have_old && ::ftruncate(fd, 0) == 0 &&
+               common::PwriteAll(fd, old)) {
       ::fsync(fd);
     }
   });
-}
-
-// A new file beside `target`, named so that no other run picks the same
-// name. Created with mode 0666, so it gets the bits (umask, default ACL) a
-// plain create of the target would give.
-UniqueFd CreateTempBeside(const std::string& target, std::string& temp) {
-  static std::atomic<std::uint64_t> counter{0};
-  const std::string dir = DirName(target);
-  std::uint64_t seed =
-      static_cast<std::uint64_t>(
-          std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      (static_cast<std::uint64_t>(::getpid()) << 32);
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    // splitmix64 step: different names even for close seeds.
-    std::uint64_t z = (seed += 0x9E3779B97F4A7C15ull + counter++);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    char name[40];
-    std::snprintf(name, sizeof name, "/.tabfetch-%016llx.tmp",
-                  static_cast<unsigned long long>(z));
-    temp = dir + name;
-    UniqueFd fd(::open(temp.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                       0666));
-    if (fd.valid() || errno != EEXIST) return fd;
-  }
-  return UniqueFd();
 }
 
 void SyncDirectory(const std::string& dir) {
@@ -390,106 +202,165 @@ void SyncDirectory(const std::string& dir) {
   if (fd.valid()) ::fsync(fd.get());
 }
 
-Status Replace(const std::string& target, const RecordList& list) {
+// What a replace tries when its temporary file cannot take the target's
+// place.
+enum class Fallback { kNone, kNamedTemp, kInPlace };
+
+// Writes the records into `temp` and renames it over the target. kOk with
+// `fallback` set when the file could not be named or renamed: the caller
+// tries another way.
+Status WriteAndRename(Job& job, TempFile& temp, const struct stat* old,
+                      Fallback& fallback) {
+  UniqueFd& fd = temp.fd();
+  if (old != nullptr) {
+    // Keep owner (where we may) and permission bits of the replaced file.
+    if (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) {
+      if (::fchown(fd.get(), old->st_uid, old->st_gid) != 0) {
+        // Not permitted: the file takes our ownership, like a new file.
+      }
+    }
+    ::fchmod(fd.get(), old->st_mode & 0777);
+  }
+  if (!WriteRecords(job.ops, fd.get(), job.list) ||
+      job.ops.fsync(fd.get()) != 0) {
+    return WriteFailed(job, errno);
+  }
+  if (!temp.Link()) {
+    fallback = Fallback::kNamedTemp;
+    return Status::kOk;
+  }
+  if (!CloseChecked(job, fd)) return WriteFailed(job, errno);
+  if (!temp.RenameOverTarget()) {
+    // Some targets may be written but not replaced: another owner's file
+    // in a directory with the sticky bit, a file mounted over the target.
+    // The legacy tool wrote those in place, and so do we.
+    fallback = Fallback::kInPlace;
+    return Status::kOk;
+  }
+  SyncDirectory(common::DirName(job.target));
+  return Status::kOk;
+}
+
+Status Replace(Job& job) {
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     struct stat st;
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (!exists && errno != ENOENT) return Status::kOpenFailed;
-    if (exists && S_ISDIR(st.st_mode)) return Status::kOpenFailed;
+    const bool exists = ::stat(job.target.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) return OpenFailed(job, errno);
+    if (exists && S_ISDIR(st.st_mode)) return OpenFailed(job, EISDIR);
     if (exists && !S_ISREG(st.st_mode)) {
-      UniqueFd fd(
-          ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY));
-      if (!fd.valid()) return Status::kOpenFailed;
-      return WriteStream(std::move(fd), list);
+      UniqueFd fd(::open(job.target.c_str(),
+                         O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY));
+      if (!fd.valid()) return OpenFailed(job, errno);
+      return WriteStream(job, std::move(fd));
     }
     // An existing target must be writable, as for a plain open: a read-only
     // file is not replaced just because its directory is writable. Its lock
     // keeps appending runs out until the new file has taken its name.
     UniqueFd locked;
     if (exists) {
-      locked.reset(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+      locked.reset(::open(job.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
       if (!locked.valid()) {
         if (errno == ENOENT) continue;
-        return Status::kOpenFailed;
+        return OpenFailed(job, errno);
       }
-      if (!LockNamed(locked.get(), target) || ::fstat(locked.get(), &st) != 0) {
+      const Lock lock = LockNamed(job, locked.get());
+      if (lock == Lock::kTimedOut) return Status::kOpenFailed;
+      if (lock == Lock::kStartOver || ::fstat(locked.get(), &st) != 0) {
         continue;
       }
     }
-    std::string temp;
-    UniqueFd fd = CreateTempBeside(target, temp);
-    if (!fd.valid()) return ReplaceInPlace(target, std::move(locked), list);
-    if (exists) {
-      // Keep owner (where we may) and permission bits of the replaced file.
-      if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
-        if (::fchown(fd.get(), st.st_uid, st.st_gid) != 0) {
-          // Not permitted: the file takes our ownership, like a new file.
-        }
+    for (const bool unnamed : {true, false}) {
+      TempFile temp(job.ops, job.target, job.undo);
+      if (!temp.Create(unnamed)) {
+        if (unnamed) continue;
+        break;
       }
-      ::fchmod(fd.get(), st.st_mode & 0777);
+      Fallback fallback = Fallback::kNone;
+      const Status status =
+          WriteAndRename(job, temp, exists ? &st : nullptr, fallback);
+      if (fallback == Fallback::kNone) return status;
+      if (fallback == Fallback::kInPlace) break;
     }
-    if (!WriteRecords(fd.get(), list) || file_ops.fsync(fd.get()) != 0 ||
-        !CloseChecked(fd)) {
-      ::unlink(temp.c_str());
-      return Status::kWriteFailed;
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-      // Some targets may be written but not replaced: another owner's file
-      // in a directory with the sticky bit, a file mounted over the target.
-      // The legacy tool wrote those in place, and so do we.
-      ::unlink(temp.c_str());
-      return ReplaceInPlace(target, std::move(locked), list);
-    }
-    SyncDirectory(DirName(target));
-    return Status::kOk;
+    return ReplaceInPlace(job, std::move(locked));
   }
-  return Status::kOpenFailed;
+  return OpenFailed(job, EBUSY);
 }
 
-Status Append(const std::string& target, const RecordList& list) {
+Status Append(Job& job) {
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     bool created = false;
-    UniqueFd fd = OpenForWriting(target, O_APPEND, created);
-    if (!fd.valid()) return Status::kOpenFailed;
+    UniqueFd fd = OpenForWriting(job, O_APPEND, created);
+    if (!fd.valid()) return OpenFailed(job, errno);
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) return Status::kOpenFailed;
-    if (!S_ISREG(st.st_mode)) return WriteStream(std::move(fd), list);
+    if (::fstat(fd.get(), &st) != 0) return OpenFailed(job, errno);
+    if (!S_ISREG(st.st_mode)) return WriteStream(job, std::move(fd));
     // The earlier length counts only once the lock is held: a run that
     // appended before us must not be cut back by our rollback.
-    if (!LockNamed(fd.get(), target) || ::fstat(fd.get(), &st) != 0) continue;
+    const Lock lock = LockNamed(job, fd.get());
+    if (lock == Lock::kTimedOut) return Status::kOpenFailed;
+    if (lock == Lock::kStartOver || ::fstat(fd.get(), &st) != 0) continue;
     const off_t earlier = st.st_size;
-    return WriteLocked(std::move(fd), list, [&](int locked_fd) {
-      // A file this run created goes again, unless another run has
-      // appended to it in between.
-      if (created && earlier == 0) {
-        ::unlink(target.c_str());
-      } else if (::ftruncate(locked_fd, earlier) == 0) {
-        ::fsync(locked_fd);
-      }
-    });
+    // A file this run created goes again, unless another run has appended
+    // to it in between.
+    const bool remove = created && earlier == 0;
+    job.undo.CutBack(fd.get(), earlier);
+    if (remove) job.undo.RemoveFile(job.target.c_str());
+    bool gone = false;
+    return WriteLocked(
+        job, std::move(fd),
+        [&](int locked_fd) {
+          // Records written to a file that lost its name (its directory
+          // removed, another file renamed over it) reach no reader.
+          if (common::StillNamed(locked_fd, job.target)) return 0;
+          gone = true;
+          common::Diagnose(job.req.err,
+                           "extract file %s was removed or renamed while the "
+                           "records were appended; they are lost",
+                           job.target.c_str());
+          return -1;
+        },
+        [&](int locked_fd) {
+          if (remove && !gone) {
+            ::unlink(job.target.c_str());
+          } else if (::ftruncate(locked_fd, earlier) == 0) {
+            ::fsync(locked_fd);
+          }
+        });
   }
-  return Status::kOpenFailed;
+  return OpenFailed(job, EBUSY);
+}
+
+// Where the records go: the path resolved like the configuration files'
+// (the callers were written for a platform with '\' and case-blind names),
+// then symbolic links followed, so that a link is written through.
+Status Resolve(Job& job) {
+  job.target = common::ResolvePath(job.req.path);
+  // A plain open for writing fails on these: no such file, or a directory.
+  if (job.target.empty()) return OpenFailed(job, ENOENT);
+  if (job.target.back() == '/') return OpenFailed(job, EISDIR);
+  std::string followed;
+  const int error = common::FollowSymlinks(job.target, followed);
+  if (error != 0) return OpenFailed(job, error);
+  job.target = std::move(followed);
+  return Status::kOk;
 }
 
 }  // namespace
-
-WriterFileOps& WriterFileOpsForTesting() { return file_ops; }
 
 int WriteFile(const WriteRequest& req, RecordList& list) {
   if (req.debug) std::fputs("Str WriteFile\n", req.out);
   Status status = Status::kOk;
   if (!list.empty()) {
-    const std::string path(req.path);
+    Job job{req,
+            req.ops != nullptr ? *req.ops : common::SystemFileOps(),
+            list,
+            std::string(req.path),
+            Clock::now() + req.lock_wait,
+            {}};
     if (!list.Sort()) {
-      status = Status::kWriteFailed;
-    } else if (path.empty() || path.back() == '/') {
-      // A plain open for writing fails on these: no such file, or a
-      // directory.
-      status = Status::kOpenFailed;
-    } else {
-      const std::string target = FollowSymlinks(path);
-      status =
-          req.replace_flag == 1 ? Replace(target, list) : Append(target, list);
+      status = WriteFailed(job, ENOMEM);
+    } else if ((status = Resolve(job)) == Status::kOk) {
+      status = req.replace_flag == 1 ? Replace(job) : Append(job);
     }
   }
   switch (status) {
@@ -504,6 +375,21 @@ int WriteFile(const WriteRequest& req, RecordList& list) {
   }
   if (req.debug) std::fputs("End WriteFile\n", req.out);
   return kWriteOk;
+}
+
+std::chrono::milliseconds LockWaitFromEnvironment(std::FILE* err) {
+  const char* value = std::getenv("TABFETCH_LOCK_TIMEOUT");
+  if (value == nullptr || *value == '\0') return kDefaultLockWait;
+  const std::size_t digits = std::strspn(value, "0123456789");
+  if (value[digits] == '\0' && digits <= 5) {
+    const long seconds = std::strtol(value, nullptr, 10);
+    if (seconds <= 86400) return std::chrono::seconds(seconds);
+  }
+  common::Diagnose(err,
+                   "TABFETCH_LOCK_TIMEOUT=%s is not a whole number of "
+                   "seconds from 0 to 86400; waiting 30 s",
+                   value);
+  return kDefaultLockWait;
 }
 
 }  // namespace extract

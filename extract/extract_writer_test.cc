@@ -1,15 +1,15 @@
 #include "extract/extract_writer.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <sys/mount.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,22 +20,29 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "common/file_util.h"
+#include "extract/signal_cleanup.h"
+#include "testsupport/fault_support.h"
+#include "testsupport/legacy_texts.h"
 #include "testsupport/temp_dir.h"
 
 namespace extract {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::InChildWithoutPrivileges;
+using testsupport::ListDirectory;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;
 
 constexpr char kStr[] = "Str WriteFile\n";
 constexpr char kEnd[] = "End WriteFile\n";
-constexpr char kOpenFailed[] = "Ausgabedatei konnte nicht geoeffnet \n";
-constexpr char kWriteFailed[] =
-    "Ausgabedatei konnte nicht geschrieben werden \n";
+using testsupport::kOpenFailed;
+using testsupport::kWriteFailed;
 
 RecordList MakeList(const std::vector<std::string>& records) {
   RecordList list;
@@ -46,18 +53,41 @@ RecordList MakeList(const std::vector<std::string>& records) {
 struct Result {
   int rc;
   std::string out;
+  std::string err;  // the "tabfetch: " lines
 };
+
+// A memory stream and its text once closed.
+class Captured {
+ public:
+  Captured() : stream_(open_memstream(&buf_, &size_)) {}
+  ~Captured() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    std::free(buf_);
+  }
+  std::FILE* stream() const { return stream_; }
+  std::string Take() {
+    std::fclose(std::exchange(stream_, nullptr));
+    return std::string(buf_, size_);
+  }
+
+ private:
+  char* buf_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_;
+};
+
+// The file operations the next Write uses (null: the system's).
+const common::FileOps* test_ops = nullptr;
 
 Result Write(const std::string& path, int replace_flag, RecordList& list,
              bool debug = true) {
-  char* buf = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&buf, &size);
+  Captured out, err;
+  WriteRequest req{path, replace_flag, debug, out.stream(), err.stream()};
+  if (test_ops != nullptr) req.ops = test_ops;
   Result r;
-  r.rc = WriteFile(WriteRequest{path, replace_flag, debug, out}, list);
-  std::fclose(out);
-  r.out.assign(buf, size);
-  std::free(buf);
+  r.rc = WriteFile(req, list);
+  r.out = out.Take();
+  r.err = err.Take();
   return r;
 }
 
@@ -65,14 +95,6 @@ Result Write(const std::string& path, int replace_flag,
              const std::vector<std::string>& records) {
   RecordList list = MakeList(records);
   return Write(path, replace_flag, list);
-}
-
-std::set<std::string> Listing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) {
-    names.insert(e.path().filename().string());
-  }
-  return names;
 }
 
 mode_t ModeOf(const std::string& path) {
@@ -89,11 +111,18 @@ struct FailPlan {
   bool fail_close = false;
   std::size_t max_chunk = SIZE_MAX;  // short writes
   bool yield = false;
+  bool no_tmpfile = false;  // the file system has no unnamed files
+  // Called once before the write that crosses this many bytes.
+  std::size_t act_after = SIZE_MAX;
+  std::function<void()> act = nullptr;
 };
 FailPlan plan;
 std::size_t bytes_written = 0;
 
 ssize_t PlannedWrite(int fd, const void* data, std::size_t size) {
+  if (plan.act && bytes_written + size > plan.act_after) {
+    std::exchange(plan.act, nullptr)();
+  }
   if (bytes_written >= plan.fail_after) {
     errno = plan.write_errno;
     return -1;
@@ -111,6 +140,13 @@ int PlannedFsync(int fd) {
   }
   return ::fsync(fd);
 }
+int PlannedOpen(const char* path, int flags, mode_t mode) {
+  if (plan.no_tmpfile && (flags & O_TMPFILE) == O_TMPFILE) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return ::open(path, flags, mode);
+}
 int PlannedClose(int fd) {
   const int rc = ::close(fd);
   if (plan.fail_close) {
@@ -120,62 +156,22 @@ int PlannedClose(int fd) {
   return rc;
 }
 
+const common::FileOps kPlannedOps{PlannedOpen, PlannedWrite, PlannedFsync,
+                                  PlannedClose};
+
+// The next writes in this scope go through the plan.
 class ScopedFailPlan {
  public:
-  explicit ScopedFailPlan(const FailPlan& p)
-      : saved_(WriterFileOpsForTesting()) {
+  explicit ScopedFailPlan(const FailPlan& p) {
     plan = p;
     bytes_written = 0;
-    WriterFileOpsForTesting() = {PlannedWrite, PlannedFsync, PlannedClose};
+    test_ops = &kPlannedOps;
   }
   ~ScopedFailPlan() {
-    WriterFileOpsForTesting() = saved_;
+    test_ops = nullptr;
     plan = FailPlan();
   }
-
- private:
-  WriterFileOps saved_;
 };
-
-// Runs `body` in a child process, as user nobody when we are root (root
-// writes to read-only files and directories regardless), and returns what
-// it wrote to the pipe.
-std::string InChildWithoutPrivileges(const TempDir& dir,
-                                     const std::function<std::string()>& body) {
-  if (::geteuid() == 0) {
-    // nobody must reach the test directory.
-    fs::permissions(dir.path(), fs::perms::all, fs::perm_options::add);
-  }
-  int fds[2];
-  EXPECT_EQ(::pipe(fds), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 ||
-                             ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      // Carry on: without the right to bypass permissions either, the
-      // checks hold as they are; with it, the expectations fail, and this
-      // says why.
-      std::printf("cannot switch to user nobody: %s\n", std::strerror(errno));
-      std::fflush(stdout);
-    }
-    const std::string result = body();
-    const bool ok = ::write(fds[1], result.data(), result.size()) ==
-                    static_cast<ssize_t>(result.size());
-    _exit(ok ? 0 : 4);
-  }
-  ::close(fds[1]);
-  std::string result;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) result.append(buf, n);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "child status " << status;
-  return result;
-}
 
 std::string Describe(const Result& r) {
   return std::to_string(r.rc) + "|" + r.out;
@@ -188,7 +184,7 @@ TEST(WriteFileTest, ReplaceWritesTheSortedRecords) {
   EXPECT_EQ(r.rc, 0);
   EXPECT_EQ(r.out, std::string(kStr) + kEnd);
   EXPECT_EQ(ReadFileBytes(path), "aaabbbccc");
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"out.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.dat"});
 }
 
 TEST(WriteFileTest, ReplaceCreatesAMissingFile) {
@@ -231,7 +227,7 @@ TEST(WriteFileTest, EmptyListOpensNothing) {
     }
   }
   EXPECT_EQ(ReadFileBytes(existing), "keep");
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"old.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"old.dat"});
 }
 
 TEST(WriteFileTest, EmptyRecordsTruncateOrCreate) {
@@ -292,13 +288,15 @@ TEST(WriteFileTest, UnopenablePathsLeaveEverythingAsItWas) {
       const Result r = Write(path, flag, {"rec"});
       EXPECT_EQ(r.rc, -1) << path;
       EXPECT_EQ(r.out, std::string(kStr) + kOpenFailed) << path;
+      EXPECT_EQ(r.err.rfind("tabfetch: cannot open extract file ", 0), 0u)
+          << r.err;
     }
   }
   // The message does not depend on the debug switch.
   RecordList list = MakeList({"rec"});
   EXPECT_EQ(Write(dir / "sub", 1, list, /*debug=*/false).out, kOpenFailed);
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"sub"});
-  EXPECT_EQ(Listing(dir / "sub"), std::set<std::string>{"inside.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"sub"});
+  EXPECT_EQ(ListDirectory(dir / "sub"), std::vector<std::string>{"inside.dat"});
   EXPECT_EQ(ReadFileBytes(dir / "sub/inside.dat"), "x");
 }
 
@@ -306,14 +304,14 @@ TEST(WriteFileTest, ReadOnlyFileIsNotOpened) {
   TempDir dir;
   const std::string path = dir.Write("ro.dat", "read only");
   ::chmod(path.c_str(), 0444);
-  const std::string got = InChildWithoutPrivileges(dir, [&] {
+  const std::string got = InChildWithoutPrivileges(dir.path(), [&] {
     return Describe(Write(path, 1, {"rec"})) +
            Describe(Write(path, 0, {"rec"}));
   });
   const std::string want = "-1|" + std::string(kStr) + kOpenFailed;
   EXPECT_EQ(got, want + want);
   EXPECT_EQ(ReadFileBytes(path), "read only");
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"ro.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"ro.dat"});
 }
 
 TEST(WriteFileTest, ReplaceInPlaceWhereTheDirectoryIsReadOnly) {
@@ -321,7 +319,7 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheDirectoryIsReadOnly) {
   const std::string path = dir.Write("ro_dir/out.dat", "old content");
   ::chmod(path.c_str(), 0666);
   ::chmod((dir / "ro_dir").c_str(), 0555);
-  const std::string got = InChildWithoutPrivileges(dir, [&] {
+  const std::string got = InChildWithoutPrivileges(dir.path(), [&] {
     std::string s = Describe(Write(path, 1, {"bb", "aa"}));
     s += "#" + ReadFileBytes(path) + "#";
     {
@@ -335,7 +333,7 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheDirectoryIsReadOnly) {
   EXPECT_EQ(got, "0|" + std::string(kStr) + kEnd + "#aabb#" + "-1|" + kStr +
                      kWriteFailed + "-1|" + kStr + kOpenFailed);
   EXPECT_EQ(ReadFileBytes(path), "aabb");
-  EXPECT_EQ(Listing(dir / "ro_dir"), std::set<std::string>{"out.dat"});
+  EXPECT_EQ(ListDirectory(dir / "ro_dir"), std::vector<std::string>{"out.dat"});
 }
 
 TEST(WriteFileTest, ReplaceInPlaceWhereTheFileCannotBeReplaced) {
@@ -347,7 +345,7 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheFileCannotBeReplaced) {
   ::chmod((dir / "sticky").c_str(), 01777);
   struct stat before;
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
-  const std::string got = InChildWithoutPrivileges(dir, [&] {
+  const std::string got = InChildWithoutPrivileges(dir.path(), [&] {
     return Describe(Write(path, 1, {"bb", "aa"}));
   });
   EXPECT_EQ(got, "0|" + std::string(kStr) + kEnd);
@@ -355,7 +353,7 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheFileCannotBeReplaced) {
   struct stat after;
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
   EXPECT_EQ(after.st_uid, before.st_uid);
-  EXPECT_EQ(Listing(dir / "sticky"), std::set<std::string>{"out.dat"});
+  EXPECT_EQ(ListDirectory(dir / "sticky"), std::vector<std::string>{"out.dat"});
 }
 
 TEST(WriteFileTest, ReplaceKeepsPermissionBits) {
@@ -399,16 +397,175 @@ TEST(WriteFileTest, SymbolicLinksAreWrittenThrough) {
   EXPECT_EQ(Write(dir / "dangling.dat", 1, {"d"}).rc, 0);
   EXPECT_TRUE(fs::is_symlink(dir / "dangling.dat"));
   EXPECT_EQ(ReadFileBytes(dir / "data/later.dat"), "d");
-  EXPECT_EQ(Listing(dir / "data"),
-            (std::set<std::string>{"real.dat", "later.dat"}));
+  EXPECT_EQ(ListDirectory(dir / "data"),
+            (std::vector<std::string>{"later.dat", "real.dat"}));
 }
 
-TEST(WriteFileTest, DeviceTargetIsWrittenNotReplaced) {
+// A FIFO (or a device) is written straight, never replaced by a file.
+TEST(WriteFileTest, FifoTargetIsWrittenNotReplaced) {
+  TempDir dir;
+  const std::string fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (int flag : {0, 1}) {
-    EXPECT_EQ(Write("/dev/null", flag, {"abc"}).rc, 0);
+    std::string got;
+    std::thread reader([&] {
+      got = ReadFileBytes(fifo);
+    });
+    const Result r = Write(fifo, flag, {"bc", "ab"});
+    reader.join();
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(got, "abbc");
     struct stat st;
-    ASSERT_EQ(::stat("/dev/null", &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  }
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"pipe"});
+}
+
+TEST(WriteFileTest, LockWaitFromTheEnvironment) {
+  using std::chrono::milliseconds;
+  using std::chrono::seconds;
+  struct Case {
+    const char* value;  // null: unset
+    milliseconds want;
+    bool complains;
+  };
+  const Case kCases[] = {
+      {nullptr, kDefaultLockWait, false}, {"", kDefaultLockWait, false},
+      {"0", milliseconds(0), false},      {"1", seconds(1), false},
+      {"007", seconds(7), false},         {"86400", seconds(86400), false},
+      {"86401", kDefaultLockWait, true},  {"-1", kDefaultLockWait, true},
+      {"1.5", kDefaultLockWait, true},    {" 5", kDefaultLockWait, true},
+      {"5s", kDefaultLockWait, true},
+      {"99999999999999999999", kDefaultLockWait, true},
+  };
+  for (const Case& c : kCases) {
+    if (c.value == nullptr) {
+      ::unsetenv("TABFETCH_LOCK_TIMEOUT");
+    } else {
+      ::setenv("TABFETCH_LOCK_TIMEOUT", c.value, 1);
+    }
+    Captured err;
+    EXPECT_EQ(LockWaitFromEnvironment(err.stream()).count(), c.want.count())
+        << (c.value ? c.value : "unset");
+    const std::string said = err.Take();
+    EXPECT_EQ(said.empty(), !c.complains) << said;
+  }
+  ::unsetenv("TABFETCH_LOCK_TIMEOUT");
+}
+
+// What a run leaves when a signal ends it in the middle of the write: the
+// signal's own death, and the file exactly as before.
+TEST(WriteFileTest, SignalsUndoTheWrite) {
+  struct Case {
+    int sig;
+    int flag;
+    bool exists;
+    bool tmpfile;      // the file system has unnamed files
+    bool from_thread;  // the signal lands on another thread
+  };
+  const Case kCases[] = {
+      {SIGTERM, 1, true, true, false},  {SIGINT, 1, false, true, false},
+      {SIGHUP, 1, true, false, false},  {SIGTERM, 1, false, false, true},
+      {SIGTERM, 0, true, true, false},  {SIGINT, 0, false, true, false},
+      {SIGPIPE, 0, true, true, true},   {SIGHUP, 0, true, true, true},
+  };
+  const std::vector<std::string> records(3000, std::string(1000, 'r'));
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + " flag " +
+                 std::to_string(c.flag) + (c.exists ? " existing" : " new") +
+                 (c.tmpfile ? "" : " named temp") +
+                 (c.from_thread ? " other thread" : ""));
+    TempDir dir;
+    const std::string path = dir / "out.dat";
+    if (c.exists) dir.Write("out.dat", "OLD");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      InstallSignalCleanup();
+      FailPlan p;
+      p.no_tmpfile = !c.tmpfile;
+      p.act_after = 3 * 1000 * 1000 / 2;
+      const int sig = c.sig;
+      p.act = c.from_thread ? std::function<void()>([sig] {
+        std::thread([sig] { ::raise(sig); }).join();
+      })
+                            : std::function<void()>([sig] { ::raise(sig); });
+      ScopedFailPlan fail(p);
+      RecordList list = MakeList(records);
+      (void)Write(path, c.flag, list, false);
+      _exit(7);  // not reached: the signal ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig)
+        << "status " << status;
+    EXPECT_EQ(ReadFileBytes(path), c.exists ? "OLD" : "<missing>");
+    EXPECT_EQ(ListDirectory(dir.path()), c.exists ? std::vector<std::string>{"out.dat"}
+                                            : std::vector<std::string>{});
+  }
+}
+
+// A run started with SIGHUP ignored (nohup) goes on through a hangup.
+TEST(WriteFileTest, SignalIgnoredAtTheStartStaysIgnored) {
+  TempDir dir;
+  const std::string path = dir / "out.dat";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGHUP, SIG_IGN);
+    InstallSignalCleanup();
+    FailPlan p;
+    p.act_after = 1000;
+    p.act = [] { ::raise(SIGHUP); };
+    ScopedFailPlan fail(p);
+    RecordList list = MakeList(std::vector<std::string>(2000, "rrr"));
+    _exit(Write(path, 1, list, false).rc == 0 ? 0 : 7);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFileBytes(path), std::string(6000, 'r'));
+}
+
+// The appended file loses its name while the records go out: they would
+// reach no reader, so the run fails, and the file now at the path (if any)
+// is not touched.
+TEST(WriteFileTest, AppendToAFileThatLosesItsName) {
+  struct Case {
+    const char* what;
+    std::function<void(const TempDir&)> act;
+    const char* left;  // what the path holds afterwards
+  };
+  const Case kCases[] = {
+      {"file removed",
+       [](const TempDir& d) { fs::remove(d / "sub/out.dat"); }, "<missing>"},
+      {"directory removed",
+       [](const TempDir& d) { fs::remove_all(d / "sub"); }, "<missing>"},
+      {"another file renamed over it",
+       [](const TempDir& d) {
+         fs::rename(d.Write("other.dat", "OTHER"), d / "sub/out.dat");
+       },
+       "OTHER"},
+  };
+  const std::vector<std::string> records(2000, std::string(1000, 'r'));
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.Write("sub/out.dat", "OLD");
+    FailPlan p;
+    p.act_after = 1000 * 1000;
+    p.act = [&] { c.act(dir); };
+    Result r;
+    {
+      ScopedFailPlan fail(p);
+      RecordList list = MakeList(records);
+      r = Write(path, 0, list);
+    }
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.out, std::string(kStr) + kWriteFailed);
+    EXPECT_EQ(r.err, "tabfetch: extract file " + path +
+                         " was removed or renamed while the records were "
+                         "appended; they are lost\n");
+    EXPECT_EQ(ReadFileBytes(path), c.left);
   }
 }
 
@@ -439,6 +596,8 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
   for (const auto& c : kFailureCases) {
     for (int flag : {0, 1}) {
       for (bool exists : {true, false}) {
+       for (bool tmpfile : {true, false}) {
+        if (!tmpfile && flag == 0) continue;
         TempDir dir;
         const std::string path = dir / "out.dat";
         if (exists) dir.Write("out.dat", old);
@@ -446,21 +605,30 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
         RecordList list = MakeList(records);
         Result r;
         {
-          ScopedFailPlan fail(c.plan);
+          FailPlan p = c.plan;
+          p.no_tmpfile = !tmpfile;
+          ScopedFailPlan fail(p);
           r = Write(path, flag, list);
         }
         const std::string what = std::string(c.name) + " flag " +
                                  std::to_string(flag) +
-                                 (exists ? " existing" : " missing");
+                                 (exists ? " existing" : " missing") +
+                                 (tmpfile ? "" : " named temp");
         EXPECT_EQ(r.rc, -1) << what;
         EXPECT_EQ(r.out, std::string(kStr) + kWriteFailed) << what;
+        EXPECT_EQ(r.err.rfind("tabfetch: cannot write extract file " + path +
+                                  ": ",
+                              0),
+                  0u)
+            << what << ": " << r.err;
         EXPECT_EQ(ReadFileBytes(path), exists ? old : "<missing>") << what;
         if (exists) {
           EXPECT_EQ(ModeOf(path), 0640u) << what;
         }
-        EXPECT_EQ(Listing(dir.path()), exists ? std::set<std::string>{"out.dat"}
-                                              : std::set<std::string>{})
+        EXPECT_EQ(ListDirectory(dir.path()), exists ? std::vector<std::string>{"out.dat"}
+                                              : std::vector<std::string>{})
             << what;
+       }
       }
     }
   }
@@ -471,27 +639,20 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
 // size, so the case is never skipped.
 class SmallFileSystem {
  public:
-  SmallFileSystem(const std::string& where, std::size_t bytes) : where_(where) {
-    fs::create_directories(where);
-    const std::string options = "size=" + std::to_string(bytes);
-    mounted_ =
-        ::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    if (!mounted_) {
-      std::printf("tmpfs mount not possible (%s): injecting ENOSPC instead\n",
-                  std::strerror(errno));
+  SmallFileSystem(const std::string& where, std::size_t bytes)
+      : tmpfs_((fs::create_directories(where), where),
+               static_cast<int>(bytes / 1024)) {
+    if (!tmpfs_.mounted()) {
+      std::printf("%s: injecting ENOSPC instead\n", tmpfs_.error().c_str());
       fail_.emplace(FailPlan{bytes, ENOSPC});
     }
   }
-  ~SmallFileSystem() {
-    if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
+  bool mounted() const { return tmpfs_.mounted(); }
   // Before each run: the injected limit counts the bytes of one run.
   void BeforeRun() const { bytes_written = 0; }
 
  private:
-  std::string where_;
-  bool mounted_ = false;
+  testsupport::TmpfsMount tmpfs_;
   std::optional<ScopedFailPlan> fail_;
 };
 
@@ -516,7 +677,7 @@ TEST(WriteFileTest, FullDiskLeavesTheFileAsItWas) {
     EXPECT_EQ(r.rc, -1) << "flag " << flag;
     EXPECT_EQ(r.out, std::string(kStr) + kWriteFailed) << "flag " << flag;
     EXPECT_EQ(ReadFileBytes(path), old) << "flag " << flag;
-    EXPECT_EQ(Listing(mnt), std::set<std::string>{"out.dat"});
+    EXPECT_EQ(ListDirectory(mnt), std::vector<std::string>{"out.dat"});
   }
   small.BeforeRun();
   const Result r = Write(mnt + "/new.dat", 0, records);
@@ -526,7 +687,7 @@ TEST(WriteFileTest, FullDiskLeavesTheFileAsItWas) {
   small.BeforeRun();
   EXPECT_EQ(Write(path, 0, {"tail"}).rc, 0);
   EXPECT_EQ(ReadFileBytes(path), old + "tail");
-  EXPECT_EQ(Listing(mnt), std::set<std::string>{"out.dat"});
+  EXPECT_EQ(ListDirectory(mnt), std::vector<std::string>{"out.dat"});
 }
 
 // Eight runs append to one file at once, each writing in small pieces; two
@@ -622,7 +783,7 @@ TEST(WriteFileTest, ConcurrentReplacesLeaveOneWholeFile) {
   const std::string content = ReadFileBytes(path);
   ASSERT_EQ(content.size(), 5000u * 30u);
   EXPECT_EQ(content, std::string(content.size(), content[0]));
-  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"shared.dat"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"shared.dat"});
 }
 
 }  // namespace

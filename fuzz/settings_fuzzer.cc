@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -20,7 +21,7 @@ using fuzz::Check;
 
 const char* const kKeys[] = {"NET8", "LOGIN", "PASS", "DB_SYSTEM"};
 
-// Two files per process in /tmp, made once and rewritten for each input: the
+// Two files per process in the temporary directory, made once and rewritten for each input: the
 // input as it is, and other bytes that read as the same text.
 std::string& FilePath(int which) {
   static std::string paths[2];
@@ -33,10 +34,14 @@ void RemoveFiles() {
   }
 }
 
+// In the temporary directory: TMPDIR, else /tmp.
 std::string MakeTempFile() {
-  std::string name = "/tmp/tabfetch-fuzz-settings-XXXXXX";
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = "/tmp";
+  std::string name = (dir / "tabfetch-fuzz-settings-XXXXXX").string();
   const int fd = ::mkstemp(name.data());
-  Check(fd >= 0, "cannot create a file in /tmp");
+  Check(fd >= 0, "cannot create a file in the temporary directory");
   ::close(fd);
   return name;
 }

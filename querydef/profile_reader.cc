@@ -1,8 +1,7 @@
 // Profile (INI) file parsing and lookups with the legacy reader's rules.
 #include "querydef/profile_reader.h"
 
-#include <cstdio>
-#include <memory>
+#include "common/file_util.h"
 
 #include "common/ascii_case.h"
 
@@ -34,27 +33,14 @@ std::string Unquote(std::string_view value) {
   return std::string(value);
 }
 
-struct CloseFile {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// The whole file, or "" when it cannot be read (a directory included).
-std::string ReadAll(const std::string& path) {
-  std::unique_ptr<std::FILE, CloseFile> f(std::fopen(path.c_str(), "rb"));
-  if (!f) return std::string();
-  std::string content;
-  std::string chunk(64 * 1024, '\0');
-  size_t got;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), f.get())) > 0) {
-    content.append(chunk.data(), got);
-  }
-  if (std::ferror(f.get())) return std::string();
-  return content;
-}
-
 }  // namespace
 
-Profile Profile::Load(const std::string& path) { return Parse(ReadAll(path)); }
+Profile Profile::Load(const std::string& path) {
+  // A file that cannot be read (a directory included) has no sections.
+  std::string content;
+  if (!common::ReadWholeFile(path, content)) content.clear();
+  return Parse(content);
+}
 
 Profile Profile::Parse(std::string_view content) {
   Profile profile;

@@ -2,9 +2,13 @@
 // fixed-width records and sorted, to an extract file.
 #include <cstdio>
 
+#include "extract/signal_cleanup.h"
 #include "run/run_sequence.h"
 
 int main(int argc, char** argv) {
+  // Before any other thread starts: a signal ends the run without leaving a
+  // temporary file or a half-appended extract behind.
+  extract::InstallSignalCleanup();
   run::RunState state;
   const int exit_code = run::Run(argc, argv, state);
   std::fflush(state.out);

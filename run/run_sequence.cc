@@ -110,8 +110,9 @@ int Run(int argc, const char* const* argv, RunState& run) {
   db::dbDisconnect(conn);
 
   if (run.record_count != 0) {
-    const extract::WriteRequest request{run.extract_path, run.replace_flag,
-                                        run.debug, run.out};
+    extract::WriteRequest request{run.extract_path, run.replace_flag,
+                                  run.debug, run.out, run.err};
+    request.lock_wait = extract::LockWaitFromEnvironment(run.err);
     run.last_status = extract::WriteFile(request, records);
     if (run.last_status != extract::kWriteOk) run.record_count = 0;
   }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "common/file_util.h"
 #include "common/int_parse.h"
 #include "common/path_resolve.h"
 #include "settings/value_cipher.h"
@@ -20,24 +21,6 @@ namespace {
 constexpr size_t kHeadingPieceMax = 199;
 constexpr size_t kEntryPieceMax = 399;
 constexpr char kCtrlZ = '\x1A';
-
-struct CloseFile {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// The whole file as bytes; false when it cannot be opened or read.
-bool ReadFileBytes(const std::string& path, std::string& bytes) {
-  std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
-  char chunk[8192];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
-    bytes.append(chunk, got);
-  }
-  // A directory opens but cannot be read; the legacy runtime could not open
-  // it at all. Either way there is no value.
-  return std::ferror(file.get()) == 0;
-}
 
 // What the legacy runtime's text mode delivered: the input ends at the first
 // Ctrl-Z, CR LF becomes LF, a CR not followed by LF stays.
@@ -159,7 +142,9 @@ bool Matches(const Record& rec, const Lookup& lookup, SettingMatch& match) {
 SettingMatch Scan(const Lookup& lookup, std::string_view path) {
   SettingMatch match;
   std::string raw;
-  if (!ReadFileBytes(common::ResolvePath(path), raw)) return match;
+  // A directory cannot be read, nor could the legacy runtime open one: no
+  // value either way.
+  if (!common::ReadWholeFile(common::ResolvePath(path), raw)) return match;
   const std::string text = TextModeContent(raw);
   PieceReader reader(text);
   Piece heading_piece;

@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "tests/fault_support.h"
+#include "testsupport/fault_support.h"
 #include "testsupport/throwaway_mariadb.h"
 
 namespace {
@@ -237,12 +239,15 @@ void ConcurrencyTest::ExpectRollBackOnlyOwnRecords() {
     SCOPED_TRACE("run " + std::to_string(run));
     const ToolResult& r = results[static_cast<size_t>(run)];
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.err, "");
     if (failing.count(run) != 0) {
       EXPECT_EQ(r.out,
                 "Ausgabedatei konnte nicht geschrieben werden \n" + Summary(0));
+      EXPECT_EQ(r.err, std::string("tabfetch: cannot write extract file "
+                                   "out.txt: ") +
+                           std::strerror(ENOSPC) + "\n");
     } else {
       EXPECT_EQ(r.out, Summary(kRows));
+      EXPECT_EQ(r.err, "");
       succeeded.insert(run);
     }
   }

@@ -12,13 +12,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/fault_support.h"
+#include "testsupport/fault_support.h"
+#include "testsupport/legacy_texts.h"
 #include "testsupport/throwaway_mariadb.h"
 
 namespace {
@@ -31,9 +33,19 @@ using testsupport::WriteFault;
 using testsupport::Summary;
 using testsupport::WriteFaultEnv;
 
-const char kOpenFailed[] = "Ausgabedatei konnte nicht geoeffnet \n";
-const char kWriteFailed[] = "Ausgabedatei konnte nicht geschrieben werden \n";
+using testsupport::kOpenFailed;
+using testsupport::kWriteFailed;
 const char kMissing[] = "<missing>";
+
+// The writer's line on standard error for each failure.
+std::string OpenFailedLine(const std::string& path, int error) {
+  return "tabfetch: cannot open extract file " + path + ": " +
+         std::strerror(error) + "\n";
+}
+std::string WriteFailedLine(const std::string& path, int error) {
+  return "tabfetch: cannot write extract file " + path + ": " +
+         std::strerror(error) + "\n";
+}
 
 std::string TestName() {
   return ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -166,7 +178,7 @@ TEST_F(FaultMatrixTest, DiskFullLeavesTheOldFile) {
       ToolResult r = ws_.Run({"GROSS", "X", "voll/out.txt", flag}, env);
       EXPECT_EQ(r.exit_code, 0);
       EXPECT_EQ(r.out, kWriteFailed + Summary(0, "voll/out.txt"));
-      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.err, WriteFailedLine("voll/out.txt", ENOSPC));
       EXPECT_EQ(ws_.ReadFile("voll/out.txt"), old);
       EXPECT_EQ(ListDirectory(dir), old == kMissing
                                         ? std::vector<std::string>{}
@@ -203,7 +215,7 @@ TEST_F(FaultMatrixTest, DiskFullLeavesTheOldFile) {
     r = ws_.Run({"GROSS", "X", "/dev/full", flag});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, kWriteFailed + Summary(0, "/dev/full"));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, WriteFailedLine("/dev/full", ENOSPC));
   }
 }
 
@@ -234,7 +246,7 @@ TEST_F(FaultMatrixTest, DiskFullWhileRewritingInPlace) {
         ws_, {"GROSS", "X", "fest/out.txt", "1"}, env);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, kWriteFailed + Summary(0, "fest/out.txt"));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, WriteFailedLine("fest/out.txt", ENOSPC));
     EXPECT_EQ(ws_.ReadFile("fest/out.txt"), old);
     EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{"out.txt"});
   }
@@ -273,7 +285,10 @@ TEST_F(FaultMatrixTest, FailingWriteSyncOrCloseLeavesTheOldFile) {
                                WriteFaultEnv(c.fault));
         EXPECT_EQ(r.exit_code, 0);
         EXPECT_EQ(r.out, kWriteFailed + Summary(0, "kaputt/out.txt"));
-        EXPECT_EQ(r.err, "");
+        const int cause = c.fault.fsync_errno > 0   ? c.fault.fsync_errno
+                          : c.fault.close_errno > 0 ? c.fault.close_errno
+                                                    : ENOSPC;
+        EXPECT_EQ(r.err, WriteFailedLine("kaputt/out.txt", cause));
         EXPECT_EQ(ws_.ReadFile("kaputt/out.txt"), old);
         EXPECT_EQ(ListDirectory(dir),
                   old == kMissing ? std::vector<std::string>{}
@@ -302,7 +317,7 @@ TEST_F(FaultMatrixTest, ReadOnlyTargetIsNotTouched) {
         testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "ro.txt", flag});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, kOpenFailed + Summary(0, "ro.txt"));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, OpenFailedLine("ro.txt", EACCES));
     EXPECT_EQ(ws_.ReadFile("ro.txt"), "OLD");
     EXPECT_EQ(
         fs::status(ws_.At("ro.txt")).permissions() & fs::perms::mask,
@@ -325,7 +340,7 @@ TEST_F(FaultMatrixTest, ReadOnlyTargetIsNotTouched) {
         testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "zu/neu.txt", flag});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, kOpenFailed + Summary(0, "zu/neu.txt"));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, OpenFailedLine("zu/neu.txt", EACCES));
     EXPECT_EQ(ListDirectory(ws_.At("zu")), std::vector<std::string>{});
   }
 
@@ -355,7 +370,8 @@ TEST_F(FaultMatrixTest, DirectoryOrMissingDirectoryAsTarget) {
                     "End GetIniValues\n"
                     "Str WriteFile\n" +
                     std::string(kOpenFailed) + Summary(0, target));
-      EXPECT_EQ(r.err, "");
+      const bool directory = std::string(target).rfind("ordner", 0) == 0;
+      EXPECT_EQ(r.err, OpenFailedLine(target, directory ? EISDIR : ENOENT));
       EXPECT_EQ(ListDirectory(ws_.cwd()),
                 (std::vector<std::string>{"TABFETCH.MARIADB.INI", "ordner"}));
       EXPECT_EQ(ListDirectory(ws_.At("ordner")),

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/fault_support.h"
-#include "tests/workspace.h"
+#include "testsupport/fault_support.h"
+#include "testsupport/workspace.h"
 
 namespace {
 

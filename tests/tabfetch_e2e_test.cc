@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/workspace.h"
 #include "testsupport/throwaway_mariadb.h"
+#include "testsupport/workspace.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tests/workspace.h"
+#include "testsupport/workspace.h"
 #include "testsupport/throwaway_mariadb.h"
 
 #ifndef VALGRIND_PROGRAM

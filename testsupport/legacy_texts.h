@@ -1,5 +1,6 @@
-// The banner and usage text that every rejected command line shows, byte for
-// byte as the callers in the field parse them.
+// The banner and usage text that every rejected command line shows, and the
+// writer's two messages, byte for byte as the callers in the field parse
+// them.
 #pragma once
 
 namespace testsupport {
@@ -27,5 +28,9 @@ inline constexpr char kUsage[] =
     "Beispiel:\n"
     "TABFETCH.EXE EXTRCT08 ZutCtrl extrct08.txt 1\n"
     "\n";
+
+inline constexpr char kOpenFailed[] = "Ausgabedatei konnte nicht geoeffnet \n";
+inline constexpr char kWriteFailed[] =
+    "Ausgabedatei konnte nicht geschrieben werden \n";
 
 }  // namespace testsupport

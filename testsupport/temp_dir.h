@@ -13,12 +13,15 @@
 
 namespace testsupport {
 
+// `name` in the temporary directory: TMPDIR, else /tmp.
+inline std::string TempPath(std::string_view name) {
+  return (std::filesystem::temp_directory_path() / std::string(name)).string();
+}
+
 class TempDir {
  public:
   TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tabfetch-test.XXXXXX")
-            .string();
+    std::string pattern = TempPath("tabfetch-test.XXXXXX");
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) {

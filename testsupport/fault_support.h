@@ -6,11 +6,12 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "tests/tool_runner.h"
-#include "tests/workspace.h"
+#include "testsupport/tool_runner.h"
+#include "testsupport/workspace.h"
 
 namespace testsupport {
 
@@ -18,11 +19,17 @@ namespace testsupport {
 // files read, and the working directory written.
 void OpenWorkspaceToOthers(const Workspace& ws);
 // Runs tabfetch in `ws` so that file permission bits count: as the user
-// nobody (uid 65534, through setpriv) when we are root, who ignores them;
-// otherwise as ourselves.
+// nobody (uid 65534) when we are root, who ignores them; otherwise as
+// ourselves.
 ToolResult RunUnprivileged(const Workspace& ws,
                            const std::vector<std::string>& args,
                            const std::vector<std::string>& extra_env = {});
+// Runs `body` in a child process, likewise without root's privileges, and
+// returns what it returned; a child that could not drop root or did not end
+// cleanly adds why to the text, so the caller's comparison fails.
+// When root, `dir` is first opened to everyone, so that nobody reaches it.
+std::string InChildWithoutPrivileges(const std::string& dir,
+                                     const std::function<std::string()>& body);
 
 // A throwaway server of a test's own (testsupport/throwaway_mariadb.sh), for
 // tests that stop or kill it or change its global settings. Stopped and
@@ -90,6 +97,8 @@ struct WriteFault {
   int close_errno = 0;
   long max_chunk = -1;
   long delay_us = -1;
+  std::string ready = {};  // created after the first write
+  std::string go = {};     // with `ready`: the run waits until this exists
 };
 // The environment lines that load the library into a tabfetch run.
 std::vector<std::string> WriteFaultEnv(const WriteFault& fault);

@@ -1,8 +1,9 @@
 // fork/exec with both output streams captured through temporary files (no
 // pipe juggling, nothing can dead-lock on a full pipe).
-#include "tests/tool_runner.h"
+#include "testsupport/tool_runner.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "testsupport/temp_dir.h"
 
 namespace testsupport {
 namespace {
@@ -23,18 +26,32 @@ std::string ReadAll(int fd) {
   return s;
 }
 
+// An unnamed file in the temporary directory (TMPDIR honoured).
 int TempFd() {
-  char name[] = "/tmp/tabfetch-out.XXXXXX";
-  int fd = ::mkstemp(name);
-  if (fd >= 0) ::unlink(name);
+  std::string name = TempPath("tabfetch-out.XXXXXX");
+  int fd = ::mkstemp(name.data());
+  if (fd >= 0) ::unlink(name.c_str());
   return fd;
 }
 
 }  // namespace
 
+std::string BecomeUnprivileged() {
+  constexpr uid_t kNobody = 65534;
+  constexpr gid_t kNogroup = 65534;
+  if (::geteuid() != 0) return "";
+  if (::setgroups(0, nullptr) != 0 || ::setgid(kNogroup) != 0 ||
+      ::setuid(kNobody) != 0) {
+    return std::string("cannot switch to user nobody: ") +
+           std::strerror(errno);
+  }
+  return "";
+}
+
 StartedTool StartTool(const std::string& binary, const std::string& cwd,
                       const std::vector<std::string>& args,
-                      const std::vector<std::string>& extra_env) {
+                      const std::vector<std::string>& extra_env,
+                      bool unprivileged) {
   StartedTool tool;
   tool.out_fd = TempFd();
   tool.err_fd = TempFd();
@@ -54,6 +71,13 @@ StartedTool StartTool(const std::string& binary, const std::string& cwd,
     int null_fd = ::open("/dev/null", O_RDONLY);
     if (null_fd >= 0) ::dup2(null_fd, 0);
     if (::chdir(cwd.c_str()) != 0) _exit(126);
+    if (unprivileged) {
+      const std::string failed = BecomeUnprivileged();
+      if (!failed.empty()) {
+        std::fprintf(stderr, "%s\n", failed.c_str());
+        _exit(125);
+      }
+    }
     for (auto& e : env_storage) ::putenv(e.data());
     ::execv(binary.c_str(), argv.data());
     _exit(127);

@@ -13,10 +13,15 @@
  *                         this errno (as NFS does for a late write error)
  *   FAILSHIM_MAX_CHUNK    a write takes at most this many bytes (short writes)
  *   FAILSHIM_DELAY_US     sleep this long before each write to those files
+ *   FAILSHIM_READY        after the first write to those files, create this
+ *                         file, so that a test knows the run is writing
+ *   FAILSHIM_GO           with FAILSHIM_READY: then wait until this file
+ *                         exists before going on (a test acts in between)
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -69,6 +74,22 @@ static int OnTarget(int fd) {
 }
 
 static long written_so_far;
+static int announced;
+
+/* The pause after the first write: FAILSHIM_READY appears, and the write
+ * returns once FAILSHIM_GO exists. */
+static void AnnounceFirstWrite(void) {
+  static IntFn real_close;
+  const char* ready = getenv("FAILSHIM_READY");
+  if (announced || ready == NULL || *ready == '\0') return;
+  announced = 1;
+  int fd = open(ready, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0) RealIntFn("close", &real_close)(fd);
+  const char* go = getenv("FAILSHIM_GO");
+  if (go == NULL || *go == '\0') return;
+  struct timespec ts = {0, 1000000};
+  while (access(go, F_OK) != 0) nanosleep(&ts, NULL);
+}
 
 ssize_t write(int fd, const void* data, size_t size) {
   if (!OnTarget(fd)) return RealWrite()(fd, data, size);
@@ -89,7 +110,10 @@ ssize_t write(int fd, const void* data, size_t size) {
     if (size > (size_t)room) size = (size_t)room;
   }
   ssize_t n = RealWrite()(fd, data, size);
-  if (n > 0) written_so_far += n;
+  if (n > 0) {
+    written_so_far += n;
+    AnnounceFirstWrite();
+  }
   return n;
 }
 

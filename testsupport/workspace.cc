@@ -1,5 +1,5 @@
 // The end-to-end tests' working directories.
-#include "tests/workspace.h"
+#include "testsupport/workspace.h"
 
 #include <filesystem>
 

@@ -1,6 +1,6 @@
 // Child processes, an unprivileged user, a second server, a tmpfs and the
 // failing-write library for the fault and concurrency tests.
-#include "tests/fault_support.h"
+#include "testsupport/fault_support.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -31,13 +31,6 @@
 namespace testsupport {
 namespace {
 
-std::string FindSetpriv() {
-  for (const char* p : {"/usr/bin/setpriv", "/bin/setpriv"}) {
-    if (::access(p, X_OK) == 0) return p;
-  }
-  return "";
-}
-
 struct CloseMysql {
   void operator()(MYSQL* m) const { mysql_close(m); }
 };
@@ -65,42 +58,50 @@ void OpenWorkspaceToOthers(const Workspace& ws) {
   fs::permissions(ws.cwd(), fs::perms::all);
 }
 
-namespace {
-
-// The user tests run as when root must not (nobody).
-constexpr uid_t kUnprivilegedUid = 65534;
-constexpr gid_t kUnprivilegedGid = 65534;
-
-// The launcher and its arguments that drop root, or nothing when we are not
-// root. The launcher is "" when setpriv is missing.
-std::vector<std::string> UnprivilegedPrefix() {
-  if (::geteuid() != 0) return {};
-  return {FindSetpriv(), "--reuid=" + std::to_string(kUnprivilegedUid),
-          "--regid=" + std::to_string(kUnprivilegedGid), "--clear-groups",
-          "--"};
-}
-
-}  // namespace
-
 ToolResult RunUnprivileged(const Workspace& ws,
                            const std::vector<std::string>& args,
                            const std::vector<std::string>& extra_env) {
-  std::vector<std::string> prefix = UnprivilegedPrefix();
-  if (prefix.empty()) return ws.Run(args, extra_env);
-  if (prefix.front().empty()) {
-    ToolResult r;
-    r.err = "setpriv (util-linux) is needed to drop root for this test";
-    return r;
+  StartedTool tool =
+      StartTool(Workspace::Binary(), ws.cwd(), args, extra_env, true);
+  return WaitTool(tool);
+}
+
+std::string InChildWithoutPrivileges(
+    const std::string& dir, const std::function<std::string()>& body) {
+  if (::geteuid() == 0) {
+    // nobody must reach the test directory.
+    std::filesystem::permissions(dir, std::filesystem::perms::all,
+                                 std::filesystem::perm_options::add);
   }
-  const std::string launcher = prefix.front();
-  std::vector<std::string> all(prefix.begin() + 1, prefix.end());
-  all.push_back(Workspace::Binary());
-  all.insert(all.end(), args.begin(), args.end());
-  return RunTool(launcher, ws.cwd(), all, extra_env);
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe failed";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    // Without the switch the body runs with root's rights, and its
+    // expectations fail; this says why.
+    std::string result = BecomeUnprivileged();
+    result += body();
+    const bool ok = ::write(fds[1], result.data(), result.size()) ==
+                    static_cast<ssize_t>(result.size());
+    _exit(ok ? 0 : 4);
+  }
+  ::close(fds[1]);
+  std::string result;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) result.append(buf, n);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    result += "<child status " + std::to_string(status) + ">";
+  }
+  return result;
 }
 
 SecondServer::SecondServer(const std::string& server_options) {
-  std::string pattern = "/tmp/tabfetch-srv2.XXXXXX";
+  std::string pattern = TempPath("tabfetch-srv2.XXXXXX");
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   if (::mkdtemp(buf.data()) == nullptr) {
@@ -214,6 +215,8 @@ std::vector<std::string> WriteFaultEnv(const WriteFault& fault) {
   if (fault.delay_us > 0) {
     env.push_back("FAILSHIM_DELAY_US=" + std::to_string(fault.delay_us));
   }
+  if (!fault.ready.empty()) env.push_back("FAILSHIM_READY=" + fault.ready);
+  if (!fault.go.empty()) env.push_back("FAILSHIM_GO=" + fault.go);
   return env;
 }
 

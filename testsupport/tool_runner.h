@@ -23,10 +23,17 @@ struct StartedTool {
   int err_fd = -1;
 };
 
-// Starts `binary` like RunTool, without waiting for it.
+// Starts `binary` like RunTool, without waiting for it. With `unprivileged`
+// the child first gives up root (BecomeUnprivileged).
 StartedTool StartTool(const std::string& binary, const std::string& cwd,
                       const std::vector<std::string>& args,
-                      const std::vector<std::string>& extra_env = {});
+                      const std::vector<std::string>& extra_env = {},
+                      bool unprivileged = false);
+// For a child process: when it runs as root, who ignores file permission
+// bits, becomes the user nobody (uid and gid 65534, no supplementary
+// groups). "" on success or when not root, else what failed.
+std::string BecomeUnprivileged();
+
 // Waits for the child and returns its exit code and output.
 ToolResult WaitTool(StartedTool& tool);
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "testsupport/temp_dir.h"
-#include "tests/tool_runner.h"
+#include "testsupport/tool_runner.h"
 
 namespace testsupport {
 

@@ -1,0 +1,141 @@
+// The records of a run as the bytes of the extract file: gathered into large
+// blocks, every LF written as CR LF.
+#include "extract/record_output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace extract {
+namespace {
+
+// Records are gathered into blocks of this size before they are written.
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
+// Every few megabytes written, starts the disk writes of the file so far:
+// the disk works while the next records are gathered, and the sync at the
+// end has little left to wait for. The sync still decides; that this fails
+// (a pipe, a device) is of no consequence.
+class WritebackStarter {
+ public:
+  explicit WritebackStarter(int fd) : fd_(fd) {}
+
+  void Wrote(std::size_t bytes) {
+    pending_ += bytes;
+    if (pending_ < kWritebackStep) return;
+    pending_ = 0;
+    (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+
+ private:
+  static constexpr std::size_t kWritebackStep = std::size_t{2} << 20;
+  int fd_;
+  std::size_t pending_ = 0;
+};
+
+// Gathers small pieces into large writes.
+class BlockWriter {
+ public:
+  BlockWriter(const common::FileOps& ops, int fd, std::size_t block_size)
+      : ops_(ops), fd_(fd), block_(block_size), writeback_(fd) {}
+
+  bool Append(const char* data, std::size_t size) {
+    while (size > 0) {
+      if (used_ == 0 && size >= block_.size()) {
+        if (!common::WriteAll(ops_, fd_, data, size)) return false;
+        writeback_.Wrote(size);
+        return true;
+      }
+      const std::size_t take = std::min(size, block_.size() - used_);
+      std::memcpy(block_.data() + used_, data, take);
+      used_ += take;
+      data += take;
+      size -= take;
+      if (used_ == block_.size() && !Flush()) return false;
+    }
+    return true;
+  }
+
+  bool Flush() {
+    const std::size_t n = std::exchange(used_, 0);
+    if (!common::WriteAll(ops_, fd_, block_.data(), n)) return false;
+    writeback_.Wrote(n);
+    return true;
+  }
+
+ private:
+  const common::FileOps& ops_;
+  int fd_;
+  std::vector<char> block_;
+  std::size_t used_ = 0;
+  WritebackStarter writeback_;
+};
+
+// Records without a line feed go straight into the block, whole blocks of
+// them at a time. In sorted order the records lie scattered over the list's
+// memory; reading a few records ahead lets those memory fetches overlap.
+bool WriteGathered(const common::FileOps& ops, int fd, const RecordList& list) {
+  const std::size_t length = list.record_length();
+  const std::size_t count = list.count();
+  const std::size_t per_block = std::max<std::size_t>(1, kBlockSize / length);
+  std::vector<char> block(std::min(count, per_block) * length);
+  constexpr std::size_t kAhead = 8;
+  WritebackStarter writeback(fd);
+  for (std::size_t i = 0; i < count;) {
+    const std::size_t end = std::min(count, i + per_block);
+    char* p = block.data();
+    for (; i < end; ++i, p += length) {
+      if (i + kAhead < count) {
+        const char* ahead = list.RecordAt(i + kAhead);
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + length - 1);
+      }
+      std::memcpy(p, list.RecordAt(i), length);
+    }
+    const std::size_t bytes = static_cast<std::size_t>(p - block.data());
+    if (!common::WriteAll(ops, fd, block.data(), bytes)) return false;
+    writeback.Wrote(bytes);
+  }
+  return true;
+}
+
+}  // namespace
+
+// The records in list order; every LF becomes CR LF, as the legacy tool's
+// text-mode file did it. Only records holding an LF are looked at byte by
+// byte.
+bool WriteRecords(const common::FileOps& ops, int fd, const RecordList& list) {
+  const std::string_view all = list.Bytes();
+  if (all.empty()) return true;
+  const bool has_lf = std::memchr(all.data(), '\n', all.size()) != nullptr;
+  try {
+    if (!has_lf) return WriteGathered(ops, fd, list);
+    BlockWriter writer(ops, fd, std::min(all.size() + 2, kBlockSize));
+    for (std::size_t i = 0; i < list.count(); ++i) {
+      const std::string_view rec = list.Record(i);
+      std::size_t start = 0;
+      for (std::size_t lf = rec.find('\n'); lf != std::string_view::npos;
+           lf = rec.find('\n', start)) {
+        if (!writer.Append(rec.data() + start, lf - start) ||
+            !writer.Append("\r\n", 2)) {
+          return false;
+        }
+        start = lf + 1;
+      }
+      if (!writer.Append(rec.data() + start, rec.size() - start)) return false;
+    }
+    return writer.Flush();
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return false;
+  }
+}
+
+}  // namespace extract

@@ -1,0 +1,227 @@
+// The extract file under conditions the field has: another process's lock on
+// it, a signal in the middle of a large write, paths written for the legacy
+// platform, overlong link chains, a directory removed during an append. The
+// real tabfetch binary against the throwaway server; every case checks the
+// console output, the standard-error line and the file afterwards.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testsupport/fault_support.h"
+#include "testsupport/legacy_texts.h"
+#include "testsupport/throwaway_mariadb.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ListDirectory;
+using testsupport::Summary;
+using testsupport::ToolResult;
+using testsupport::Workspace;
+using testsupport::WriteFault;
+
+using testsupport::kOpenFailed;
+using testsupport::kWriteFailed;
+
+// KLEIN: three records of 8 bytes. GROSS: 20,000 records of 100 bytes (2 MB),
+// many writes when they are cut into pieces.
+const char kQueryDefinition[] =
+    "[KLEIN]\n"
+    "SQL001=SELECT LPAD(seq, 8, '0') FROM seq_1_to_3\n"
+    "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
+    "\n"
+    "[GROSS]\n"
+    "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('x', 92) FROM seq_1_to_20000\n"
+    "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
+    "FELD02=V\nFTYP02=CHAR\nFLEN02=92\n";
+
+const std::string kKlein = "000000010000000200000003";
+
+class ExtractFileTest : public testsupport::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (HasFatalFailure()) return;
+    ws_.WriteSettings(
+        {"localhost", server().user, server().password, "MARIADB"});
+    ws_.WriteQueryDefinition("MARIADB", kQueryDefinition);
+  }
+
+  // A GROSS run writing `target` in 64 KiB pieces that stops after its first
+  // write until Go(); Started() waits for that point.
+  testsupport::StartedTool StartPaused(const std::string& target,
+                                       const char* flag) {
+    const std::string dir = fs::path(ws_.At(target)).parent_path().string();
+    WriteFault fault{dir, -1, 0, 0, 64 * 1024, -1};
+    fault.ready = ws_.root() + "/ready";
+    fault.go = ws_.root() + "/go";
+    fs::remove(fault.ready);
+    fs::remove(fault.go);
+    return testsupport::StartTool(Workspace::Binary(), ws_.cwd(),
+                                  {"GROSS", "X", target, flag},
+                                  testsupport::WriteFaultEnv(fault));
+  }
+  // Whether the paused run has written its first piece (false after a
+  // minute without).
+  bool Started() const {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(ws_.root() + "/ready")) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  void Go() const { ws_.WriteFile("../../go", ""); }
+
+  Workspace ws_;
+};
+
+TEST_F(ExtractFileTest, LockHeldByAnotherProcessEndsAsAnOpenFailure) {
+  for (int kind : {LOCK_EX, LOCK_SH}) {
+    for (const char* flag : {"1", "0"}) {
+      SCOPED_TRACE(std::string(kind == LOCK_EX ? "exclusive" : "shared") +
+                   " lock, flag " + flag);
+      ws_.WriteFile("out.txt", "OLD");
+      const int holder = ::open(ws_.At("out.txt").c_str(), O_RDONLY);
+      ASSERT_GE(holder, 0);
+      ASSERT_EQ(::flock(holder, kind), 0);
+      const ToolResult r =
+          ws_.Run({"KLEIN", "X", "out.txt", flag}, {"TABFETCH_LOCK_TIMEOUT=1"});
+      ::close(holder);
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out, kOpenFailed + Summary(0, "out.txt"));
+      EXPECT_EQ(r.err,
+                "tabfetch: gave up waiting for the lock (flock) on extract "
+                "file out.txt after 1.000 s: another process holds it\n");
+      EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+      EXPECT_EQ(ListDirectory(ws_.cwd()),
+                (std::vector<std::string>{"TABFETCH.MARIADB.INI", "out.txt"}));
+    }
+  }
+  // A value that is no number of seconds is named, and the run goes on with
+  // the default wait.
+  const ToolResult r =
+      ws_.Run({"KLEIN", "X", "out.txt", "0"}, {"TABFETCH_LOCK_TIMEOUT=zehn"});
+  EXPECT_EQ(r.out, Summary(3, "out.txt"));
+  EXPECT_EQ(r.err,
+            "tabfetch: TABFETCH_LOCK_TIMEOUT=zehn is not a whole number of "
+            "seconds from 0 to 86400; waiting 30 s\n");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD" + kKlein);
+}
+
+TEST_F(ExtractFileTest, SignalInTheMiddleOfALargeWriteLeavesTheOldFile) {
+  struct Case {
+    int sig;
+    const char* flag;
+    const char* old;  // nullptr: no file before the run
+  };
+  const Case kCases[] = {
+      {SIGTERM, "1", "OLD"}, {SIGINT, "1", nullptr},  {SIGTERM, "0", "OLD"},
+      {SIGINT, "0", "OLD"},  {SIGTERM, "0", nullptr},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + ", flag " + c.flag +
+                 (c.old ? ", existing file" : ", new file"));
+    fs::remove(ws_.At("out.txt"));
+    if (c.old != nullptr) ws_.WriteFile("out.txt", c.old);
+    testsupport::StartedTool run = StartPaused("out.txt", c.flag);
+    ASSERT_GT(run.pid, 0);
+    const bool started = Started();
+    ASSERT_EQ(::kill(run.pid, c.sig), 0);
+    const ToolResult r = testsupport::WaitTool(run);
+    ASSERT_TRUE(started) << "the run never wrote: " << r.out << r.err;
+    EXPECT_EQ(r.signal, c.sig) << "exit code " << r.exit_code;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(ws_.ReadFile("out.txt"), c.old ? c.old : "<missing>");
+    std::vector<std::string> want = {"TABFETCH.MARIADB.INI"};
+    if (c.old != nullptr) want.push_back("out.txt");
+    EXPECT_EQ(ListDirectory(ws_.cwd()), want);
+  }
+}
+
+TEST_F(ExtractFileTest, PathsWrittenForTheLegacyPlatform) {
+  struct Case {
+    const char* existing;  // a file made before the run, relative to cwd
+    const char* arg;
+    const char* written;  // the file that gets the records
+  };
+  const Case kCases[] = {
+      {"../out/keep", "..\\out\\x.txt", "../out/x.txt"},
+      {"SUB/keep", "SUB\\Y.TXT", "SUB/Y.TXT"},
+      {"sub/y.txt", "SUB\\Y.TXT", "sub/y.txt"},
+      {"../Out/keep", "../out/x.txt", "../Out/x.txt"},
+  };
+  for (const Case& c : kCases) {
+    for (const char* flag : {"1", "0"}) {
+      SCOPED_TRACE(std::string(c.arg) + ", flag " + flag);
+      for (const char* dir : {"../out", "../Out", "SUB", "sub"}) {
+        fs::remove_all(ws_.At(dir));
+      }
+      ws_.WriteFile(c.existing, "OLD");
+      const ToolResult r = ws_.Run({"KLEIN", "X", c.arg, flag});
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out, Summary(3, c.arg));
+      EXPECT_EQ(r.err, "");
+      const bool appended =
+          std::string(flag) == "0" && std::string(c.existing) == c.written;
+      EXPECT_EQ(ws_.ReadFile(c.written), appended ? "OLD" + kKlein : kKlein);
+      for (const auto& name : ListDirectory(ws_.cwd())) {
+        EXPECT_EQ(name.find('\\'), std::string::npos) << name;
+      }
+    }
+  }
+}
+
+TEST_F(ExtractFileTest, LinkChainLongerThanFortyIsRefused) {
+  ws_.WriteFile("real.txt", "OLD");
+  for (int i = 40; i >= 0; --i) {
+    fs::create_symlink(i == 40 ? "real.txt" : "l" + std::to_string(i + 1),
+                       ws_.At("l" + std::to_string(i)));
+  }
+  for (const char* flag : {"1", "0"}) {
+    SCOPED_TRACE(std::string("flag ") + flag);
+    ToolResult r = ws_.Run({"KLEIN", "X", "l0", flag});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kOpenFailed + Summary(0, "l0"));
+    EXPECT_EQ(r.err, std::string("tabfetch: cannot open extract file l0: ") +
+                         std::strerror(ELOOP) + "\n");
+    EXPECT_EQ(ws_.ReadFile("real.txt"), "OLD");
+    for (int i = 0; i <= 40; ++i) {
+      EXPECT_TRUE(fs::is_symlink(ws_.At("l" + std::to_string(i)))) << i;
+    }
+    // Forty links are followed, as open() follows them.
+    r = ws_.Run({"KLEIN", "X", "l1", flag});
+    EXPECT_EQ(r.out, Summary(3, "l1"));
+    EXPECT_TRUE(fs::is_symlink(ws_.At("l1")));
+    ws_.WriteFile("real.txt", "OLD");
+  }
+}
+
+TEST_F(ExtractFileTest, DirectoryRemovedDuringAnAppend) {
+  ws_.WriteFile("weg/out.txt", "OLD");
+  testsupport::StartedTool run = StartPaused("weg/out.txt", "0");
+  ASSERT_GT(run.pid, 0);
+  const bool started = Started();
+  fs::remove_all(ws_.At("weg"));
+  Go();
+  const ToolResult r = testsupport::WaitTool(run);
+  ASSERT_TRUE(started) << r.out << r.err;
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, kWriteFailed + Summary(0, "weg/out.txt"));
+  EXPECT_EQ(r.err,
+            "tabfetch: extract file weg/out.txt was removed or renamed "
+            "while the records were appended; they are lost\n");
+  EXPECT_FALSE(fs::exists(ws_.At("weg")));
+}
+
+}  // namespace
