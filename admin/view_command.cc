@@ -10,28 +10,11 @@
 #include "admin/commands.h"
 #include "admin/definition_check.h"
 #include "admin/extract_view.h"
+#include "common/file_util.h"
 #include "extract/field_format.h"
 #include "querydef/query_definition.h"
 
 namespace admin {
-namespace {
-
-// The whole file as bytes; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  std::vector<char> chunk(1 << 16);
-  std::size_t got;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), f)) > 0) {
-    bytes.append(chunk.data(), got);
-  }
-  const bool ok = std::ferror(f) == 0;
-  std::fclose(f);
-  return ok;
-}
-
-}  // namespace
-
 int RunView(const Args& args, std::FILE* out, std::FILE* err) {
   const std::string& extract_path = args.positional[0];
   const std::string& section = args.positional[1];
@@ -59,7 +42,7 @@ int RunView(const Args& args, std::FILE* out, std::FILE* err) {
     return kExitError;
   }
   std::string bytes;
-  if (!ReadWholeFile(extract_path, bytes)) {
+  if (!common::ReadWholeFile(extract_path, bytes)) {
     PrintMessage(
         err, "the extract file " + Quoted(extract_path) + " cannot be read");
     return kExitError;
