@@ -14,7 +14,7 @@
 #include "extract/record_list.h"
 #include "querydef/query_definition.h"
 #include "run/command_line.h"
-#include "run/connection_settings.h"
+#include "settings/connection_settings.h"
 
 namespace run {
 namespace {
@@ -48,21 +48,19 @@ int Run(int argc, const char* const* argv, RunState& run) {
 
   // Missing values are empty texts and are not reported; a failing connect
   // says what went wrong.
-  ConnectionSettings values = ReadConnectionSettings();
-  run.host = std::move(values.host);
-  run.user = std::move(values.user);
-  run.password = std::move(values.password);
-  run.db_system = std::move(values.db_system);
+  run.connection = settings::ReadConnectionSettings();
+  const settings::ConnectionSettings& values = run.connection;
 
   db::Connection conn;  // closed on every way out (no commit: rolls back)
   run.last_status =
-      db::dbConnect(conn, run.user, run.password, run.host, kDatabaseName);
-  WipeSecret(run.password);
+      db::dbConnect(conn, values.user, values.password, values.host,
+                    settings::kDatabaseName);
+  settings::WipeSecret(run.connection.password);
   if (run.last_status != db::kOk) {
     common::Diagnose(run.err,
                      "cannot connect to the database on host \"%s\": error "
                      "%d: %s",
-                     run.host.c_str(), run.last_status,
+                     values.host.c_str(), run.last_status,
                      db::dbLastError(conn).c_str());
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
     return 0;
@@ -75,16 +73,20 @@ int Run(int argc, const char* const* argv, RunState& run) {
   // may stand and how it is escaped.
   const querydef::TerminalName terminal =
       db::dbTerminalName(conn, run.terminal);
-  run.last_status = querydef::GetIniValues(run.section, run.db_system,
+  run.last_status = querydef::GetIniValues(run.section, values.db_system,
                                            terminal, run.debug, run.out, query);
-  if (run.last_status == querydef::kTerminalRefused) {
-    common::Diagnose(
-        run.err, "%s",
-        querydef::RefusalText(query.refusal, terminal.session).c_str());
-    std::fputs("Terminalname im SQL-Statement nicht zulaessig\n", run.out);
-    return kTerminalRefusedExit;
+  switch (run.last_status) {
+    case querydef::kOk:
+      break;
+    case querydef::kTerminalRefused:
+      common::Diagnose(
+          run.err, "%s",
+          querydef::RefusalText(query.refusal, terminal.session).c_str());
+      std::fputs("Terminalname im SQL-Statement nicht zulaessig\n", run.out);
+      return kTerminalRefusedExit;
+    default:  // querydef::kNoStatement: nothing is printed, as ever
+      return kNoStatementExit;
   }
-  if (run.last_status != querydef::kOk) return run.last_status;
 
   run.record_count = 0;
   extract::RecordList records;

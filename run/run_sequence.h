@@ -6,8 +6,11 @@
 
 namespace run {
 
-// Exit code when the terminal name may not stand where $parm01 stands in the
-// statement (it would change the statement). Same as for a bad command line.
+// Exit codes of a query definition that cannot be run: a section without
+// statement (or no query definition file) ended the legacy tool with 3; a
+// terminal name that may not stand where $parm01 stands in the statement (it
+// would change the statement) ends like a bad command line.
+inline constexpr int kNoStatementExit = 3;
 inline constexpr int kTerminalRefusedExit = 1;
 
 // Runs the whole extract and returns the process exit code: 0 for a run that

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "settings/connection_settings.h"
+
 namespace run {
 
 struct RunState {
@@ -16,11 +18,9 @@ struct RunState {
   int16_t replace_flag = 0;  // argument 4: 0 = append, 1 = replace
   bool debug = false;        // argument 5 is /D (any letter case)
 
-  // From the settings file.
-  std::string host;       // NET8
-  std::string user;       // LOGIN
-  std::string password;   // PASS
-  std::string db_system;  // DB_SYSTEM, names the query definition file
+  // From the settings file: NET8, LOGIN, PASS, DB_SYSTEM. The password is
+  // wiped once the connect has used it.
+  settings::ConnectionSettings connection;
 
   int last_status = 0;
   int record_count = 0;
