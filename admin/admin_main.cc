@@ -610,6 +610,11 @@ bool RunQuery(const Args& args, std::string_view section,
   }
   const int result_columns = db::dbColumnCount(conn);
   (void)db::dbCloseQuery(conn);
+  if (status == db::kResultFailed) {
+    Fail(err, "the result broke off at row " + std::to_string(rows + 1) +
+                  ": tabfetch writes no record and reports 0 records");
+    return false;
+  }
   if (status != db::kNoMoreRows) {
     Fail(err, "reading row " + std::to_string(rows + 1) + " failed: status " +
                   std::to_string(status) +
