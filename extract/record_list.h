@@ -56,7 +56,7 @@ struct RecordListOptions {
 
 // What the sorting took, for the profile line of a run.
 struct RecordListTimes {
-  double worker_sort_s = 0;  // sorting and spilling on the second thread
+  double worker_sort_s = 0;  // processor time of sorting and spilling runs
   double final_sort_s = 0;   // Sort(): waiting for it, the last run, setup
   std::size_t runs = 0;
   std::size_t spilled_runs = 0;

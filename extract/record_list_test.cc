@@ -263,7 +263,7 @@ const MergeCase kMergeCases[] = {
     {5000, 31 * 40, 64 << 20, true},  // many runs in memory, partial last
     {5000, 31 * 40, 64 << 20, false},
     {5000, 1000 * 31, 1, true},        // every run spilled
-    {5000, 999 * 31, 40 * 1000, true},  // spilled and in memory mixed
+    {5000, 999 * 31, 700 * 1000, true},  // spilled and in memory mixed
     {1, 31, 1, true},
     {64, 31, 1, false},  // a run of one record each
 };

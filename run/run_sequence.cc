@@ -147,7 +147,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
   if (profile != nullptr && *profile != '\0') {
     const extract::RecordListTimes t = records.times();
     common::Diagnose(run.err,
-                     "profile: fetch+format %.3f s, sorting overlapped %.3f s, "
+                     "profile: fetch+format %.3f s, sorting overlapped %.3f s CPU, "
                      "last run and merge setup %.3f s, merge+write+sync %.3f "
                      "s, %zu runs (%zu in the temporary file)",
                      fetch_seconds, t.worker_sort_s, t.final_sort_s,
