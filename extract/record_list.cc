@@ -2,12 +2,13 @@
 // back to back in chunks of a few megabytes, and a record is found by its
 // index in its chunk. Each full chunk is sorted on a second thread while the
 // rows still arrive, and the sorted runs are merged as the file is written.
-// The order of a chunk is made over 12-byte pieces of the records held
-// beside each record index: records of an extract tend to share long beginnings (the terminal
-// name, zero-padded numbers), which a plain comparison sort would compare
-// again and again from the first byte. Large groups are split by the first
-// byte in which their chunks differ (radix), small ones by a three-way
-// quicksort; a group whose chunks are all equal moves on to the next chunk.
+// The order of a chunk is made over 12-byte keys of the records held beside
+// each record index: records of an extract tend to share long beginnings
+// (the terminal name, zero-padded numbers), which a plain comparison sort
+// would compare again and again from the first byte. Large groups are split
+// by the first byte in which their keys differ (radix), small ones by a
+// three-way quicksort; a group whose keys are all equal moves on to the next
+// 12 bytes.
 #include "extract/record_list.h"
 
 #include <fcntl.h>
