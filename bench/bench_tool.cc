@@ -214,7 +214,8 @@ int main(int argc, char** argv) {
                  std::strtoull(argv[4], nullptr, 10));
   }
   std::printf(
-      "usage: bench_tool gen N FILE [FIRST] | encipher VALUE | time RESULT CMD... | "
+      "usage: bench_tool gen N FILE [FIRST] | encipher VALUE | time RESULT "
+      "CMD... | "
       "check FILE LENGTH RECORDS\n");
   return 2;
 }

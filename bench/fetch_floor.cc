@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
     mysql_close(mysql);
     return 1;
   }
-  MYSQL_RES* result = store ? mysql_store_result(mysql) : mysql_use_result(mysql);
+  MYSQL_RES* result =
+      store ? mysql_store_result(mysql) : mysql_use_result(mysql);
   if (result == nullptr) {
     std::printf("error %u: %s\n", mysql_errno(mysql), mysql_error(mysql));
     mysql_close(mysql);

@@ -351,12 +351,10 @@ void PageBlock::Release() {
   size_ = 0;
 }
 
-
 namespace {
 
 double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                       since)
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since)
       .count();
 }
 
@@ -468,7 +466,7 @@ int OpenSpillFile(const std::string& dir) {
 
 // One sorted run: in memory, or in the temporary file.
 struct SortedRun {
-  PageBlock block;  // the records in order, when in memory
+  PageBlock block;           // the records in order, when in memory
   std::uint64_t offset = 0;  // where they start, when in the file
   std::size_t count = 0;
   bool in_file = false;
@@ -476,8 +474,8 @@ struct SortedRun {
 
 // The merge position in one run.
 struct MergeSource {
-  const char* cur = nullptr;  // next record
-  const char* end = nullptr;  // end of the records at hand
+  const char* cur = nullptr;   // next record
+  const char* end = nullptr;   // end of the records at hand
   std::uint64_t file_pos = 0;  // next bytes to read, when in the file
   std::uint64_t file_end = 0;
   std::vector<char> buffer;
@@ -650,7 +648,8 @@ struct RecordList::State {
         __builtin_prefetch(ahead);
         __builtin_prefetch(ahead + length - 1);
       }
-      std::memcpy(out, records + static_cast<std::size_t>(ord[i].index) * length,
+      std::memcpy(out,
+                  records + static_cast<std::size_t>(ord[i].index) * length,
                   length);
     }
   }
@@ -857,7 +856,9 @@ RecordList::RecordList(const RecordListOptions& options) : options_(options) {}
 
 RecordList::~RecordList() = default;
 
-RecordList::RecordList(RecordList&& other) noexcept { *this = std::move(other); }
+RecordList::RecordList(RecordList&& other) noexcept {
+  *this = std::move(other);
+}
 
 RecordList& RecordList::operator=(RecordList&& other) noexcept {
   if (this == &other) return *this;
@@ -884,9 +885,9 @@ char* RecordList::NewChunk() {
   State& s = *state_;
   // A tenth of the records so far, between the first size and four times
   // that.
-  const std::size_t want = std::min(
-      State::MaxChunkBytes(options_),
-      std::max(options_.chunk_bytes, count_ / 10 * record_length_));
+  const std::size_t want =
+      std::min(State::MaxChunkBytes(options_),
+               std::max(options_.chunk_bytes, count_ / 10 * record_length_));
   const std::size_t chunk_records =
       std::min<std::size_t>(std::max<std::size_t>(want / record_length_, 1),
                             std::numeric_limits<std::uint32_t>::max());
@@ -1041,7 +1042,8 @@ bool ParseMemoryBudget(const char* text, std::size_t& bytes) {
       return false;
   }
   if (shift != 0 && *++p != '\0') return false;
-  if (value == 0 || value > (std::numeric_limits<std::size_t>::max() >> shift)) {
+  if (value == 0 ||
+      value > (std::numeric_limits<std::size_t>::max() >> shift)) {
     return false;
   }
   bytes = value << shift;

@@ -235,7 +235,7 @@ std::vector<std::string> ExtractLikeRecords(std::size_t count,
   const char* const kTerminals[] = {"KASSE01     ", "KASSE02     ",
                                     " KASSE1     ", "LAGER\xC4\xD6    "};
   const char* const kNames[] = {"M\xFCller", " Schmidt", "Wei\xDF  ",
-                                "Bauer", "Bauer ", "\xC4rger"};
+                                "Bauer",     "Bauer ",   "\xC4rger"};
   std::vector<std::string> records;
   for (std::size_t i = 0; i < count; ++i) {
     std::string r = kTerminals[rng() % 4];
@@ -262,7 +262,7 @@ const MergeCase kMergeCases[] = {
     {5000, 1 << 20, 64 << 20, true},  // one run
     {5000, 31 * 40, 64 << 20, true},  // many runs in memory, partial last
     {5000, 31 * 40, 64 << 20, false},
-    {5000, 1000 * 31, 1, true},        // every run spilled
+    {5000, 1000 * 31, 1, true},          // every run spilled
     {5000, 999 * 31, 700 * 1000, true},  // spilled and in memory mixed
     {1, 31, 1, true},
     {64, 31, 1, false},  // a run of one record each

@@ -59,8 +59,7 @@ extract::RecordListOptions ListOptions(RunState& run) {
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                       since)
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since)
       .count();
 }
 
@@ -146,13 +145,13 @@ int Run(int argc, const char* const* argv, RunState& run) {
   const char* profile = std::getenv("TABFETCH_PROFILE");
   if (profile != nullptr && *profile != '\0') {
     const extract::RecordListTimes t = records.times();
-    common::Diagnose(run.err,
-                     "profile: fetch+format %.3f s, sorting overlapped %.3f s CPU, "
-                     "last run and merge setup %.3f s, merge+write+sync %.3f "
-                     "s, %zu runs (%zu in the temporary file)",
-                     fetch_seconds, t.worker_sort_s, t.final_sort_s,
-                     SecondsSince(write_started) - t.final_sort_s, t.runs,
-                     t.spilled_runs);
+    common::Diagnose(
+        run.err,
+        "profile: fetch+format %.3f s, sorting overlapped %.3f s CPU, "
+        "last run and merge setup %.3f s, merge+write+sync %.3f "
+        "s, %zu runs (%zu in the temporary file)",
+        fetch_seconds, t.worker_sort_s, t.final_sort_s,
+        SecondsSince(write_started) - t.final_sort_s, t.runs, t.spilled_runs);
   }
 
   std::fprintf(run.out, "%i Saetze kopiert in Datei %s \n", run.record_count,

@@ -557,18 +557,18 @@ TEST_F(FaultMatrixTest, SortedRunsInTheTemporaryDirectory) {
     bool fits;
   };
   const Case kCases[] = {
-      {ws_.cwd(), "1", true},      // everything through the file
-      {dir, "1", false},           // 200,000 bytes into 64 KiB
-      {dir, "512M", true},         // nothing spilled
-      {dir, "viel", true},         // not a size: the default budget
+      {ws_.cwd(), "1", true},  // everything through the file
+      {dir, "1", false},       // 200,000 bytes into 64 KiB
+      {dir, "512M", true},     // nothing spilled
+      {dir, "viel", true},     // not a size: the default budget
   };
   for (const Case& c : kCases) {
     for (const char* flag : {"1", "0"}) {
       SCOPED_TRACE(c.tmpdir + ", budget " + c.budget + ", flag " + flag);
       ws_.WriteFile("out.txt", "OLD");
-      ToolResult r = ws_.Run({"GROSS", "X", "out.txt", flag},
-                             {"TMPDIR=" + c.tmpdir,
-                              "TABFETCH_MEMORY_BUDGET=" + c.budget});
+      ToolResult r =
+          ws_.Run({"GROSS", "X", "out.txt", flag},
+                  {"TMPDIR=" + c.tmpdir, "TABFETCH_MEMORY_BUDGET=" + c.budget});
       EXPECT_EQ(r.exit_code, 0);
       // A bad value is named, and the default budget used.
       const std::regex bad_budget(
