@@ -199,6 +199,12 @@ bool RunQuery(const Args& args, std::string_view section,
   while ((status = db::dbFetchRow(conn, row)) == db::kOk) stats.Add(row);
   const int result_columns = db::dbColumnCount(conn);
   (void)db::dbCloseQuery(conn);
+  if (status == db::kResultFailed) {
+    PrintMessage(err, "the result broke off at row " +
+                          std::to_string(stats.rows() + 1) +
+                          ": tabfetch writes no record and reports 0 records");
+    return false;
+  }
   if (status != db::kNoMoreRows) {
     PrintMessage(err, "reading row " + std::to_string(stats.rows() + 1) +
                           " failed: status " + std::to_string(status) +

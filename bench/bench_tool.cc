@@ -1,10 +1,12 @@
 // Helpers of the end-to-end benchmark (bench/run):
 //
-//   bench_tool gen N FILE          N rows of extract data as a tab-separated
-//                                  file for LOAD DATA (UTF-8, \N for NULL)
+//   bench_tool gen N FILE [FIRST]  rows FIRST+1 to N of extract data as a
+//                                  tab-separated file for LOAD DATA (UTF-8,
+//                                  \N for NULL)
 //   bench_tool encipher VALUE      VALUE as the settings file holds it
 //   bench_tool time RESULT CMD...  runs CMD, appends "wall_seconds
-//                                  peak_rss_kib exit_status" to RESULT
+//                                  peak_rss_kib exit_status cpu_seconds"
+//                                  (user + system) to RESULT
 //   bench_tool check FILE LENGTH RECORDS
 //                                  FILE holds RECORDS records of LENGTH bytes
 //                                  (no line feeds in the data) in
@@ -42,7 +44,8 @@ struct Rng {
   }
 };
 
-// UTF-8, as the table stores them; the connection delivers them as latin1.
+// UTF-8 in the load file; the table stores them as latin1, and the
+// connection delivers them as latin1 bytes.
 const char* const kFirst[] = {
     "Hans-Jürgen", "Jörg",   "Uwe",      "Anna-Lena", "Björn",  "Grégoire",
     "Sabine",      "Klaus",  "Mündev",   "Stefanie",  "Peter",  "Jürgen",
@@ -63,7 +66,25 @@ const char* const kNotes[] = {
     "Gutschrift über Bonuspunkte",
     "Preisänderung laut Aushang; Prüfung durch Marktleitung erbeten"};
 
-int Gen(std::uint64_t n, const char* path) {
+// 36 terminal names of up to 12 characters that share their beginnings,
+// some with blanks inside or in front.
+std::string Terminal(std::uint32_t i) {
+  char name[16];
+  if (i < 24) {
+    std::snprintf(name, sizeof name, "KASSE%02u", i + 1);
+  } else if (i < 30) {
+    std::snprintf(name, sizeof name, "KASSE %u", i - 23);
+  } else {
+    std::snprintf(name, sizeof name, " LAGER%02u", i - 29);
+  }
+  return name;
+}
+
+// N rows shaped like the field's extracts: 36 terminal names, about 4,300
+// distinct names (umlauts; 20 % with a leading, 25 % with trailing blanks),
+// 25 % NULL notes, amounts and quantities, a time. Rows are stored in ID
+// order, which is random with respect to the sort key.
+int Gen(std::uint64_t n, const char* path, std::uint64_t first) {
   std::FILE* f = std::fopen(path, "wb");
   if (f == nullptr) {
     std::printf("cannot create %s\n", path);
@@ -73,34 +94,35 @@ int Gen(std::uint64_t n, const char* path) {
   std::string buf;
   buf.reserve(1 << 20);
   char line[512];
+  std::string terminals[36];
+  for (std::uint32_t i = 0; i < 36; ++i) terminals[i] = Terminal(i);
+  // The rows after `first` only; the random numbers are the same as for a
+  // file of all rows.
   for (std::uint64_t id = 1; id <= n; ++id) {
-    // Most rows belong to one terminal, the extract of which is measured.
-    const std::uint32_t t = rng.Below(100);
-    const unsigned terminal = t < 90 ? 7 : 1 + t % 20;
-    const char* lead = rng.Below(4) == 0 ? " " : "";
-    const char* trail =
-        rng.Below(3) == 0 ? "  " : (rng.Below(8) == 0 ? "\\t" : "");
-    const std::uint32_t cents = rng.Below(10000000);
+    const char* lead = rng.Below(5) == 0 ? " " : "";
+    const char* trail = rng.Below(4) == 0 ? "   " : "";
+    const std::uint32_t cents = rng.Below(1000000000);
     const bool negative = rng.Below(20) == 0;
-    const std::uint32_t note = rng.Below(10);
+    const std::uint32_t note = rng.Below(4) == 0 ? 99 : rng.Below(7);
     int len = std::snprintf(
         line, sizeof line,
-        "%llu\tKASSE%02u\t%s%s, %s%s\t%u\t%s%u.%02u\t2024-%02u-%02u "
+        "%llu\t%s\t%s%s, %s %c.%s\t%s%u.%02u\t%u\t2024-%02u-%02u "
         "%02u:%02u:%02u\t",
-        static_cast<unsigned long long>(id), terminal, lead,
-        kLast[rng.Below(sizeof kLast / sizeof kLast[0])],
-        kFirst[rng.Below(sizeof kFirst / sizeof kFirst[0])], trail,
-        rng.Below(1000), negative ? "-" : "", cents / 100, cents % 100,
-        1 + rng.Below(12), 1 + rng.Below(28), rng.Below(24), rng.Below(60),
-        rng.Below(60));
+        static_cast<unsigned long long>(id), terminals[rng.Below(36)].c_str(),
+        lead, kLast[rng.Below(sizeof kLast / sizeof kLast[0])],
+        kFirst[rng.Below(sizeof kFirst / sizeof kFirst[0])],
+        static_cast<char>('A' + rng.Below(6)), trail, negative ? "-" : "",
+        cents / 100, cents % 100, rng.Below(100000), 1 + rng.Below(12),
+        1 + rng.Below(28), rng.Below(24), rng.Below(60), rng.Below(60));
     buf.append(line, static_cast<std::size_t>(len));
-    if (note < 3) {
+    if (note == 99) {
       buf.append("\\N");  // NULL
     } else {
-      buf.append(kNotes[note - 3]);
-      if (note == 9) buf.append(" #").append(std::to_string(rng.Below(100000)));
+      buf.append(kNotes[note]);
+      if (note == 2) buf.append(" #").append(std::to_string(rng.Below(100000)));
     }
     buf.push_back('\n');
+    if (id <= first) buf.clear();
     if (buf.size() > (1u << 20) - 512) {
       std::fwrite(buf.data(), 1, buf.size(), f);
       buf.clear();
@@ -132,7 +154,11 @@ int Time(const char* result_path, char** argv) {
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
   std::FILE* f = std::fopen(result_path, "a");
   if (f == nullptr) return 1;
-  std::fprintf(f, "%.6f %ld %d\n", wall, usage.ru_maxrss, code);
+  const double cpu =
+      static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
+          1e6;
+  std::fprintf(f, "%.6f %ld %d %.6f\n", wall, usage.ru_maxrss, code, cpu);
   std::fclose(f);
   return code;
 }
@@ -173,8 +199,9 @@ int Check(const char* path, std::size_t length, std::uint64_t records) {
 
 int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
-  if (cmd == "gen" && argc == 4) {
-    return Gen(std::strtoull(argv[2], nullptr, 10), argv[3]);
+  if (cmd == "gen" && (argc == 4 || argc == 5)) {
+    return Gen(std::strtoull(argv[2], nullptr, 10), argv[3],
+               argc == 5 ? std::strtoull(argv[4], nullptr, 10) : 0);
   }
   if (cmd == "encipher" && argc == 3) {
     std::printf("%s\n",
@@ -187,7 +214,8 @@ int main(int argc, char** argv) {
                  std::strtoull(argv[4], nullptr, 10));
   }
   std::printf(
-      "usage: bench_tool gen N FILE | encipher VALUE | time RESULT CMD... | "
+      "usage: bench_tool gen N FILE [FIRST] | encipher VALUE | time RESULT "
+      "CMD... | "
       "check FILE LENGTH RECORDS\n");
   return 2;
 }

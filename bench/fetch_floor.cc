@@ -1,9 +1,11 @@
-// The fetch floor: the least any client of this library has to do to get a
-// result set into its memory and walk it. Connects like tabfetch (latin1),
-// runs one statement, stores the whole result, fetches every row and does
-// nothing with it. The benchmark compares tabfetch against this.
+// The fetch floor: the least any client of this library has to do to get
+// the rows of a result set. Connects like tabfetch (latin1), runs one
+// statement, fetches every row and does nothing with it: with "store" the
+// whole result is stored first (mysql_store_result), with "use" the rows are
+// read as they arrive (mysql_use_result). The benchmark compares tabfetch
+// against both.
 //
-//   fetch_floor HOST USER PASSWORD DATABASE STATEMENT
+//   fetch_floor store|use HOST USER PASSWORD DATABASE STATEMENT
 //
 // An empty HOST takes the library's default route (MYSQL_UNIX_PORT). Prints
 // the number of rows; exit code 0 on success, 1 with the error otherwise.
@@ -13,10 +15,15 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::printf("usage: fetch_floor HOST USER PASSWORD DATABASE STATEMENT\n");
+  if (argc != 7 || (std::strcmp(argv[1], "store") != 0 &&
+                    std::strcmp(argv[1], "use") != 0)) {
+    std::printf(
+        "usage: fetch_floor store|use HOST USER PASSWORD DATABASE "
+        "STATEMENT\n");
     return 2;
   }
+  const bool store = std::strcmp(argv[1], "store") == 0;
+  ++argv;
   MYSQL* mysql = mysql_init(nullptr);
   if (mysql == nullptr) return 1;
   mysql_options(mysql, MYSQL_SET_CHARSET_NAME, "latin1");
@@ -28,7 +35,8 @@ int main(int argc, char** argv) {
     mysql_close(mysql);
     return 1;
   }
-  MYSQL_RES* result = mysql_store_result(mysql);
+  MYSQL_RES* result =
+      store ? mysql_store_result(mysql) : mysql_use_result(mysql);
   if (result == nullptr) {
     std::printf("error %u: %s\n", mysql_errno(mysql), mysql_error(mysql));
     mysql_close(mysql);
@@ -36,6 +44,12 @@ int main(int argc, char** argv) {
   }
   unsigned long long rows = 0;
   while (mysql_fetch_row(result) != nullptr) ++rows;
+  if (mysql_errno(mysql) != 0) {
+    std::printf("error %u: %s\n", mysql_errno(mysql), mysql_error(mysql));
+    mysql_free_result(result);
+    mysql_close(mysql);
+    return 1;
+  }
   mysql_free_result(result);
   mysql_close(mysql);
   std::printf("%llu\n", rows);

@@ -152,25 +152,25 @@ int dbExecute(Connection& conn, StatementHandle& handle) {
                        static_cast<unsigned long>(text.size())) != 0) {
     return static_cast<int>(mysql_errno(mysql));
   }
-  handle.result.reset(mysql_store_result(mysql));
+  // The rows are read from the connection as they are fetched; a failure
+  // that comes with them (the server gone, a server error in mid-result)
+  // shows at the fetch.
+  handle.result.reset(mysql_use_result(mysql));
   if (mysql_errno(mysql) != 0) return kNoResultSet;
+  handle.connection = mysql;
   handle.rows_fetched = 0;
   return kOk;
 }
 
 int dbFetch(StatementHandle& handle, MYSQL_ROW& row) {
   if (!handle.result) return kNoResultSet;
-  // The end of the rows is found by counting, so the library is never asked
-  // for a row past the end.
-  if (static_cast<uint64_t>(handle.rows_fetched) >=
-      mysql_num_rows(handle.result.get())) {
-    return kNoMoreRows;
-  }
   MYSQL_ROW next = mysql_fetch_row(handle.result.get());
-  // Fetching from a stored result only walks client memory and never sets the
-  // connection's error number; a missing row before the counted end is the
-  // one way the library can fail here.
-  if (next == nullptr) return kNoResultSet;
+  if (next == nullptr) {
+    // The end of the rows and a failure both give no row; only the error
+    // number tells them apart. Asking again after the end gives the end
+    // again.
+    return mysql_errno(handle.connection) == 0 ? kNoMoreRows : kResultFailed;
+  }
   row = next;
   ++handle.rows_fetched;
   return kOk;
@@ -201,18 +201,11 @@ int dbFetchRow(Connection& conn, RowBuffer& row) {
   const int status = dbFetch(conn.current_query_, fetched);
   if (status != kOk) return status;
 
-  // The rows of a stored result lie one after the other in the library's
-  // memory; asking for the next ones now lets their memory fetches overlap
-  // with the work on this one (a prefetch never faults, even past the end).
-  const char* here = reinterpret_cast<const char*>(fetched);
-  for (int ahead = 256; ahead < 512; ahead += 64) {
-    __builtin_prefetch(here + ahead);
-  }
   // Result columns beyond the 30th have no slot and are ignored.
   const std::size_t columns =
       static_cast<std::size_t>(std::min(conn.column_count_, kRowSlots));
   for (std::size_t i = 0; i < columns; ++i) {
-    // A stored row ends every value with a NUL byte, so the length up to
+    // The library ends every value with a NUL byte, so the length up to
     // the first NUL is the value as the legacy tool copied it: whole, but
     // cut at an embedded NUL. SQL NULL gives an empty slot.
     const char* value = fetched[i];
@@ -255,8 +248,11 @@ bool dbBackslashEscapes(const Connection& conn) {
 }
 
 uint64_t dbRowCount(const Connection& conn) {
-  if (!conn.current_query_.result) return 0;
-  return mysql_num_rows(conn.current_query_.result.get());
+  return conn.current_query_.result ? conn.current_query_.rows_fetched : 0;
+}
+
+int dbErrorNumber(const Connection& conn) {
+  return conn.mysql_ ? static_cast<int>(mysql_errno(conn.mysql_.get())) : 0;
 }
 
 int dbColumnCount(const Connection& conn) { return conn.column_count_; }

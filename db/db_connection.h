@@ -1,6 +1,6 @@
 // The one database connection of a run, over the MySQL client library
-// (MariaDB Connector/C): connect, run the extract statement with its whole
-// result set stored in client memory, fetch it row by row, release it.
+// (MariaDB Connector/C): connect, run the extract statement, fetch its rows
+// one by one as the server sends them, release the result.
 // No operation prints anything.
 #pragma once
 
@@ -19,8 +19,12 @@ namespace db {
 
 inline constexpr int kOk = 0;
 inline constexpr int kNoMoreRows = 1032;  // end of the rows; not an error
-// No result set on the handle, or the library failed after storing/fetching.
+// No result set on the handle, or the library failed when the result began.
 inline constexpr int kNoResultSet = -1;
+// The result broke off while its rows arrived (the server gone, the
+// connection lost or timed out, a server error in mid-result): the rows
+// fetched so far are not the result. dbErrorNumber/dbLastError say why.
+inline constexpr int kResultFailed = -2;
 // Any other status is the client library's error number (mysql_errno), e.g.
 // 1045 wrong password, 1044/1049 unknown database, 2002 no server, 1064 syntax.
 
@@ -29,10 +33,12 @@ struct FreeResult {
 };
 using ResultPtr = std::unique_ptr<MYSQL_RES, FreeResult>;
 
-// A statement and the stored result set of its last successful execution.
+// A statement and the result set of its last successful execution, read
+// from the connection as its rows are fetched.
 struct StatementHandle {
   std::string_view text;  // sent up to its first NUL byte; owned by the caller
   ResultPtr result;       // none before execution and after dbFreeResult
+  MYSQL* connection = nullptr;  // the connection the result comes over
   uint32_t rows_fetched = 0;
 };
 
@@ -64,6 +70,7 @@ class Connection {
   friend std::string dbEscapeLiteral(Connection&, std::string_view);
   friend bool dbBackslashEscapes(const Connection&);
   friend uint64_t dbRowCount(const Connection&);
+  friend int dbErrorNumber(const Connection&);
   friend int dbColumnCount(const Connection&);
   friend uint32_t dbServerVersion(const Connection&);
   friend bool dbServerIsMySql(const Connection&);
@@ -101,18 +108,23 @@ class Connection {
                             std::string_view password, std::string_view host,
                             std::string_view database);
 
-// Sends handle.text (up to its first NUL) and stores the whole result set in
-// the handle. Returns kOk, the library's error number when the server rejects
-// the statement (the handle stays as it was), or kNoResultSet when storing the
-// result failed. A statement without a result set succeeds with no result set
-// on the handle. A successful execution replaces (and frees) an earlier result.
-// Without a connection it returns 2006 (server gone), as the library would.
+// Sends handle.text (up to its first NUL) and starts reading its result set
+// (mysql_use_result: the rows stay on the connection until fetched). Returns
+// kOk, the library's error number when the server rejects the statement (the
+// handle stays as it was), or kNoResultSet when the result cannot be begun.
+// A statement without a result set succeeds with no result set on the handle.
+// A successful execution replaces (and frees) an earlier result. Until its
+// rows are all fetched or it is freed, no other statement can run on the
+// connection. Without a connection it returns 2006 (server gone), as the
+// library would.
 [[nodiscard]] int dbExecute(Connection& conn, StatementHandle& handle);
 
 // Takes the next row of the handle's result set into `row` (one text per
-// column, nullptr for SQL NULL). Returns kOk, kNoMoreRows once rows_fetched
-// has reached the row count (the library is not asked then; `row` is left as
-// it was), or kNoResultSet when the handle has no result set.
+// column, nullptr for SQL NULL, valid until the next fetch). Returns kOk,
+// kNoMoreRows at the end of the rows (the library's end of data, with no
+// error; again on every later call), kResultFailed when the result broke
+// off, or kNoResultSet when the handle has no result set. On any status but
+// kOk `row` is left as it was.
 [[nodiscard]] int dbFetch(StatementHandle& handle, MYSQL_ROW& row);
 
 // Releases the handle's result set: kOk, or kNoResultSet when it has none.
@@ -130,8 +142,8 @@ class Connection {
 // reset first, then slot i holds result column i+1 as the library's text up to
 // its first NUL byte, whole; NULL columns, columns beyond the last and result
 // columns beyond the 30th leave empty slots. The views stay valid until
-// dbCloseQuery (or the next dbOpenQuery). On kNoMoreRows or kNoResultSet `row`
-// is left untouched.
+// the next dbFetchRow (or dbCloseQuery, or the next dbOpenQuery). On any
+// other status `row` is left untouched.
 [[nodiscard]] int dbFetchRow(Connection& conn, RowBuffer& row);
 
 // Releases the current query's result set: kOk, or kNoResultSet when it has
@@ -149,8 +161,14 @@ std::string dbEscapeLiteral(Connection& conn, std::string_view text);
 // last reported it; true without a connection.
 bool dbBackslashEscapes(const Connection& conn);
 
-// Rows of the current query's stored result set, 0 when there is none.
+// Rows fetched so far from the current query's result set, 0 when there is
+// none. (The count of a streamed result is known only at its end.)
 uint64_t dbRowCount(const Connection& conn);
+
+// The library's error number for the last call on the connection (0 when it
+// succeeded or there is no connection): why a result broke off. dbLastError
+// gives its message.
+int dbErrorNumber(const Connection& conn);
 
 // Columns of the current query's result set (0 before a successful
 // dbOpenQuery and for a statement without a result set).

@@ -2,6 +2,7 @@
 #include "db/db_connection.h"
 
 #include <arpa/inet.h>
+#include <errmsg.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -236,7 +237,6 @@ TEST_F(dbConnectionTest,
         std::to_string(rows);
     ASSERT_EQ(db::dbOpenQuery(conn, sql), db::kOk);
     EXPECT_EQ(db::dbColumnCount(conn), 2);
-    EXPECT_EQ(db::dbRowCount(conn), static_cast<uint64_t>(rows));
     db::RowBuffer row = SentinelRow();
     for (int i = 1; i <= rows; ++i) {
       ASSERT_EQ(db::dbFetchRow(conn, row), db::kOk);
@@ -248,6 +248,8 @@ TEST_F(dbConnectionTest,
     EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoMoreRows);
     EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoMoreRows);
     for (std::string_view slot : row.slots) EXPECT_EQ(slot, kSentinel);
+    // The count of a streamed result is known at its end.
+    EXPECT_EQ(db::dbRowCount(conn), static_cast<uint64_t>(rows));
     EXPECT_EQ(db::dbCloseQuery(conn), db::kOk);
   }
 }
@@ -356,19 +358,34 @@ TEST_F(dbConnectionTest, StatementHandleOperations) {
   EXPECT_EQ(row[1], nullptr);
   EXPECT_EQ(handle.rows_fetched, 1u);
 
-  // A rejected statement leaves the handle as it was.
-  const MYSQL_RES* stored = handle.result.get();
-  handle.text = "SELEKT";
-  EXPECT_EQ(db::dbExecute(conn, handle), 1064);
-  EXPECT_EQ(handle.result.get(), stored);
-  EXPECT_EQ(handle.rows_fetched, 1u);
+  // No other statement can run while rows are still on the connection;
+  // the refused one leaves the handle as it was.
+  const MYSQL_RES* streamed = handle.result.get();
+  db::StatementHandle other;
+  other.text = "SELECT 1";
+  EXPECT_EQ(db::dbExecute(conn, other), CR_COMMANDS_OUT_OF_SYNC);
+  EXPECT_EQ(other.result, nullptr);
+  EXPECT_EQ(handle.result.get(), streamed);
 
+  // The refusal stays the connection's last error until the next statement
+  // runs, so the rest of these rows is dropped and new ones are read.
+  handle.result.reset();
+  handle.text = "SELECT 'b', 'c'";
+  ASSERT_EQ(db::dbExecute(conn, handle), db::kOk);
   ASSERT_EQ(db::dbFetch(handle, row), db::kOk);
   EXPECT_STREQ(row[0], "b");
   EXPECT_STREQ(row[1], "c");
   const MYSQL_ROW last = row;
   EXPECT_EQ(db::dbFetch(handle, row), db::kNoMoreRows);
   EXPECT_EQ(row, last);
+
+  // Once the rows are read, a rejected statement leaves the handle as it
+  // was too.
+  const MYSQL_RES* read = handle.result.get();
+  handle.text = "SELEKT";
+  EXPECT_EQ(db::dbExecute(conn, handle), 1064);
+  EXPECT_EQ(handle.result.get(), read);
+  EXPECT_EQ(handle.rows_fetched, 1u);
   EXPECT_EQ(db::dbFreeResult(handle), db::kOk);
   EXPECT_EQ(handle.rows_fetched, 0u);
   EXPECT_EQ(db::dbFreeResult(handle), db::kNoResultSet);

@@ -14,7 +14,7 @@ inline constexpr int kRowSlots = 30;
 struct RowBuffer {
   // Slot i (0-based) holds result column i+1. An SQL NULL, an empty value and
   // every slot behind the last column are empty views. The views point into
-  // the stored result set and stay valid until dbCloseQuery.
+  // the library's row and stay valid until the next fetch.
   std::array<std::string_view, kRowSlots> slots{};
 
   void Clear() { slots.fill(std::string_view()); }

@@ -1,9 +1,11 @@
-// The record list: all records of a run, in one contiguous block of memory,
-// put in plain unsigned byte order once, before the list is written.
+// The record list: all records of a run, put in plain unsigned byte order
+// before the list is written, within a memory budget.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,11 +37,43 @@ class PageBlock {
   std::size_t size_ = 0;
 };
 
+// The default memory budget: a quarter of the physical memory, at most
+// 1 GiB (and at least 64 MiB).
+std::size_t DefaultMemoryBudget();
+
+// How a record list holds its records.
+struct RecordListOptions {
+  // Bytes of sorted records kept in memory; the records beyond go to an
+  // unnamed temporary file. DefaultMemoryBudget() unless the caller sets it.
+  std::size_t memory_budget = DefaultMemoryBudget();
+  // Bytes of records gathered before they are sorted as one run.
+  std::size_t chunk_bytes = std::size_t{8} << 20;
+  // Where the temporary file goes; empty: $TMPDIR, else /tmp.
+  std::string temp_dir;
+  // Whether runs are sorted on a second thread while records arrive.
+  bool worker_thread = true;
+};
+
+// What the sorting took, for the profile line of a run.
+struct RecordListTimes {
+  double worker_sort_s = 0;  // processor time of sorting and spilling runs
+  double final_sort_s = 0;   // Sort(): waiting for it, the last run, setup
+  std::size_t runs = 0;
+  std::size_t spilled_runs = 0;
+};
+
+// The records of a run. Records are gathered in chunks; each full chunk is
+// sorted on a second thread while the next one fills (a run), and runs that
+// do not fit the memory budget are written to an unnamed temporary file,
+// which vanishes with the process whatever way it ends. Sort() sorts the
+// last chunk; the sorted order is then read by merging the runs.
 class RecordList {
  public:
-  RecordList() = default;
-  RecordList(RecordList&&) noexcept = default;
-  RecordList& operator=(RecordList&&) noexcept = default;
+  RecordList();
+  explicit RecordList(const RecordListOptions& options);
+  ~RecordList();
+  RecordList(RecordList&&) noexcept;
+  RecordList& operator=(RecordList&&) noexcept;
   RecordList(const RecordList&) = delete;
   RecordList& operator=(const RecordList&) = delete;
 
@@ -47,46 +81,45 @@ class RecordList {
   std::size_t count() const { return count_; }
   bool empty() const { return count_ == 0; }
 
-  // The length every record of this list has: fixed by the first record
-  // (or by Reserve with a length), 0 before that.
+  // The length every record of this list has: fixed by the first record,
+  // 0 before that.
   std::size_t record_length() const { return record_length_; }
 
-  // Makes room for `records` records in all, so that appending them does not
-  // move the stored ones. When no record length is fixed yet, the room is
-  // taken at the first append. Returns false when the memory is not there
-  // (the list is unchanged).
-  bool Reserve(std::size_t records);
-
   // Appends one record of `length` bytes and returns where to write its
-  // bytes. Returns nullptr, storing nothing, when `length` differs from the
-  // list's record length or memory runs out. For length 0 the pointer is
-  // valid but must not be written to.
+  // bytes, valid until the next call. Returns nullptr, storing nothing, when
+  // `length` differs from the list's record length or memory runs out. For
+  // length 0 the pointer is valid but must not be written to.
   char* AppendSlot(std::size_t length);
 
   // Puts the records in ascending plain unsigned byte order (equal records
-  // end up adjacent). Cheap when the list is already sorted. Returns false
-  // when the memory for the order is not there; the list is then unchanged.
+  // kept) and starts reading them from the first. Returns false when that
+  // failed: no memory, or the temporary file could not be made or written
+  // (error_number() says why; it stays false until Clear).
   bool Sort();
   bool sorted() const { return sorted_; }
 
-  // Record `i`, 0 <= i < count(): in sorted order after Sort(), in the order
-  // of appending before (and again after an append that follows Sort()).
-  std::string_view Record(std::size_t i) const {
-    return std::string_view(RecordData(sorted_ ? order_[i].index : i),
-                            record_length_);
-  }
+  // Reading the sorted records moves a read position, which is all that
+  // changes; the records stay as they are, so these are const.
+  //
+  // After Sort(): copies the next records in order to `out` (room for
+  // `max_records` records) and returns how many, 0 at the end, -1 when the
+  // temporary file cannot be read (errno set).
+  std::ptrdiff_t ReadSorted(char* out, std::size_t max_records) const;
+  // After Sort(): the next record in order: 1, 0 at the end, -1 as above.
+  // The view is valid until the next call.
+  int NextRecord(std::string_view& record) const;
+  // Starts reading the sorted records from the first again; false when the
+  // temporary file cannot be read.
+  bool Rewind() const;
 
-  // Where record `i` (in the order of Record) starts; for reading ahead.
-  const char* RecordAt(std::size_t i) const {
-    return RecordData(sorted_ ? order_[i].index : i);
-  }
+  // Whether any record holds a line feed byte.
+  bool has_line_feed() const { return has_line_feed_; }
+  // The errno of the failure that made Sort() fail, 0 if none.
+  int error_number() const;
+  RecordListTimes times() const;
 
-  // All record bytes in the order of appending, count() * record_length().
-  std::string_view Bytes() const {
-    return std::string_view(arena_.data(), count_ * record_length_);
-  }
-
-  // Releases all memory; the list is empty and its record length open again.
+  // Releases all memory and the temporary file; the list is empty and its
+  // record length open again.
   void Clear();
 
   // One entry of the sort order: a record index and the 12 bytes of the
@@ -98,21 +131,27 @@ class RecordList {
     std::uint32_t index;
   };
 
- private:
-  const char* RecordData(std::size_t index) const {
-    return arena_.data() + index * record_length_;
-  }
-  bool Grow(std::size_t records);
+  struct State;  // chunks, runs, worker thread, temporary file, merge
 
-  PageBlock arena_;
-  std::size_t capacity_ = 0;  // records the arena can hold
+ private:
+  char* NewChunk();
+
+  RecordListOptions options_;
+  std::unique_ptr<State> state_;
   std::size_t count_ = 0;
   std::size_t record_length_ = 0;
   bool length_fixed_ = false;
-  std::size_t reserved_ = 0;  // records asked for by Reserve
   bool sorted_ = false;
-  std::vector<SortEntry> order_;  // the sorted order while sorted_
+  bool has_line_feed_ = false;
+  // Where the next record goes in the chunk being filled, and its end.
+  char* fill_ = nullptr;
+  char* fill_end_ = nullptr;
 };
+
+// Reads a memory budget: decimal bytes with an optional suffix K, M or G
+// (binary multiples, either letter case), greater than 0. Returns false
+// (leaving `bytes` alone) for anything else.
+bool ParseMemoryBudget(const char* text, std::size_t& bytes);
 
 // Stores a copy of `record`. Returns 1 when stored, 0 when not (its length
 // differs from the records already stored, or memory ran out).

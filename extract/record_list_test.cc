@@ -3,20 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "extract/field_format.h"
+#include "testsupport/temp_dir.h"
 
 namespace extract {
 namespace {
 
-std::vector<std::string> Contents(const RecordList& list) {
-  std::vector<std::string> out;
-  for (std::size_t i = 0; i < list.count(); ++i) {
-    out.emplace_back(list.Record(i));
+// The records in sorted order, read through the merge from the first.
+std::vector<std::string> Contents(RecordList& list) {
+  EXPECT_TRUE(list.Sort());
+  if (list.record_length() == 0) {
+    return std::vector<std::string>(list.count(), "");
   }
+  EXPECT_TRUE(list.Rewind());
+  std::vector<std::string> out;
+  std::string_view rec;
+  while (list.NextRecord(rec) > 0) out.emplace_back(rec);
   return out;
 }
 
@@ -81,7 +89,6 @@ TEST(RecordListTest, EmptyRecordsAreStoredAndCounted) {
   EXPECT_EQ(list.count(), 3u);
   ASSERT_TRUE(list.Sort());
   EXPECT_EQ(Contents(list), std::vector<std::string>(3, ""));
-  EXPECT_TRUE(list.Bytes().empty());
 }
 
 TEST(RecordListTest, ZeroPaddedDecColumnsSortNumerically) {
@@ -95,30 +102,25 @@ TEST(RecordListTest, ZeroPaddedDecColumnsSortNumerically) {
     FormatField("x", 2, "CHAR", record);
     ASSERT_EQ(InsertRecord(list, record), 1);
   }
-  ASSERT_TRUE(list.Sort());
+  const std::vector<std::string> sorted = Contents(list);
   std::sort(numbers.begin(), numbers.end());
+  ASSERT_EQ(sorted.size(), numbers.size());
   for (std::size_t i = 0; i < numbers.size(); ++i) {
-    EXPECT_EQ(std::stoi(std::string(list.Record(i).substr(0, 6))), numbers[i]);
+    EXPECT_EQ(std::stoi(sorted[i].substr(0, 6)), numbers[i]);
   }
 }
 
-TEST(RecordListTest, AppendSlotWritesInPlaceIntoReservedRoom) {
+TEST(RecordListTest, AppendSlotIsWhereTheRecordIsWritten) {
   RecordList list;
-  ASSERT_TRUE(list.Reserve(100));
-  char* first = list.AppendSlot(4);
-  ASSERT_NE(first, nullptr);
-  std::copy_n("dddd", 4, first);
-  for (int i = 1; i < 100; ++i) {
+  for (int i = 0; i < 100; ++i) {
     char* slot = list.AppendSlot(4);
     ASSERT_NE(slot, nullptr);
-    std::copy_n(i % 2 ? "bbbb" : "cccc", 4, slot);
+    std::copy_n(i == 0 ? "dddd" : i % 2 ? "bbbb" : "cccc", 4, slot);
   }
-  // Reserved room: the first record did not move.
-  EXPECT_EQ(list.Bytes().data(), first);
-  EXPECT_EQ(list.Record(0), "dddd");
-  ASSERT_TRUE(list.Sort());
-  EXPECT_EQ(list.Record(0), "bbbb");
-  EXPECT_EQ(list.Record(99), "dddd");
+  const std::vector<std::string> sorted = Contents(list);
+  ASSERT_EQ(sorted.size(), 100u);
+  EXPECT_EQ(sorted[0], "bbbb");
+  EXPECT_EQ(sorted[99], "dddd");
 }
 
 TEST(RecordListTest, AppendAfterSortNeedsAnotherSort) {
@@ -138,7 +140,6 @@ TEST(RecordListTest, FreeRecordListEmptiesTheList) {
   InsertRecord(list, "abc");
   EXPECT_EQ(FreeRecordList(list), 0);
   EXPECT_EQ(list.count(), 0u);
-  EXPECT_TRUE(list.Bytes().empty());
   // The record length is open again.
   EXPECT_EQ(InsertRecord(list, "abcdef"), 1);
 }
@@ -197,7 +198,6 @@ TEST(RecordListTest, SortMatchesAComparisonSort) {
     }
     RecordList list;
     for (const auto& r : records) ASSERT_EQ(InsertRecord(list, r), 1);
-    ASSERT_TRUE(list.Sort());
     EXPECT_EQ(Contents(list), want)
         << "length " << c.length << " count " << c.count << " " << c.order;
   }
@@ -223,9 +223,159 @@ TEST(RecordListTest, SharedBeginningBrokenOutsideTheSample) {
     std::sort(want.begin(), want.end());
     RecordList list;
     for (const auto& r : records) ASSERT_EQ(InsertRecord(list, r), 1);
-    ASSERT_TRUE(list.Sort());
     EXPECT_EQ(Contents(list), want) << "odd record at " << odd;
   }
+}
+
+// Records shaped like an extract's: few terminal names with a shared
+// beginning, then names, numbers and blanks; many equal records.
+std::vector<std::string> ExtractLikeRecords(std::size_t count,
+                                            std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  const char* const kTerminals[] = {"KASSE01     ", "KASSE02     ",
+                                    " KASSE1     ", "LAGER\xC4\xD6    "};
+  const char* const kNames[] = {"M\xFCller", " Schmidt", "Wei\xDF  ",
+                                "Bauer",     "Bauer ",   "\xC4rger"};
+  std::vector<std::string> records;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string r = kTerminals[rng() % 4];
+    r += kNames[rng() % 6];
+    r.resize(24, ' ');
+    r += std::to_string(100000 + rng() % 500);
+    r += static_cast<char>(rng() % 3 == 0 ? '\0' : 'a' + rng() % 3);
+    records.push_back(r);
+  }
+  return records;
+}
+
+// The chunked list against std::sort: runs sorted on the worker thread or
+// here, kept in memory or spilled to the temporary file, merged. Read
+// twice, as the writer does when it falls back to writing in place.
+struct MergeCase {
+  std::size_t count;
+  std::size_t chunk_bytes;
+  std::size_t budget;
+  bool worker;
+};
+
+const MergeCase kMergeCases[] = {
+    {5000, 1 << 20, 64 << 20, true},  // one run
+    {5000, 31 * 40, 64 << 20, true},  // many runs in memory, partial last
+    {5000, 31 * 40, 64 << 20, false},
+    {5000, 1000 * 31, 1, true},          // every run spilled
+    {5000, 999 * 31, 700 * 1000, true},  // spilled and in memory mixed
+    {1, 31, 1, true},
+    {64, 31, 1, false},  // a run of one record each
+};
+
+TEST(RecordListTest, ChunkedRunsMergeIntoByteOrder) {
+  testsupport::TempDir tmp;
+  for (const auto& c : kMergeCases) {
+    const std::vector<std::string> records = ExtractLikeRecords(c.count, 9);
+    ASSERT_EQ(records[0].size(), 31u);
+    std::vector<std::string> want = records;
+    std::sort(want.begin(), want.end());
+    RecordListOptions options;
+    options.chunk_bytes = c.chunk_bytes;
+    options.memory_budget = c.budget;
+    options.worker_thread = c.worker;
+    options.temp_dir = tmp.path();
+    RecordList list(options);
+    for (const auto& r : records) ASSERT_EQ(InsertRecord(list, r), 1);
+    const std::string label = "count " + std::to_string(c.count) + " chunk " +
+                              std::to_string(c.chunk_bytes) + " budget " +
+                              std::to_string(c.budget);
+    EXPECT_EQ(Contents(list), want) << label;
+    EXPECT_EQ(Contents(list), want) << label << ", read again";
+    // Whole blocks at a time give the same bytes.
+    ASSERT_TRUE(list.Rewind());
+    std::string block(7 * 31, '\0');
+    std::string all;
+    std::ptrdiff_t n;
+    while ((n = list.ReadSorted(block.data(), 7)) > 0) {
+      all.append(block, 0, static_cast<std::size_t>(n) * 31);
+    }
+    EXPECT_EQ(n, 0) << label;
+    std::string joined;
+    for (const auto& r : want) joined += r;
+    EXPECT_TRUE(all == joined) << label;
+    // The temporary file has no name: nothing in the directory, ever.
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path())) << label;
+    EXPECT_EQ(list.times().spilled_runs > 0, c.budget < 64 << 20) << label;
+  }
+}
+
+TEST(RecordListTest, SpillThatCannotBeWrittenFailsTheSort) {
+  testsupport::TempDir tmp;
+  RecordListOptions options;
+  options.chunk_bytes = 31 * 10;
+  options.memory_budget = 1;
+  options.temp_dir = tmp.path() + "/missing";
+  RecordList list(options);
+  for (const auto& r : ExtractLikeRecords(100, 3)) {
+    ASSERT_EQ(InsertRecord(list, r), 1);
+  }
+  EXPECT_FALSE(list.Sort());
+  EXPECT_EQ(list.error_number(), ENOENT);
+  EXPECT_FALSE(list.Sort()) << "a failed list stays failed";
+  list.Clear();
+  EXPECT_EQ(list.error_number(), 0);
+}
+
+TEST(RecordListTest, LineFeedsAreNoticedInEveryRun) {
+  RecordListOptions options;
+  options.chunk_bytes = 4 * 3;
+  for (std::size_t at : {0, 5, 9}) {
+    RecordList list(options);
+    for (std::size_t i = 0; i < 10; ++i) {
+      ASSERT_EQ(InsertRecord(list, i == at ? "a\nb" : "abc"), 1);
+    }
+    ASSERT_TRUE(list.Sort());
+    EXPECT_TRUE(list.has_line_feed()) << "line feed in record " << at;
+  }
+  RecordList plain(options);
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(InsertRecord(plain, "abc"), 1);
+  ASSERT_TRUE(plain.Sort());
+  EXPECT_FALSE(plain.has_line_feed());
+}
+
+struct BudgetCase {
+  const char* text;
+  bool ok;
+  std::size_t want;
+};
+
+const BudgetCase kBudgetCases[] = {
+    {"1", true, 1},
+    {"4096", true, 4096},
+    {"64K", true, 64 << 10},
+    {"64k", true, 64 << 10},
+    {"300M", true, std::size_t{300} << 20},
+    {"2G", true, std::size_t{2} << 30},
+    {"2g", true, std::size_t{2} << 30},
+    {"0", false, 0},
+    {"", false, 0},
+    {"-5", false, 0},
+    {" 5", false, 0},
+    {"5 ", false, 0},
+    {"5MB", false, 0},
+    {"5T", false, 0},
+    {"1.5G", false, 0},
+    {"99999999999999999999", false, 0},
+    {"17179869184G", false, 0},  // 2^34 G overflows 64 bits
+};
+
+TEST(RecordListTest, ParseMemoryBudget) {
+  for (const auto& c : kBudgetCases) {
+    std::size_t bytes = 12345;
+    EXPECT_EQ(ParseMemoryBudget(c.text, bytes), c.ok) << c.text;
+    EXPECT_EQ(bytes, c.ok ? c.want : 12345u) << c.text;
+  }
+  std::size_t unset = 0;
+  EXPECT_FALSE(ParseMemoryBudget(nullptr, unset));
+  const std::size_t budget = DefaultMemoryBudget();
+  EXPECT_GE(budget, std::size_t{64} << 20);
+  EXPECT_LE(budget, std::size_t{1} << 30);
 }
 
 }  // namespace

@@ -79,47 +79,37 @@ class BlockWriter {
 };
 
 // Records without a line feed go straight into the block, whole blocks of
-// them at a time. In sorted order the records lie scattered over the list's
-// memory; reading a few records ahead lets those memory fetches overlap.
+// them at a time, merged from the list's sorted runs.
 bool WriteGathered(const common::FileOps& ops, int fd, const RecordList& list) {
   const std::size_t length = list.record_length();
-  const std::size_t count = list.count();
   const std::size_t per_block = std::max<std::size_t>(1, kBlockSize / length);
-  std::vector<char> block(std::min(count, per_block) * length);
-  constexpr std::size_t kAhead = 8;
+  std::vector<char> block(std::min(list.count(), per_block) * length);
   WritebackStarter writeback(fd);
-  for (std::size_t i = 0; i < count;) {
-    const std::size_t end = std::min(count, i + per_block);
-    char* p = block.data();
-    for (; i < end; ++i, p += length) {
-      if (i + kAhead < count) {
-        const char* ahead = list.RecordAt(i + kAhead);
-        __builtin_prefetch(ahead);
-        __builtin_prefetch(ahead + length - 1);
-      }
-      std::memcpy(p, list.RecordAt(i), length);
-    }
-    const std::size_t bytes = static_cast<std::size_t>(p - block.data());
+  for (;;) {
+    const std::ptrdiff_t n = list.ReadSorted(block.data(), per_block);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    const std::size_t bytes = static_cast<std::size_t>(n) * length;
     if (!common::WriteAll(ops, fd, block.data(), bytes)) return false;
     writeback.Wrote(bytes);
   }
-  return true;
 }
 
 }  // namespace
 
 // The records in list order; every LF becomes CR LF, as the legacy tool's
 // text-mode file did it. Only records holding an LF are looked at byte by
-// byte.
+// byte. The list is read from its first record, also on a second write.
 bool WriteRecords(const common::FileOps& ops, int fd, const RecordList& list) {
-  const std::string_view all = list.Bytes();
-  if (all.empty()) return true;
-  const bool has_lf = std::memchr(all.data(), '\n', all.size()) != nullptr;
+  if (list.count() == 0 || list.record_length() == 0) return true;
+  if (!list.Rewind()) return false;
   try {
-    if (!has_lf) return WriteGathered(ops, fd, list);
-    BlockWriter writer(ops, fd, std::min(all.size() + 2, kBlockSize));
-    for (std::size_t i = 0; i < list.count(); ++i) {
-      const std::string_view rec = list.Record(i);
+    if (!list.has_line_feed()) return WriteGathered(ops, fd, list);
+    BlockWriter writer(
+        ops, fd, std::min(list.count() * list.record_length() + 2, kBlockSize));
+    std::string_view rec;
+    int got;
+    while ((got = list.NextRecord(rec)) > 0) {
       std::size_t start = 0;
       for (std::size_t lf = rec.find('\n'); lf != std::string_view::npos;
            lf = rec.find('\n', start)) {
@@ -131,7 +121,7 @@ bool WriteRecords(const common::FileOps& ops, int fd, const RecordList& list) {
       }
       if (!writer.Append(rec.data() + start, rec.size() - start)) return false;
     }
-    return writer.Flush();
+    return got == 0 && writer.Flush();
   } catch (const std::bad_alloc&) {
     errno = ENOMEM;
     return false;

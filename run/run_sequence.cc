@@ -3,6 +3,8 @@
 // exit codes are read by the calling scripts and stay as they always were.
 #include "run/run_sequence.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -19,8 +21,9 @@
 namespace run {
 namespace {
 
-// The fetch loop: every row becomes one record of the list. Returns the
-// status that ended the loop (kNoMoreRows at the end of the rows).
+// The fetch loop: every row becomes one record of the list as it arrives.
+// Returns the status that ended the loop (kNoMoreRows at the end of the
+// rows).
 int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
                  extract::RecordList& records, RunState& run) {
   // dbFetchRow resets every slot of the row it delivers, so the row needs
@@ -38,6 +41,26 @@ int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
     extract::FormatRecord(layout, row, slot);
     ++run.record_count;
   }
+}
+
+// The record list's options: the memory budget from TABFETCH_MEMORY_BUDGET
+// when that is a size, the default otherwise.
+extract::RecordListOptions ListOptions(RunState& run) {
+  extract::RecordListOptions options;
+  const char* budget = std::getenv("TABFETCH_MEMORY_BUDGET");
+  if (budget != nullptr &&
+      !extract::ParseMemoryBudget(budget, options.memory_budget)) {
+    common::Diagnose(run.err,
+                     "TABFETCH_MEMORY_BUDGET \"%s\" is not a number of bytes "
+                     "(with K, M or G); the default of %zu bytes is used",
+                     budget, options.memory_budget);
+  }
+  return options;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since)
+      .count();
 }
 
 }  // namespace
@@ -89,13 +112,23 @@ int Run(int argc, const char* const* argv, RunState& run) {
   }
 
   run.record_count = 0;
-  extract::RecordList records;
+  extract::RecordList records(ListOptions(run));
+  const auto fetch_started = std::chrono::steady_clock::now();
   run.last_status = db::dbOpenQuery(conn, query.statement);
   if (run.last_status == db::kOk) {
     const extract::RecordLayout layout = extract::CompileLayout(query.columns);
-    records.Reserve(db::dbRowCount(conn));
     run.last_status = FetchRecords(conn, layout, records, run);
-    if (run.last_status != db::kNoMoreRows) {
+    if (run.last_status == db::kResultFailed) {
+      // The result broke off while its rows arrived. A stored result failed
+      // as a whole at the execution, with nothing written and no read
+      // error printed; callers see the same now.
+      common::Diagnose(run.err,
+                       "the result broke off after %d rows: error %d: %s",
+                       run.record_count, db::dbErrorNumber(conn),
+                       db::dbLastError(conn).c_str());
+      run.record_count = 0;
+      extract::FreeRecordList(records);
+    } else if (run.last_status != db::kNoMoreRows) {
       // No line break: the summary line continues this line, as it always
       // did; callers parse it that way.
       std::fprintf(run.out, "Fehler Lesen in Leseschleife %d",
@@ -110,13 +143,32 @@ int Run(int argc, const char* const* argv, RunState& run) {
                      db::dbLastError(conn).c_str());
   }
   db::dbDisconnect(conn);
+  const double fetch_seconds = SecondsSince(fetch_started);
 
+  const auto write_started = std::chrono::steady_clock::now();
   if (run.record_count != 0) {
+    // The last run is sorted here; a failure (memory, or the temporary file
+    // of a large extract) makes the write fail below.
+    if (!records.Sort()) {
+      common::Diagnose(run.err, "sorting the records failed: %s",
+                       std::strerror(records.error_number()));
+    }
     extract::WriteRequest request{run.extract_path, run.replace_flag,
                                   run.debug, run.out, run.err};
     request.lock_wait = extract::LockWaitFromEnvironment(run.err);
     run.last_status = extract::WriteFile(request, records);
     if (run.last_status != extract::kWriteOk) run.record_count = 0;
+  }
+  const char* profile = std::getenv("TABFETCH_PROFILE");
+  if (profile != nullptr && *profile != '\0') {
+    const extract::RecordListTimes t = records.times();
+    common::Diagnose(
+        run.err,
+        "profile: fetch+format %.3f s, sorting overlapped %.3f s CPU, "
+        "last run and merge setup %.3f s, merge+write+sync %.3f "
+        "s, %zu runs (%zu in the temporary file)",
+        fetch_seconds, t.worker_sort_s, t.final_sort_s,
+        SecondsSince(write_started) - t.final_sort_s, t.runs, t.spilled_runs);
   }
 
   std::fprintf(run.out, "%i Saetze kopiert in Datei %s \n", run.record_count,

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,6 +67,11 @@ std::string QueryDefinition() {
          "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
          "FELD02=V\nFTYP02=CHAR\nFLEN02=20\n"
          "\n"
+         "[ABBRUCH]\n"
+         "SQL001=SELECT LPAD(PALVDATA.fm_stop(seq), 8, '0'), REPEAT('z', 500)\n"
+         "SQL002=FROM seq_1_to_5000\n"
+         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
+         "FELD02=V\nFTYP02=CHAR\nFLEN02=10\n"
          "[GROSS]\n"
          "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('x', 92) FROM seq_1_to_2000\n"
          "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
@@ -500,7 +506,7 @@ TEST_F(FaultMatrixTest, UnknownDatabaseThenStoppedServer) {
 }
 
 // The server dies (SIGKILL) while it sends a large result that tabfetch is
-// storing. The run reports no records and leaves the old file; had the
+// reading. The run reports no records and leaves the old file; had the
 // result arrived first, the file would be the complete extract.
 TEST_F(FaultMatrixTest, ServerKilledWhileSendingTheResult) {
   for (const char* flag : {"1", "0"}) {
@@ -531,12 +537,15 @@ TEST_F(FaultMatrixTest, ServerKilledWhileSendingTheResult) {
     std::cout << "server killed, tabfetch printed: " << r.out;
     if (r.out == Summary(0, "out.txt")) {
       EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
-      // One line on standard error says why.
-      EXPECT_EQ(r.err.rfind("tabfetch: ", 0), 0u) << r.err;
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      // The rows arrive as they are fetched: the result broke off after
+      // some of them, and standard error names the library's error.
+      EXPECT_TRUE(std::regex_match(
+          r.err, std::regex("tabfetch: the result broke off after [0-9]+ "
+                            "rows: error 20(13|06|55): [^\n]+\n")))
+          << r.err;
     } else {
       EXPECT_EQ(r.err, "");
-      // Only possible when the whole result was stored before the kill.
+      // Only possible when the whole result arrived before the kill.
       const std::string all = NumberedExtract(5000, 10, 'y');
       EXPECT_EQ(r.out, Summary(5000, "out.txt"));
       EXPECT_EQ(ws_.ReadFile("out.txt"),
@@ -544,6 +553,78 @@ TEST_F(FaultMatrixTest, ServerKilledWhileSendingTheResult) {
     }
     EXPECT_EQ(ListDirectory(ws_.cwd()),
               (std::vector<std::string>{"TABFETCH.MARIADB.INI", "out.txt"}));
+  }
+}
+
+// A server error in mid-result (SIGNAL in a stored function at row 4000,
+// some 2 MB into the result): as when a stored result failed as a whole, no
+// record is written, no read error is printed, and standard error says why.
+TEST_F(FaultMatrixTest, ServerErrorAfterSomeRows) {
+  Sql("CREATE OR REPLACE FUNCTION PALVDATA.fm_stop(n INT) RETURNS INT "
+      "DETERMINISTIC BEGIN IF n = 4000 THEN SIGNAL SQLSTATE '45000' SET "
+      "MESSAGE_TEXT = 'Abbruch bei 4000'; END IF; RETURN n; END");
+  for (const char* flag : {"1", "0"}) {
+    SCOPED_TRACE(std::string("flag ") + flag);
+    ws_.WriteFile("out.txt", "OLD");
+    ToolResult r = ws_.Run({"ABBRUCH", "X", "out.txt", flag});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, Summary(0, "out.txt"));
+    EXPECT_TRUE(std::regex_match(
+        r.err, std::regex("tabfetch: the result broke off after [0-9]+ rows: "
+                          "error 1644: Abbruch bei 4000\n")))
+        << r.err;
+    EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+  }
+}
+
+// Above the memory budget the sorted runs go to an unnamed file in TMPDIR.
+// Where that works the extract is complete; where TMPDIR is full the write
+// fails as on a full disk, and the extract file stays as it was.
+TEST_F(FaultMatrixTest, SortedRunsInTheTemporaryDirectory) {
+  const std::string dir = ws_.At("tmp");
+  fs::create_directory(dir);
+  testsupport::TmpfsMount tmpfs(dir, 64);
+  ASSERT_TRUE(tmpfs.mounted()) << tmpfs.error();
+  struct Case {
+    std::string tmpdir;
+    std::string budget;
+    bool fits;
+  };
+  const Case kCases[] = {
+      {ws_.cwd(), "1", true},  // everything through the file
+      {dir, "1", false},       // 200,000 bytes into 64 KiB
+      {dir, "512M", true},     // nothing spilled
+      {dir, "viel", true},     // not a size: the default budget
+  };
+  for (const Case& c : kCases) {
+    for (const char* flag : {"1", "0"}) {
+      SCOPED_TRACE(c.tmpdir + ", budget " + c.budget + ", flag " + flag);
+      ws_.WriteFile("out.txt", "OLD");
+      ToolResult r =
+          ws_.Run({"GROSS", "X", "out.txt", flag},
+                  {"TMPDIR=" + c.tmpdir, "TABFETCH_MEMORY_BUDGET=" + c.budget});
+      EXPECT_EQ(r.exit_code, 0);
+      // A bad value is named, and the default budget used.
+      const std::regex bad_budget(
+          c.budget == "viel"
+              ? "tabfetch: TABFETCH_MEMORY_BUDGET \"viel\" is not a number of "
+                "bytes \\(with K, M or G\\); the default of [0-9]+ bytes is "
+                "used\n"
+              : "");
+      if (c.fits) {
+        EXPECT_EQ(r.out, Summary(2000, "out.txt"));
+        EXPECT_TRUE(std::regex_match(r.err, bad_budget)) << r.err;
+        EXPECT_TRUE(ws_.ReadFile("out.txt") ==
+                    (std::string(flag) == "1" ? kGross : "OLD" + kGross));
+      } else {
+        EXPECT_EQ(r.out, kWriteFailed + Summary(0, "out.txt"));
+        EXPECT_EQ(r.err,
+                  "tabfetch: sorting the records failed: No space left on "
+                  "device\n");
+        EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+      }
+      EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{});
+    }
   }
 }
 
