@@ -358,7 +358,11 @@ int WriteFile(const WriteRequest& req, RecordList& list) {
             Clock::now() + req.lock_wait,
             {}};
     if (!list.Sort()) {
-      status = WriteFailed(job, ENOMEM);
+      // Out of memory, or the temporary file of a large extract failed.
+      common::Diagnose(req.err, "sorting the records for extract file %s "
+                       "failed: %s", job.target.c_str(),
+                       std::strerror(list.error_number()));
+      status = Status::kWriteFailed;
     } else if ((status = Resolve(job)) == Status::kOk) {
       status = req.replace_flag == 1 ? Replace(job) : Append(job);
     }

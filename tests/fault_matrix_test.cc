@@ -619,8 +619,8 @@ TEST_F(FaultMatrixTest, SortedRunsInTheTemporaryDirectory) {
       } else {
         EXPECT_EQ(r.out, kWriteFailed + Summary(0, "out.txt"));
         EXPECT_EQ(r.err,
-                  "tabfetch: sorting the records failed: No space left on "
-                  "device\n");
+                  "tabfetch: sorting the records for extract file out.txt "
+                  "failed: No space left on device\n");
         EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
       }
       EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{});
