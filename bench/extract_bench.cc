@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
       std::printf("out of memory at record %zu\n", i);
       return 1;
     }
-    extract::FormatRecord(layout, row, slot);
+    extract::FormatCompiledRecord(layout, row, slot);
   }
   const double format_seconds = Seconds(start);
   Report("format into chunks, sorted on a worker", n, format_seconds);

@@ -122,8 +122,8 @@ RecordLayout CompileLayout(const querydef::ColumnDefinitions& columns) {
   return layout;
 }
 
-void FormatRecord(const RecordLayout& layout, const db::RowBuffer& row,
-                  char* out) {
+void FormatCompiledRecord(const RecordLayout& layout,
+                          const db::RowBuffer& row, char* out) {
   for (const FieldLayout& field : layout.fields) {
     const std::string_view slot = row.slots[field.slot];
     const char* value = slot.data();

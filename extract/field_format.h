@@ -74,7 +74,7 @@ RecordLayout CompileLayout(const querydef::ColumnDefinitions& columns);
 
 // Writes the record of `row` to `out`: exactly layout.record_length bytes,
 // the same bytes as the FormatRecord above, and no terminating NUL.
-void FormatRecord(const RecordLayout& layout, const db::RowBuffer& row,
-                  char* out);
+void FormatCompiledRecord(const RecordLayout& layout,
+                          const db::RowBuffer& row, char* out);
 
 }  // namespace extract

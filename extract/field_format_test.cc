@@ -136,7 +136,7 @@ std::string FormatByLayout(const querydef::ColumnDefinitions& columns,
                            const db::RowBuffer& row) {
   const RecordLayout layout = CompileLayout(columns);
   std::string out(layout.record_length, '\x01');
-  FormatRecord(layout, row, out.data());
+  FormatCompiledRecord(layout, row, out.data());
   return out;
 }
 

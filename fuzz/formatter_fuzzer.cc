@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(record == ExpectedRecord(columns, row), "formatted field bytes");
     // Exactly the record's bytes, so that a write behind them is caught.
     auto fast = std::make_unique<char[]>(length);
-    extract::FormatRecord(layout, row, fast.get());
+    extract::FormatCompiledRecord(layout, row, fast.get());
     Check(std::string_view(fast.get(), length) == record,
           "compiled layout formats differently");
     CheckCompare(row.slots[0], row.slots[1]);

@@ -38,7 +38,7 @@ int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
       // error so the extract is not silently short of a row.
       return db::kNoResultSet;
     }
-    extract::FormatRecord(layout, row, slot);
+    extract::FormatCompiledRecord(layout, row, slot);
     ++run.record_count;
   }
 }
@@ -65,6 +65,19 @@ double SecondsSince(std::chrono::steady_clock::time_point since) {
 
 }  // namespace
 
+bool StrictExitFromEnvironment(std::FILE* err) {
+  const char* value = std::getenv("TABFETCH_STRICT_EXIT");
+  if (value == nullptr || *value == '\0' || std::strcmp(value, "0") == 0) {
+    return false;
+  }
+  if (std::strcmp(value, "1") == 0) return true;
+  common::Diagnose(err,
+                   "TABFETCH_STRICT_EXIT=%s is neither 0 nor 1; the legacy "
+                   "exit codes apply",
+                   value);
+  return false;
+}
+
 int Run(int argc, const char* const* argv, RunState& run) {
   run.last_status = GetParameters(argc, argv, run);
   if (run.last_status != kUsable) return run.last_status;
@@ -86,7 +99,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
                      values.host.c_str(), run.last_status,
                      db::dbLastError(conn).c_str());
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
-    return 0;
+    return run.strict_exit ? kConnectFailedExit : 0;
   }
 
   querydef::QueryDefinition query;
@@ -112,6 +125,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
   }
 
   run.record_count = 0;
+  int failure_exit = 0;  // the strict exit code, once something failed
   extract::RecordList records(ListOptions(run));
   const auto fetch_started = std::chrono::steady_clock::now();
   run.last_status = db::dbOpenQuery(conn, query.statement);
@@ -128,19 +142,23 @@ int Run(int argc, const char* const* argv, RunState& run) {
                        db::dbLastError(conn).c_str());
       run.record_count = 0;
       extract::FreeRecordList(records);
+      failure_exit = kReadFailedExit;
     } else if (run.last_status != db::kNoMoreRows) {
       // No line break: the summary line continues this line, as it always
       // did; callers parse it that way.
       std::fprintf(run.out, "Fehler Lesen in Leseschleife %d",
                    run.last_status);
+      failure_exit = kReadFailedExit;
     }
     run.last_status = db::dbCloseQuery(conn);
   } else if (run.last_status > 0) {
     common::Diagnose(run.err, "the server rejected the statement: error %d: %s",
                      run.last_status, db::dbLastError(conn).c_str());
+    failure_exit = kStatementFailedExit;
   } else {
     common::Diagnose(run.err, "the statement's result could not be read: %s",
                      db::dbLastError(conn).c_str());
+    failure_exit = kReadFailedExit;
   }
   db::dbDisconnect(conn);
   const double fetch_seconds = SecondsSince(fetch_started);
@@ -155,7 +173,10 @@ int Run(int argc, const char* const* argv, RunState& run) {
                                   run.debug, run.out, run.err};
     request.lock_wait = extract::LockWaitFromEnvironment(run.err);
     run.last_status = extract::WriteFile(request, records);
-    if (run.last_status != extract::kWriteOk) run.record_count = 0;
+    if (run.last_status != extract::kWriteOk) {
+      run.record_count = 0;
+      failure_exit = kExtractFailedExit;
+    }
   }
   const char* profile = std::getenv("TABFETCH_PROFILE");
   if (profile != nullptr && *profile != '\0') {
@@ -172,7 +193,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
   std::fprintf(run.out, "%i Saetze kopiert in Datei %s \n", run.record_count,
                run.extract_path.c_str());
   extract::FreeRecordList(records);
-  return 0;
+  return run.strict_exit ? failure_exit : 0;
 }
 
 }  // namespace run

@@ -13,11 +13,25 @@ namespace run {
 inline constexpr int kNoStatementExit = 3;
 inline constexpr int kTerminalRefusedExit = 1;
 
+// Exit codes of a run that did not write its records, one per kind of
+// failure, only when TABFETCH_STRICT_EXIT is 1: the legacy tool ended such
+// runs with 0, which a scheduler reads as success. Without the variable they
+// still end with 0; callers rely on that.
+inline constexpr int kConnectFailedExit = 10;    // dbConnect_Status: ...
+inline constexpr int kStatementFailedExit = 11;  // the server rejected it
+inline constexpr int kReadFailedExit = 12;       // rows could not be read
+inline constexpr int kExtractFailedExit = 13;    // extract file not written
+
+// Whether TABFETCH_STRICT_EXIT asks for the codes above: "1" does; unset,
+// empty or "0" do not; any other value is named on `err` and does not.
+bool StrictExitFromEnvironment(std::FILE* err);
+
 // Runs the whole extract and returns the process exit code: 0 for a run that
 // got as far as the connect (also after a failed connect, statement, read or
-// write: callers rely on that), 1 or 2 for an unusable command line, 1 for a
-// refused terminal name, 3 when the section holds no statement. All output
-// goes to run.out.
+// write: callers rely on that; under run.strict_exit those end with the
+// codes above), 1 or 2 for an unusable command line, 1 for a refused
+// terminal name, 3 when the section holds no statement. The legacy texts go
+// to run.out, their causes to run.err.
 [[nodiscard]] int Run(int argc, const char* const* argv, RunState& run);
 
 }  // namespace run

@@ -270,4 +270,47 @@ TEST_F(TabfetchTest, UnusableCommandLinesEndBeforeTheSettings) {
   EXPECT_EQ(ws_.ReadFile("out.txt"), "<missing>");
 }
 
+// TABFETCH_STRICT_EXIT=1 gives every run that did not write its records a
+// code of its own; without it (or with 0, or a bad value) they end with 0.
+// Standard output is the same either way.
+TEST_F(TabfetchTest, StrictExitCodesNameTheFailure) {
+  struct Case {
+    std::vector<std::string> args;
+    bool bad_password;
+    int strict_code;
+  };
+  const Case kCases[] = {
+      {{"UMSATZ", "KASSE1", "out.txt", "1"}, false, 0},
+      {{"UMSATZ", "KEINE", "out.txt", "1"}, false, 0},  // no rows: nothing to do
+      {{"UMSATZ", "KASSE1", "out.txt", "1"}, true, 10},
+      {{"FALSCH", "KASSE1", "out.txt", "1"}, false, 11},
+      {{"LEER", "KASSE1", "out.txt", "1"}, false, 12},
+      {{"UMSATZ", "KASSE1", "missing/out.txt", "1"}, false, 13},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[2] + " " +
+                 std::to_string(c.strict_code));
+    ws_.WriteSettings({"localhost", server().user,
+                       c.bad_password ? "falsch" : server().password,
+                       "MARIADB"});
+    const ToolResult legacy = ws_.Run(c.args);
+    EXPECT_EQ(legacy.exit_code, 0);
+    for (const char* value : {"0", "ja"}) {
+      const ToolResult r =
+          ws_.Run(c.args, {std::string("TABFETCH_STRICT_EXIT=") + value});
+      EXPECT_EQ(r.exit_code, 0) << value;
+      EXPECT_EQ(r.out, legacy.out);
+    }
+    const ToolResult strict = ws_.Run(c.args, {"TABFETCH_STRICT_EXIT=1"});
+    EXPECT_EQ(strict.exit_code, c.strict_code);
+    EXPECT_EQ(strict.out, legacy.out);
+    EXPECT_EQ(strict.err, legacy.err);
+  }
+  const ToolResult bad = ws_.Run({"UMSATZ", "KASSE1", "out.txt", "1"},
+                                 {"TABFETCH_STRICT_EXIT=ja"});
+  EXPECT_EQ(bad.err,
+            "tabfetch: TABFETCH_STRICT_EXIT=ja is neither 0 nor 1; the "
+            "legacy exit codes apply\n");
+}
+
 }  // namespace
