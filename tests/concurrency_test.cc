@@ -79,13 +79,12 @@ struct RunSpec {
   std::vector<std::string> env;
 };
 
-class ConcurrencyTest : public testsupport::ServerTest {
+class ConcurrencyTest : public testsupport::WorkspaceTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
     if (HasFatalFailure()) return;
-    ws_.WriteSettings(
-        {"localhost", server().user, server().password, "MARIADB"});
+    ws_.WriteSettings(ServerSettings());
     ws_.WriteQueryDefinition("MARIADB", kQueryDefinition);
     for (int run = 1; run <= kRuns; ++run) {
       extracts_.push_back(ExpectedExtract(run));
@@ -122,7 +121,6 @@ class ConcurrencyTest : public testsupport::ServerTest {
               (std::vector<std::string>{"TABFETCH.MARIADB.INI", "out.txt"}));
   }
 
-  Workspace ws_;
   std::vector<std::string> extracts_;
 };
 

@@ -46,13 +46,12 @@ const char kQueryDefinition[] =
 
 const std::string kKlein = "000000010000000200000003";
 
-class ExtractFileTest : public testsupport::ServerTest {
+class ExtractFileTest : public testsupport::WorkspaceTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
     if (HasFatalFailure()) return;
-    ws_.WriteSettings(
-        {"localhost", server().user, server().password, "MARIADB"});
+    ws_.WriteSettings(ServerSettings());
     ws_.WriteQueryDefinition("MARIADB", kQueryDefinition);
   }
 
@@ -82,8 +81,6 @@ class ExtractFileTest : public testsupport::ServerTest {
     return true;
   }
   void Go() const { ws_.WriteFile("../../go", ""); }
-
-  Workspace ws_;
 };
 
 TEST_F(ExtractFileTest, LockHeldByAnotherProcessEndsAsAnOpenFailure) {

@@ -48,12 +48,7 @@ std::string WriteFailedLine(const std::string& path, int error) {
          std::strerror(error) + "\n";
 }
 
-std::string TestName() {
-  return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
-// Each test has a table of its own: tests may run in parallel.
-std::string TableName() { return "fm_" + TestName(); }
+std::string TableName() { return testsupport::TestTable("fm"); }
 
 // EXTRAKT: CHAR 8 + CHAR 20 = 28 bytes a record, three rows.
 // GROSS: CHAR 8 + CHAR 92 = 100 bytes a record, 2000 rows (200,000 bytes),
@@ -104,7 +99,7 @@ std::string NumberedExtract(int rows, int text_width, char fill) {
 
 const std::string kGross = NumberedExtract(2000, 92, 'x');
 
-class FaultMatrixTest : public testsupport::ServerTest {
+class FaultMatrixTest : public testsupport::WorkspaceTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
@@ -115,16 +110,8 @@ class FaultMatrixTest : public testsupport::ServerTest {
     Sql("INSERT INTO " + t +
         " VALUES ('C3', 'dritte Zeile'), ('A1', 'erste Zeile'),"
         " ('B2', 'zweite Zeile')");
-    ws_.WriteSettings(Settings());
+    ws_.WriteSettings(ServerSettings());
     ws_.WriteQueryDefinition("MARIADB", QueryDefinition());
-  }
-
-  testsupport::ConnectionValues Settings() const {
-    return {"localhost", server().user, server().password, "MARIADB"};
-  }
-
-  void Sql(const std::string& sql) {
-    ASSERT_EQ(testsupport::RunAdminSql(sql), "") << sql;
   }
 
   // Puts `content` at `name`, or removes the file when `content` is
@@ -136,8 +123,6 @@ class FaultMatrixTest : public testsupport::ServerTest {
       ws_.WriteFile(name, content);
     }
   }
-
-  Workspace ws_;
 };
 
 // The old content of the target before a failing write: none, a few bytes, or
@@ -435,7 +420,7 @@ TEST_F(FaultMatrixTest, SettingsFileThatCannotBeRead) {
     SCOPED_TRACE(how == Unreadable::kDirectory ? "directory" : "mode 000");
     const std::string settings = ws_.root() + "/Files/Palventra.Ini";
     fs::remove_all(settings);
-    ws_.WriteSettings(Settings());
+    ws_.WriteSettings(ServerSettings());
     ws_.WriteFile("out.txt", "OLD");
     testsupport::OpenWorkspaceToOthers(ws_);
     // Readable, the same user gets its extract.
@@ -495,7 +480,7 @@ TEST_F(FaultMatrixTest, UnknownDatabaseThenStoppedServer) {
   for (const char* host : {"localhost", "127.0.0.1"}) {
     for (const char* flag : {"1", "0"}) {
       SCOPED_TRACE(std::string(host) + ", flag " + flag);
-      ws_.WriteSettings({host, server().user, server().password, "MARIADB"});
+      ws_.WriteSettings(ServerSettings(host));
       r = ws_.Run({"EXTRAKT", "X", "out.txt", flag}, second.Env());
       EXPECT_EQ(r.exit_code, 0);
       EXPECT_EQ(r.out, "dbConnect_Status: 2002\n");

@@ -24,10 +24,7 @@ using testsupport::Summary;
 using testsupport::ToolResult;
 using testsupport::Workspace;
 
-std::string TableName() {
-  return std::string("ho_") +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
+std::string TableName() { return testsupport::TestTable("ho"); }
 
 std::string Lines(const std::vector<std::string>& lines) {
   std::string s;
@@ -48,7 +45,7 @@ const std::string kRecords =
 using testsupport::kBanner;
 using testsupport::kUsage;
 
-class HostileInputTest : public testsupport::ServerTest {
+class HostileInputTest : public testsupport::WorkspaceTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
@@ -60,13 +57,10 @@ class HostileInputTest : public testsupport::ServerTest {
     Sql("INSERT INTO " + t +
         " VALUES ('C3', 'dritte', 'KASSE'), ('A1', '  erste', 'KASSE'),"
         " ('B2', 'zweite', 'KASSE')");
-    ws_.WriteSettings(Values());
+    ws_.WriteSettings(ServerSettings());
     ws_.WriteQueryDefinition("MARIADB", PlainDefinition());
   }
 
-  testsupport::ConnectionValues Values() const {
-    return {"localhost", server().user, server().password, "MARIADB"};
-  }
 
   // The four settings records in the order the workspace writes them.
   std::string SettingsRecords() const {
@@ -86,10 +80,6 @@ class HostileInputTest : public testsupport::ServerTest {
     return Lines({"[UMSATZ]", "SQL001=SELECT K, V FROM " + TableName(),
                   "FELD01=K", "FTYP01=CHAR", "FLEN01=8", "FELD02=V",
                   "FTYP02=TXT", "FLEN02=12"});
-  }
-
-  void Sql(const std::string& sql) {
-    ASSERT_EQ(testsupport::RunAdminSql(sql), "") << sql;
   }
 
   // Runs UMSATZ into out.txt (replacing "OLD") and checks the outcome;
@@ -114,8 +104,6 @@ class HostileInputTest : public testsupport::ServerTest {
   static constexpr char kDenied[] =
       "tabfetch: cannot connect to the database on host \"localhost\": error "
       "1045: Access denied for user";
-
-  Workspace ws_;
 };
 
 TEST_F(HostileInputTest, TenThousandCharacterLinesInTheQueryDefinition) {

@@ -15,11 +15,7 @@ namespace {
 using testsupport::ToolResult;
 using testsupport::Workspace;
 
-// Each test has a table of its own: tests may run in parallel.
-std::string TableName() {
-  return std::string("e2e_") +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
+std::string TableName() { return testsupport::TestTable("e2e"); }
 
 // Record layout of the query definitions below: CHAR 8, TXT 12, DEC 5,
 // DEC 9, CHAR 10 = 44 bytes.
@@ -51,7 +47,7 @@ const std::string kApfel =
     "KASSE1  " "\xC4" "pfel       " "00003" "000004.50" "          ";
 const std::string kKasse1 = kBrot + kApfel + kApfel;
 
-class TabfetchTest : public testsupport::ServerTest {
+class TabfetchTest : public testsupport::WorkspaceTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
@@ -68,16 +64,9 @@ class TabfetchTest : public testsupport::ServerTest {
         " ('KASSE1', 'Brot', 1, 2.20, 'frisch'),"
         " ('KASSE1', '\xC4pfel', 3, 4.50, NULL),"
         " ('O''Br\\\\ien', 'Salz', 1, 0.99, NULL)");
-    ws_.WriteSettings({"localhost", server().user, server().password,
-                       "MARIADB"});
+    ws_.WriteSettings(ServerSettings());
     ws_.WriteQueryDefinition("MARIADB", QueryDefinition(kWhereTerminal));
   }
-
-  void Sql(const std::string& sql) {
-    ASSERT_EQ(testsupport::RunAdminSql(sql), "") << sql;
-  }
-
-  Workspace ws_;
 };
 
 TEST_F(TabfetchTest, ReplacesThenAppendsSortedRecords) {

@@ -54,4 +54,9 @@ ToolResult Workspace::Run(const std::vector<std::string>& args,
   return RunTool(TABFETCH_BINARY, cwd_, args, extra_env);
 }
 
+std::string TestTable(const std::string& prefix) {
+  return prefix + "_" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
 }  // namespace testsupport

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "testsupport/temp_dir.h"
+#include "testsupport/throwaway_mariadb.h"
 #include "testsupport/tool_runner.h"
 
 namespace testsupport {
@@ -56,6 +57,26 @@ class Workspace {
  private:
   TempDir dir_;
   std::string cwd_;
+};
+
+// "<prefix>_<name of the running test>": a table of the test's own, since
+// tests run in parallel.
+std::string TestTable(const std::string& prefix);
+
+// A test that runs tabfetch in a workspace of its own against the throwaway
+// server (failing, never skipping, without it).
+class WorkspaceTest : public ServerTest {
+ protected:
+  // NET8 `host`, the server's user and password, DB_SYSTEM MARIADB.
+  ConnectionValues ServerSettings(const std::string& host = "localhost") const {
+    return {host, server().user, server().password, "MARIADB"};
+  }
+  // Runs SQL as the server's root user; a failure fails the test.
+  static void Sql(const std::string& sql) {
+    ASSERT_EQ(RunAdminSql(sql), "") << sql;
+  }
+
+  Workspace ws_;
 };
 
 }  // namespace testsupport
