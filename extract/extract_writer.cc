@@ -179,6 +179,7 @@ Status ReplaceInPlace(Job& job, UniqueFd locked) {
   std::string old;
   const bool have_old = !created && common::ReadWholeFile(job.target, old);
   if (created) {
+    job.undo.CutBack(locked.get(), 0);
     job.undo.RemoveFile(job.target.c_str());
   } else if (have_old) {
     job.undo.CutBack(locked.get(), 0, old.data(), old.size());
@@ -189,7 +190,7 @@ Status ReplaceInPlace(Job& job, UniqueFd locked) {
   }
   return WriteLocked(job, std::move(locked), NoCheck, [&](int fd) {
     if (created) {
-      ::unlink(job.target.c_str());
+      if (common::StillNamed(fd, job.target)) ::unlink(job.target.c_str());
     } else if (have_old && ::ftruncate(fd, 0) == 0 &&
                common::PwriteAll(fd, old)) {
       ::fsync(fd);
@@ -320,7 +321,7 @@ Status Append(Job& job) {
           return -1;
         },
         [&](int locked_fd) {
-          if (remove && !gone) {
+          if (remove && !gone && common::StillNamed(locked_fd, job.target)) {
             ::unlink(job.target.c_str());
           } else if (::ftruncate(locked_fd, earlier) == 0) {
             ::fsync(locked_fd);

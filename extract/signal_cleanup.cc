@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,7 +49,17 @@ void Undo() {
     }
     (void)::fsync(fd);
   }
-  if (const char* path = remove_path.load()) (void)::unlink(path);
+  const char* path = remove_path.load();
+  if (path == nullptr) return;
+  // A file this run created goes again, but only while the path still names
+  // it: another process may have renamed a file of its own over it.
+  struct stat by_fd, by_path;
+  if (fd >= 0 && (::fstat(fd, &by_fd) != 0 || ::stat(path, &by_path) != 0 ||
+                  by_fd.st_dev != by_path.st_dev ||
+                  by_fd.st_ino != by_path.st_ino)) {
+    return;
+  }
+  (void)::unlink(path);
 }
 
 void OnSignal(int sig) {

@@ -36,7 +36,8 @@ class UndoOnSignal {
   UndoOnSignal(const UndoOnSignal&) = delete;
   UndoOnSignal& operator=(const UndoOnSignal&) = delete;
 
-  // A signal removes the file `path`.
+  // A signal removes the file `path`; with a CutBack armed as well, only
+  // while `path` still names that descriptor's file.
   void RemoveFile(const char* path);
   // A signal cuts the file open as `fd` back to `length` bytes, then writes
   // `restore` (`restore_size` bytes) at its start when given, and syncs it.
