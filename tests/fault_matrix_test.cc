@@ -15,7 +15,6 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +48,46 @@ std::string WriteFailedLine(const std::string& path, int error) {
 }
 
 std::string TableName() { return testsupport::TestTable("fm"); }
+
+// Whether `text` is `pattern` with its one '#' standing for a decimal number
+// (no '#': `text` equals `pattern`).
+bool MatchesWithNumber(const std::string& text, const std::string& pattern) {
+  const std::size_t hash = pattern.find('#');
+  if (hash == std::string::npos) return text == pattern;
+  const std::string tail = pattern.substr(hash + 1);
+  if (text.compare(0, hash, pattern, 0, hash) != 0 ||
+      text.size() < pattern.size() ||
+      text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
+    return false;
+  }
+  const std::string number = text.substr(hash, text.size() - tail.size() - hash);
+  return !number.empty() &&
+         number.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Whether `err` is the one line of a result that broke off after some rows,
+// with one of the error numbers `errors` and the message `message` (any
+// message of one line when empty).
+bool IsBrokeOffLine(const std::string& err,
+                    const std::vector<std::string>& errors,
+                    const std::string& message) {
+  for (const std::string& e : errors) {
+    const std::string head =
+        "tabfetch: the result broke off after # rows: error " + e + ": ";
+    const std::string key = ": error " + e + ": ";
+    const std::size_t key_at = err.find(key);
+    if (key_at == std::string::npos) continue;
+    const std::size_t text_at = key_at + key.size();
+    const std::string rest = err.substr(text_at);
+    const bool one_line = rest.size() > 1 && rest.back() == '\n' &&
+                          rest.find('\n') == rest.size() - 1;
+    if (MatchesWithNumber(err.substr(0, text_at), head) && one_line &&
+        (message.empty() || rest == message + "\n")) {
+      return true;
+    }
+  }
+  return false;
+}
 
 // EXTRAKT: CHAR 8 + CHAR 20 = 28 bytes a record, three rows.
 // GROSS: CHAR 8 + CHAR 92 = 100 bytes a record, 2000 rows (200,000 bytes),
@@ -524,9 +563,7 @@ TEST_F(FaultMatrixTest, ServerKilledWhileSendingTheResult) {
       EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
       // The rows arrive as they are fetched: the result broke off after
       // some of them, and standard error names the library's error.
-      EXPECT_TRUE(std::regex_match(
-          r.err, std::regex("tabfetch: the result broke off after [0-9]+ "
-                            "rows: error 20(13|06|55): [^\n]+\n")))
+      EXPECT_TRUE(IsBrokeOffLine(r.err, {"2013", "2006", "2055"}, ""))
           << r.err;
     } else {
       EXPECT_EQ(r.err, "");
@@ -554,10 +591,7 @@ TEST_F(FaultMatrixTest, ServerErrorAfterSomeRows) {
     ToolResult r = ws_.Run({"ABBRUCH", "X", "out.txt", flag});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, Summary(0, "out.txt"));
-    EXPECT_TRUE(std::regex_match(
-        r.err, std::regex("tabfetch: the result broke off after [0-9]+ rows: "
-                          "error 1644: Abbruch bei 4000\n")))
-        << r.err;
+    EXPECT_TRUE(IsBrokeOffLine(r.err, {"1644"}, "Abbruch bei 4000")) << r.err;
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
   }
 }
@@ -590,15 +624,14 @@ TEST_F(FaultMatrixTest, SortedRunsInTheTemporaryDirectory) {
                   {"TMPDIR=" + c.tmpdir, "TABFETCH_MEMORY_BUDGET=" + c.budget});
       EXPECT_EQ(r.exit_code, 0);
       // A bad value is named, and the default budget used.
-      const std::regex bad_budget(
+      const std::string bad_budget =
           c.budget == "viel"
               ? "tabfetch: TABFETCH_MEMORY_BUDGET \"viel\" is not a number of "
-                "bytes \\(with K, M or G\\); the default of [0-9]+ bytes is "
-                "used\n"
-              : "");
+                "bytes (with K, M or G); the default of # bytes is used\n"
+              : "";
       if (c.fits) {
         EXPECT_EQ(r.out, Summary(2000, "out.txt"));
-        EXPECT_TRUE(std::regex_match(r.err, bad_budget)) << r.err;
+        EXPECT_TRUE(MatchesWithNumber(r.err, bad_budget)) << r.err;
         EXPECT_TRUE(ws_.ReadFile("out.txt") ==
                     (std::string(flag) == "1" ? kGross : "OLD" + kGross));
       } else {
