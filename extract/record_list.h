@@ -11,32 +11,6 @@
 
 namespace extract {
 
-// Memory straight from the kernel for the record arena: its pages are
-// taken in one go when it is made (one system call instead of a page fault
-// for every 4 KiB as the records are written), and it grows without copying.
-class PageBlock {
- public:
-  PageBlock() = default;
-  ~PageBlock() { Release(); }
-  PageBlock(PageBlock&& other) noexcept;
-  PageBlock& operator=(PageBlock&& other) noexcept;
-  PageBlock(const PageBlock&) = delete;
-  PageBlock& operator=(const PageBlock&) = delete;
-
-  char* data() const { return data_; }
-  std::size_t size() const { return size_; }  // usable bytes
-
-  // Makes the block hold at least `bytes` bytes, keeping its content (which
-  // may move). New bytes are zero. Returns false when the memory is not
-  // there; the block is then unchanged.
-  bool Resize(std::size_t bytes);
-  void Release();
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-};
-
 // The default memory budget: a quarter of the physical memory, at most
 // 1 GiB (and at least 64 MiB).
 std::size_t DefaultMemoryBudget();
@@ -121,15 +95,6 @@ class RecordList {
   // Releases all memory and the temporary file; the list is empty and its
   // record length open again.
   void Clear();
-
-  // One entry of the sort order: a record index and the 12 bytes of the
-  // record the sort is looking at, read big-endian so that integer order is
-  // byte order: `key` the first 8 of them, `key2` the other 4.
-  struct SortEntry {
-    std::uint64_t key;
-    std::uint32_t key2;
-    std::uint32_t index;
-  };
 
   struct State;  // chunks, runs, worker thread, temporary file, merge
 

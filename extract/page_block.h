@@ -1,0 +1,38 @@
+// Page blocks: memory for records straight from the kernel. Internal to the
+// record list.
+#pragma once
+
+#include <cstddef>
+
+namespace extract {
+
+// The size of a memory page, 4096 when the system does not say.
+std::size_t PageSize();
+
+// Memory straight from the kernel for the record arena: its pages are
+// taken in one go when it is made (one system call instead of a page fault
+// for every 4 KiB as the records are written), and it grows without copying.
+class PageBlock {
+ public:
+  PageBlock() = default;
+  ~PageBlock() { Release(); }
+  PageBlock(PageBlock&& other) noexcept;
+  PageBlock& operator=(PageBlock&& other) noexcept;
+  PageBlock(const PageBlock&) = delete;
+  PageBlock& operator=(const PageBlock&) = delete;
+
+  char* data() const { return data_; }
+  std::size_t size() const { return size_; }  // usable bytes
+
+  // Makes the block hold at least `bytes` bytes, keeping its content (which
+  // may move). New bytes are zero. Returns false when the memory is not
+  // there; the block is then unchanged.
+  bool Resize(std::size_t bytes);
+  void Release();
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+}  // namespace extract

@@ -1,0 +1,95 @@
+// The sorted runs of a record list: in memory while the budget allows, in an
+// unnamed temporary file beyond it, and their merge into one order.
+// Internal to the record list.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/file_util.h"
+#include "extract/chunk_sort.h"
+#include "extract/page_block.h"
+
+namespace extract {
+
+// One sorted run: in memory, or in the temporary file.
+struct SortedRun {
+  PageBlock block;           // the records in order, when in memory
+  std::uint64_t offset = 0;  // where they start, when in the file
+  std::size_t count = 0;
+  bool in_file = false;
+};
+
+// The merge position in one run.
+struct MergeSource {
+  const char* cur = nullptr;   // next record
+  const char* end = nullptr;   // end of the records at hand
+  std::uint64_t file_pos = 0;  // next bytes to read, when in the file
+  std::uint64_t file_end = 0;
+  std::vector<char> buffer;
+  const SortedRun* run = nullptr;
+};
+
+// The runs of records of `record_length` bytes. Add() is called by one
+// thread at a time; the merge (StartMerge, Rewind, Read) after the last
+// Add(), on one thread.
+class SortedRuns {
+ public:
+  // At most this much of the budget is kept for reading back spilled runs
+  // at the merge (an eighth of it when that is less).
+  static constexpr std::size_t kMergeReserve = std::size_t{32} << 20;
+
+  // Runs take up to `memory_limit` bytes of memory; the spill file goes to
+  // `temp_dir` (empty: $TMPDIR, else /tmp). `budget` sizes the read buffers
+  // of the merge.
+  SortedRuns(std::size_t record_length, std::size_t budget,
+             std::size_t memory_limit, std::string temp_dir);
+
+  // Adds the `count` records at `records`, in the order `order` names them,
+  // as one run: a copy in memory while the limit allows, the temporary file
+  // beyond. Returns 0, or the errno of the failure.
+  int Add(const char* records, const SortEntry* order, std::size_t count);
+
+  // Sets up the merge of all runs, reading from the first record. False
+  // with errno set.
+  bool StartMerge();
+  // Starts reading from the first record again; false (errno set) when the
+  // temporary file cannot be read.
+  bool Rewind();
+  // Copies the next records in order to `out` (room for `max_records`) and
+  // returns how many, 0 at the end, -1 when the temporary file cannot be
+  // read (errno set).
+  std::ptrdiff_t Read(char* out, std::size_t max_records);
+
+  std::size_t count() const { return runs_.size(); }
+  std::size_t spilled() const { return spilled_runs_; }
+
+ private:
+  void CopyInOrder(const char* records, const SortEntry* ord, std::size_t count,
+                   char* out) const;
+  bool Spill(const char* records, const SortEntry* order, std::size_t count,
+             SortedRun& run);
+  bool Refill(MergeSource& s);
+  bool Less(std::size_t a, std::size_t b) const;
+  std::size_t InitTree(std::size_t node);
+
+  const std::size_t length_;
+  const std::size_t budget_;
+  const std::size_t memory_limit_;
+  std::string temp_dir_;
+
+  std::vector<char> staging_;
+  std::vector<SortedRun> runs_;
+  std::size_t memory_bytes_ = 0;
+  common::UniqueFd spill_fd_;
+  std::uint64_t spill_size_ = 0;
+  std::size_t spilled_runs_ = 0;
+
+  // The merge.
+  std::vector<MergeSource> sources_;
+  std::vector<std::size_t> tree_;
+};
+
+}  // namespace extract
