@@ -3,13 +3,20 @@
 #include "extract/record_output.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -78,19 +85,120 @@ class BlockWriter {
   WritebackStarter writeback_;
 };
 
+// The merge of the sorted runs, one block of records after the other, on a
+// second thread, so that merging the next block overlaps with writing this
+// one. Two blocks take turns: the merge fills one while the other is written.
+class MergeAhead {
+ public:
+  MergeAhead(const RecordList& list, std::size_t per_block)
+      : list_(list), per_block_(per_block) {
+    for (Block& b : blocks_) b.data.resize(per_block * list.record_length());
+    // With every signal blocked in it, signals go to the writing thread,
+    // whose handler undoes the write.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    try {
+      merger_ = std::thread([this] { MergeLoop(); });
+    } catch (const std::system_error&) {
+      // No thread: the caller merges on its own.
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+  ~MergeAhead() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    if (merger_.joinable()) merger_.join();
+  }
+  MergeAhead(const MergeAhead&) = delete;
+  MergeAhead& operator=(const MergeAhead&) = delete;
+
+  bool running() const { return merger_.joinable(); }
+
+  // Waits for the next merged block: its records (0 at the end, -1 when the
+  // merge failed, with errno set) and where they are. Valid until the next
+  // call.
+  std::ptrdiff_t Next(const char*& data) {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (taken_ > 0) {
+      // The block handed out before is written: the merge may refill it.
+      blocks_[(taken_ - 1) % 2].full = false;
+      cv_.notify_all();
+    }
+    Block& b = blocks_[taken_ % 2];
+    cv_.wait(lock, [&] { return b.full; });
+    ++taken_;
+    data = b.data.data();
+    if (b.records < 0) errno = b.error;
+    return b.records;
+  }
+
+ private:
+  struct Block {
+    std::vector<char> data;
+    std::ptrdiff_t records = 0;
+    int error = 0;
+    bool full = false;
+  };
+
+  void MergeLoop() {
+    for (std::size_t i = 0;; ++i) {
+      Block& b = blocks_[i % 2];
+      {
+        std::unique_lock<std::mutex> lock(mu_);
+        cv_.wait(lock, [&] { return stop_ || !b.full; });
+        if (stop_) return;
+      }
+      errno = 0;
+      const std::ptrdiff_t n = list_.ReadSorted(b.data.data(), per_block_);
+      const int error = errno;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        b.records = n;
+        b.error = error != 0 ? error : EIO;
+        b.full = true;
+      }
+      cv_.notify_all();
+      if (n <= 0) return;
+    }
+  }
+
+  const RecordList& list_;
+  const std::size_t per_block_;
+  Block blocks_[2];
+  std::size_t taken_ = 0;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  std::thread merger_;
+};
+
 // Records without a line feed go straight into the block, whole blocks of
-// them at a time, merged from the list's sorted runs.
+// them at a time, merged from the list's sorted runs (on a second thread
+// where one can be had).
 bool WriteGathered(const common::FileOps& ops, int fd, const RecordList& list) {
   const std::size_t length = list.record_length();
-  const std::size_t per_block = std::max<std::size_t>(1, kBlockSize / length);
-  std::vector<char> block(std::min(list.count(), per_block) * length);
+  const std::size_t per_block = std::max<std::size_t>(
+      1, std::min(list.count(), kBlockSize / length));
   WritebackStarter writeback(fd);
+  // One block's worth is merged as fast as it is written.
+  std::optional<MergeAhead> ahead;
+  if (list.count() > per_block) ahead.emplace(list, per_block);
+  const bool overlap = ahead && ahead->running();
+  std::vector<char> block;
+  if (!overlap) block.resize(per_block * length);
   for (;;) {
-    const std::ptrdiff_t n = list.ReadSorted(block.data(), per_block);
+    const char* data = block.data();
+    const std::ptrdiff_t n = overlap
+                                 ? ahead->Next(data)
+                                 : list.ReadSorted(block.data(), per_block);
     if (n < 0) return false;
     if (n == 0) return true;
     const std::size_t bytes = static_cast<std::size_t>(n) * length;
-    if (!common::WriteAll(ops, fd, block.data(), bytes)) return false;
+    if (!common::WriteAll(ops, fd, data, bytes)) return false;
     writeback.Wrote(bytes);
   }
 }
