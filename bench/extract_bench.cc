@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
 #include <random>
@@ -189,9 +190,12 @@ int main(int argc, char** argv) {
     }
   }
 
-  char dir_template[] = "/tmp/extract_bench.XXXXXX";
-  if (::mkdtemp(dir_template) == nullptr) return 1;
-  const std::string path = std::string(dir_template) + "/extract.dat";
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir_template =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+      "/extract_bench.XXXXXX";
+  if (::mkdtemp(dir_template.data()) == nullptr) return 1;
+  const std::string path = dir_template + "/extract.dat";
   // The same write without waiting for the disk, to show what the sync
   // costs.
   {
