@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
     std::fclose(f);
   }
   ::unlink(path.c_str());
-  ::rmdir(dir_template);
+  ::rmdir(dir_template.c_str());
   std::printf("file %ld bytes (expected %zu), WriteFile returned %d\n", size,
               n * layout.record_length, rc);
   Report("total format+sort+write", n,
