@@ -2,7 +2,9 @@
 // models.
 #include "querydef/sql_session.h"
 
-#include <cctype>
+#include <string>
+
+#include "common/ascii_case.h"
 
 namespace querydef {
 namespace {
@@ -25,23 +27,8 @@ constexpr std::string_view kNeutralFlags =
     "STRICT_ALL_TABLES,STRICT_TRANS_TABLES,TIME_ROUND_FRACTIONAL,"
     "TIME_TRUNCATE_FRACTIONAL,TRADITIONAL,";
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool IsNeutral(std::string_view flag) {
-  std::string key = ",";
-  for (char c : flag) {
-    key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  key += ',';
+  const std::string key = "," + common::AsciiUpper(flag) + ",";
   return kNeutralFlags.find(key) != std::string_view::npos;
 }
 
@@ -55,8 +42,8 @@ SqlSession DescribeSession(std::string_view character_set_client,
   s.known = true;
   s.character_set_client = std::string(character_set_client);
   s.character_set_connection = std::string(character_set_connection);
-  s.latin1 = EqualsIgnoringCase(character_set_client, "latin1") &&
-             EqualsIgnoringCase(character_set_connection, "latin1");
+  s.latin1 = common::EqualsIgnoreAsciiCase(character_set_client, "latin1") &&
+             common::EqualsIgnoreAsciiCase(character_set_connection, "latin1");
   s.server_version = server_version;
   s.mysql_server = mysql_server;
 
@@ -67,11 +54,11 @@ SqlSession DescribeSession(std::string_view character_set_client,
     const std::string_view flag = sql_mode.substr(start, comma - start);
     start = comma + 1;
     if (flag.empty()) continue;
-    if (EqualsIgnoringCase(flag, "ANSI_QUOTES")) {
+    if (common::EqualsIgnoreAsciiCase(flag, "ANSI_QUOTES")) {
       s.ansi_quotes = true;
-    } else if (EqualsIgnoringCase(flag, "NO_BACKSLASH_ESCAPES")) {
+    } else if (common::EqualsIgnoreAsciiCase(flag, "NO_BACKSLASH_ESCAPES")) {
       s.backslash_escapes = false;
-    } else if (EqualsIgnoringCase(flag, "MSSQL") && !mysql_server) {
+    } else if (common::EqualsIgnoreAsciiCase(flag, "MSSQL") && !mysql_server) {
       // MySQL 5.7 knew the flag without the brackets; it stays unmodelled
       // there rather than trusted on hearsay.
       s.mssql_brackets = true;
