@@ -84,8 +84,7 @@ class ConcurrencyTest : public testsupport::WorkspaceTest {
   void SetUp() override {
     ServerTest::SetUp();
     if (HasFatalFailure()) return;
-    ws_.WriteSettings(ServerSettings());
-    ws_.WriteQueryDefinition("MARIADB", kQueryDefinition);
+    WriteServerFiles(kQueryDefinition);
     for (int run = 1; run <= kRuns; ++run) {
       extracts_.push_back(ExpectedExtract(run));
     }

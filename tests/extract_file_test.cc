@@ -51,8 +51,7 @@ class ExtractFileTest : public testsupport::WorkspaceTest {
   void SetUp() override {
     ServerTest::SetUp();
     if (HasFatalFailure()) return;
-    ws_.WriteSettings(ServerSettings());
-    ws_.WriteQueryDefinition("MARIADB", kQueryDefinition);
+    WriteServerFiles(kQueryDefinition);
   }
 
   // A GROSS run writing `target` in 64 KiB pieces that stops after its first

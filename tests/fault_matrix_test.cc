@@ -149,8 +149,7 @@ class FaultMatrixTest : public testsupport::WorkspaceTest {
     Sql("INSERT INTO " + t +
         " VALUES ('C3', 'dritte Zeile'), ('A1', 'erste Zeile'),"
         " ('B2', 'zweite Zeile')");
-    ws_.WriteSettings(ServerSettings());
-    ws_.WriteQueryDefinition("MARIADB", QueryDefinition());
+    WriteServerFiles(QueryDefinition());
   }
 
   // Puts `content` at `name`, or removes the file when `content` is

@@ -57,8 +57,7 @@ class HostileInputTest : public testsupport::WorkspaceTest {
     Sql("INSERT INTO " + t +
         " VALUES ('C3', 'dritte', 'KASSE'), ('A1', '  erste', 'KASSE'),"
         " ('B2', 'zweite', 'KASSE')");
-    ws_.WriteSettings(ServerSettings());
-    ws_.WriteQueryDefinition("MARIADB", PlainDefinition());
+    WriteServerFiles(PlainDefinition());
   }
 
 

@@ -64,8 +64,7 @@ class TabfetchTest : public testsupport::WorkspaceTest {
         " ('KASSE1', 'Brot', 1, 2.20, 'frisch'),"
         " ('KASSE1', '\xC4pfel', 3, 4.50, NULL),"
         " ('O''Br\\\\ien', 'Salz', 1, 0.99, NULL)");
-    ws_.WriteSettings(ServerSettings());
-    ws_.WriteQueryDefinition("MARIADB", QueryDefinition(kWhereTerminal));
+    WriteServerFiles(QueryDefinition(kWhereTerminal));
   }
 };
 

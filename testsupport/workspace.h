@@ -71,6 +71,11 @@ class WorkspaceTest : public ServerTest {
   ConnectionValues ServerSettings(const std::string& host = "localhost") const {
     return {host, server().user, server().password, "MARIADB"};
   }
+  // Writes the server's settings and `definition` as TABFETCH.MARIADB.INI.
+  void WriteServerFiles(const std::string& definition) const {
+    ws_.WriteSettings(ServerSettings());
+    ws_.WriteQueryDefinition("MARIADB", definition);
+  }
   // Runs SQL as the server's root user; a failure fails the test.
   static void Sql(const std::string& sql) {
     ASSERT_EQ(RunAdminSql(sql), "") << sql;
