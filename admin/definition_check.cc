@@ -28,7 +28,7 @@ using querydef::StatementKey;
 constexpr std::size_t kWholeValue = std::string::npos;
 
 bool TypeRecognised(std::string_view type) {
-  return extract::ParseFieldKind(type).has_value();
+  return querydef::ParseFieldKind(type).has_value();
 }
 
 bool AllDigits(std::string_view text) {
@@ -148,9 +148,12 @@ void CheckColumn(const querydef::Profile& profile, std::string_view section,
   const std::string raw_width = profile.Get(
       section, ColumnKey(querydef::kWidthKey, report.number), kWholeValue);
   const std::string prefix = "column " + nn + ": ";
+  // Why the column contributes nothing is the query definition's own rule;
+  // the warnings below say what in the file led to it.
+  const querydef::ColumnUse use = querydef::UseOf(column);
+  report.reason = querydef::ColumnUseText(use);
 
-  if (column.label.empty()) {
-    report.reason = "no label";
+  if (use == querydef::ColumnUse::kNoLabel) {
     if (!raw_type.empty() || !raw_width.empty()) {
       warnings.push_back(prefix + "FTYP" + nn + "/FLEN" + nn +
                          " are set, but FELD" + nn + " is " +
@@ -167,13 +170,11 @@ void CheckColumn(const querydef::Profile& profile, std::string_view section,
                        Quoted(column.type) +
                        (recognised ? "" : ", which is not recognised"));
   }
-  if (column.type.empty()) {
-    report.reason = "no type word";
+  if (use == querydef::ColumnUse::kNoType) {
     warnings.push_back(prefix + "label " + Quoted(column.label) +
                        " but no type word (FTYP" + nn +
                        "): the column contributes nothing");
   } else if (!recognised) {
-    report.reason = "type word not recognised";
     if (TypeRecognised(AsciiUpper(column.type))) {
       warnings.push_back(prefix + "type word " + Quoted(column.type) +
                          " is not upper case: only " +
@@ -194,12 +195,10 @@ void CheckColumn(const querydef::Profile& profile, std::string_view section,
         ": width " + std::to_string(column.width));
   }
   if (column.width < 0) {
-    if (report.reason.empty()) report.reason = "negative width";
     warnings.push_back(prefix + "negative width " +
                        std::to_string(column.width) +
                        ": the column contributes nothing");
   } else if (column.width == 0) {
-    if (report.reason.empty()) report.reason = "width 0";
     warnings.push_back(
         prefix + "width 0 (FLEN" + nn + " " +
         (raw_width.empty() ? "missing" : "is " + Quoted(raw_width)) +

@@ -3,6 +3,8 @@
 #include "common/path_resolve.h"
 
 #include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -74,6 +76,31 @@ std::string ResolvePath(std::string_view legacy_path) {
     pos = end + 1;
   }
   return result;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  // Walk back from the whole path to the longest prefix realpath accepts;
+  // the components after it do not exist and are kept as written.
+  std::string head = path;
+  std::string tail;
+  for (;;) {
+    std::unique_ptr<char, decltype(&::free)> real(
+        ::realpath(head.empty() ? "." : head.c_str(), nullptr), &::free);
+    if (real) {
+      std::string result(real.get());
+      if (tail.empty()) return result;
+      if (result.back() != '/') result += '/';
+      return result + tail;
+    }
+    const size_t slash = head.find_last_of('/');
+    if (head.empty() || head == "/") return path;  // nothing resolves
+    const std::string component =
+        slash == std::string::npos ? head : head.substr(slash + 1);
+    head = slash == std::string::npos ? "" : head.substr(0, slash == 0 ? 1 : slash);
+    if (!component.empty()) {
+      tail = tail.empty() ? component : component + "/" + tail;
+    }
+  }
 }
 
 }  // namespace common

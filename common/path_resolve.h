@@ -15,4 +15,9 @@ namespace common {
 // "." and ".." and empty components are kept as they are.
 std::string ResolvePath(std::string_view legacy_path);
 
+// `path` as an absolute path for messages: the longest leading part that
+// exists with its links, "." and ".." resolved (realpath), the rest appended
+// as written. "" stays "" only when the working directory is gone.
+std::string AbsolutePath(const std::string& path);
+
 }  // namespace common

@@ -39,13 +39,6 @@ void FillBytes(char* out, char c, std::size_t n) {
 
 // "char", "DECIMAL" cut to "DECI" or an empty word are not recognised and
 // switch the column off.
-std::optional<FieldKind> ParseFieldKind(std::string_view word) {
-  if (word == "CHAR") return FieldKind::kChar;
-  if (word == "DEC") return FieldKind::kDec;
-  if (word == "TXT") return FieldKind::kTxt;
-  return std::nullopt;
-}
-
 void ClearColumnDefinitions(querydef::ColumnDefinitions& columns) {
   for (auto& column : columns) {
     column.label.clear();
@@ -113,10 +106,10 @@ RecordLayout CompileLayout(const querydef::ColumnDefinitions& columns) {
   RecordLayout layout;
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const auto& column = columns[k];
-    const std::optional<FieldKind> kind = ParseFieldKind(column.type);
-    if (column.label.empty() || !kind || column.width <= 0) continue;
+    if (querydef::UseOf(column) != querydef::ColumnUse::kContributes) continue;
+    const FieldKind kind = *ParseFieldKind(column.type);
     const std::size_t width = static_cast<std::size_t>(column.width);
-    layout.fields.push_back(FieldLayout{k, *kind, width});
+    layout.fields.push_back(FieldLayout{k, kind, width});
     layout.record_length += width;
   }
   return layout;

@@ -14,13 +14,9 @@
 
 namespace extract {
 
-// The three type words of FTYPnn.
-enum class FieldKind : std::uint8_t { kChar, kDec, kTxt };
-
-// The kind a type word names: exactly "CHAR", "DEC" or "TXT", compared byte
-// for byte; any other word ("char", "DECI", "") names none, and a column with
-// it contributes nothing.
-std::optional<FieldKind> ParseFieldKind(std::string_view word);
+// The type words are the query definition's (querydef/column_definition.h).
+using querydef::FieldKind;
+using querydef::ParseFieldKind;
 
 // Empties every label and type word and sets every width to 0.
 void ClearColumnDefinitions(querydef::ColumnDefinitions& columns);

@@ -1,6 +1,8 @@
 // Profile (INI) file parsing and lookups with the legacy reader's rules.
 #include "querydef/profile_reader.h"
 
+#include <cerrno>
+
 #include "common/file_util.h"
 
 #include "common/ascii_case.h"
@@ -38,8 +40,14 @@ std::string Unquote(std::string_view value) {
 Profile Profile::Load(const std::string& path) {
   // A file that cannot be read (a directory included) has no sections.
   std::string content;
-  if (!common::ReadWholeFile(path, content)) content.clear();
-  return Parse(content);
+  int error = 0;
+  if (!common::ReadWholeFile(path, content)) {
+    error = errno != 0 ? errno : EIO;
+    content.clear();
+  }
+  Profile profile = Parse(content);
+  profile.load_error_ = error;
+  return profile;
 }
 
 Profile Profile::Parse(std::string_view content) {

@@ -36,7 +36,8 @@ class Profile {
   using KeyValue = std::pair<std::string, std::string>;
 
   // Reads and parses the file at `path`. A missing or unreadable file gives
-  // an empty profile, in which every lookup finds nothing.
+  // an empty profile, in which every lookup finds nothing, and sets
+  // load_error().
   static Profile Load(const std::string& path);
   // Parses profile text held in memory.
   static Profile Parse(std::string_view content);
@@ -59,6 +60,9 @@ class Profile {
   // does not exist. The reference stays valid as long as the profile.
   const std::vector<KeyValue>& Keys(std::string_view section) const;
 
+  // errno when Load could not read the file, else 0.
+  int load_error() const { return load_error_; }
+
  private:
   struct Section {
     std::string name;
@@ -72,6 +76,7 @@ class Profile {
   std::vector<Section> sections_;
   // Folded section name -> index of its first block.
   std::unordered_map<std::string, size_t> first_section_;
+  int load_error_ = 0;
 };
 
 }  // namespace querydef

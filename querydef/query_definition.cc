@@ -2,9 +2,11 @@
 // statement.
 #include "querydef/query_definition.h"
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "common/ascii_case.h"
 #include "common/int_parse.h"
 #include "common/path_resolve.h"
 #include "querydef/definition_keys.h"
@@ -193,6 +195,19 @@ size_t ChangedReading(std::string_view original, std::string_view result,
   return kNoToken;
 }
 
+// Why ReadStatement found nothing in `section`.
+NoStatementReason WhyNoStatement(const Profile& profile,
+                                 std::string_view section) {
+  if (profile.load_error() != 0) return NoStatementReason::kFileUnreadable;
+  if (!profile.HasSection(section)) return NoStatementReason::kNoSection;
+  for (const auto& entry : profile.Keys(section)) {
+    if (common::EqualsIgnoreAsciiCase(entry.first, StatementKey(1))) {
+      return NoStatementReason::kEmptyFirstLine;
+    }
+  }
+  return NoStatementReason::kNoFirstLine;
+}
+
 int Refuse(Refusal* why, RefusalReason reason, size_t index, size_t offset) {
   if (why != nullptr) *why = Refusal{reason, index + 1, offset};
   return kTerminalRefused;
@@ -205,6 +220,34 @@ std::string QueryDefinitionFileName(std::string_view db_system) {
   name += db_system;
   name += ".INI";
   return common::ResolvePath(name);
+}
+
+std::string NoStatementText(const QueryDefinition& def,
+                            std::string_view section) {
+  const std::string file = common::AbsolutePath(def.file);
+  const std::string where =
+      "section [" + std::string(section) + "] of query definition file " + file;
+  switch (def.no_statement) {
+    case NoStatementReason::kFileUnreadable:
+      return "cannot read query definition file " + file + ": " +
+             std::strerror(def.file_error) +
+             " (TABFETCH.<DB_SYSTEM>.INI in the working directory; where no "
+             "file has exactly that name, one whose name differs only in "
+             "letter case is taken)";
+    case NoStatementReason::kNoSection:
+      return "query definition file " + file + " has no section [" +
+             std::string(section) +
+             "] (section names are compared ignoring letter case and "
+             "surrounding spaces)";
+    case NoStatementReason::kNoFirstLine:
+      return where + " has no " + StatementKey(1) + ": no statement to run";
+    case NoStatementReason::kEmptyFirstLine:
+      return where + " has an empty " + StatementKey(1) +
+             ": no statement to run";
+    case NoStatementReason::kNone:
+      break;
+  }
+  return where + " has no statement";
 }
 
 std::string RefusalText(const Refusal& refusal, const SqlSession& session) {
@@ -352,8 +395,12 @@ int GetIniValuesFromProfile(const Profile& profile, std::string_view section,
   def.placeholder_count = 0;
   if (debug) std::fputs("Str GetIniValues\n", out);
 
+  def.no_statement = NoStatementReason::kNone;
   def.statement = ReadStatement(profile, section);
-  if (def.statement == " ") return kNoStatement;
+  if (def.statement == " ") {
+    def.no_statement = WhyNoStatement(profile, section);
+    return kNoStatement;
+  }
 
   if (debug) {
     std::fputs("  >>>>> SQL-Statement <<<<<\n", out);
@@ -387,7 +434,9 @@ int GetIniValues(std::string_view section, std::string_view db_system,
                  const TerminalName& terminal, bool debug, std::FILE* out,
                  QueryDefinition& def) {
   // The file is parsed once; every key is then looked up in memory.
-  const Profile profile = Profile::Load(QueryDefinitionFileName(db_system));
+  def.file = QueryDefinitionFileName(db_system);
+  const Profile profile = Profile::Load(def.file);
+  def.file_error = profile.load_error();
   return GetIniValuesFromProfile(profile, section, terminal, debug, out, def);
 }
 

@@ -58,14 +58,35 @@ struct Refusal {
 // identifier or a comment".
 std::string RefusalText(const Refusal& refusal, const SqlSession& session);
 
+// Why GetIniValues found no statement.
+enum class NoStatementReason : uint8_t {
+  kNone,
+  kFileUnreadable,  // the query definition file is missing or unreadable
+  kNoSection,       // the file has no such section
+  kNoFirstLine,     // the section has no SQL001
+  kEmptyFirstLine,  // its SQL001 is empty
+};
+
 struct QueryDefinition {
   std::string statement;
   ColumnDefinitions columns;
+  // The file GetIniValues read (as found, relative to the working
+  // directory) and its errno when it could not be read.
+  std::string file;
+  int file_error = 0;
+  // Set when GetIniValues returns kNoStatement.
+  NoStatementReason no_statement = NoStatementReason::kNone;
   // The occurrences of $parm01 in the statement as loaded: each one replaced
   // when GetIniValues returns kOk, none when it returns kTerminalRefused.
   size_t placeholder_count = 0;
   Refusal refusal;  // set when GetIniValues returns kTerminalRefused
 };
+
+// One line for standard error: why `def` has no statement, with the file's
+// absolute path, e.g. "query definition file /srv/x/TABFETCH.MARIADB.INI has
+// no section [UMSATZ] ...".
+std::string NoStatementText(const QueryDefinition& def,
+                            std::string_view section);
 
 // Loads `section` of TABFETCH.<db_system>.INI in the working directory (see
 // QueryDefinitionFileName) into `def`:
@@ -76,7 +97,8 @@ struct QueryDefinition {
 //   the widths FLEN01..30 (the first 3 characters read like atoi);
 // - then $parm01 replaced as SubstituteTerminal does.
 // Returns kOk; kNoStatement when SQL001 is missing or empty (also for a
-// missing file or section), with `def.columns` left as they were; or
+// missing file or section; why in `def.no_statement`), with `def.columns`
+// left as they were; or
 // kTerminalRefused when SubstituteTerminal refuses the name (why in
 // `def.refusal`). The columns are
 // not cleared first: the caller empties them before the call.

@@ -3,6 +3,8 @@
 // exit codes are read by the calling scripts and stay as they always were.
 #include "run/run_sequence.h"
 
+#include <errmsg.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <utility>
 
 #include "common/diagnostics.h"
+#include "common/path_resolve.h"
 #include "db/db_connection.h"
 #include "extract/extract_writer.h"
 #include "extract/field_format.h"
@@ -58,6 +61,48 @@ extract::RecordListOptions ListOptions(RunState& run) {
   return options;
 }
 
+// What the legacy platform's server answered a connect with an empty user.
+// A run whose settings name no user ends the same way, without connecting:
+// an empty user would make the client library send the operating-system
+// login name, which through unix_socket authentication is root when the job
+// runs as root, an identity the settings never granted.
+constexpr int kNoUserStatus = 1045;
+
+// Names on run.err what the settings file lacked. Returns whether the
+// settings name a user (a LOGIN record, even one with an empty value, which
+// deliberately leaves the choice to the client library).
+bool ReportSettings(const settings::ConnectionSettings& values,
+                    RunState& run) {
+  const std::string file = common::AbsolutePath(values.file);
+  if (values.file_error != 0) {
+    common::Diagnose(run.err, "cannot read settings file %s: %s", file.c_str(),
+                     std::strerror(values.file_error));
+  }
+  for (std::string_view key : values.missing_keys) {
+    common::Diagnose(run.err,
+                     "settings file %s: no record matches %.*s (key name %.*s, "
+                     "an empty heading name or entry number 0)",
+                     file.c_str(), static_cast<int>(key.size()), key.data(),
+                     static_cast<int>(key.size()), key.data());
+  }
+  if (!values.user_named) {
+    common::Diagnose(run.err,
+                     "no connection attempted: the settings name no user "
+                     "(%.*s), and an empty one would connect as the "
+                     "operating-system user",
+                     static_cast<int>(settings::kUserKey.size()),
+                     settings::kUserKey.data());
+  }
+  return values.user_named;
+}
+
+// Client library errors (2000-2999) on a statement are its own failures to
+// read what the server sent (2027 malformed packet, 2013 connection lost),
+// not the server's verdict on the statement.
+bool IsClientError(int status) {
+  return status >= CR_MIN_ERROR && status <= CR_MAX_ERROR;
+}
+
 double SecondsSince(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since)
       .count();
@@ -82,10 +127,16 @@ int Run(int argc, const char* const* argv, RunState& run) {
   run.last_status = GetParameters(argc, argv, run);
   if (run.last_status != kUsable) return run.last_status;
 
-  // Missing values are empty texts and are not reported; a failing connect
-  // says what went wrong.
+  // Missing values are empty texts, named on standard error. Without a user
+  // there is no connect at all (see kNoUserStatus).
   run.connection = settings::ReadConnectionSettings();
   const settings::ConnectionSettings& values = run.connection;
+  if (!ReportSettings(values, run)) {
+    settings::WipeSecret(run.connection.password);
+    run.last_status = kNoUserStatus;
+    std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
+    return run.strict_exit ? kConnectFailedExit : 0;
+  }
 
   db::Connection conn;  // closed on every way out (no commit: rolls back)
   run.last_status =
@@ -120,8 +171,17 @@ int Run(int argc, const char* const* argv, RunState& run) {
           querydef::RefusalText(query.refusal, terminal.session).c_str());
       std::fputs("Terminalname im SQL-Statement nicht zulaessig\n", run.out);
       return kTerminalRefusedExit;
-    default:  // querydef::kNoStatement: nothing is printed, as ever
+    default:  // querydef::kNoStatement: nothing on standard output, as ever
+      common::Diagnose(run.err, "%s",
+                       querydef::NoStatementText(query, run.section).c_str());
       return kNoStatementExit;
+  }
+
+  // A column its author meant to have but that contributes nothing makes
+  // every record shorter: named once per run.
+  for (int k = 0; k < querydef::kColumnCount; ++k) {
+    const std::string dropped = querydef::DroppedColumnText(k + 1, query.columns[k]);
+    if (!dropped.empty()) common::Diagnose(run.err, "%s", dropped.c_str());
   }
 
   run.record_count = 0;
@@ -144,6 +204,11 @@ int Run(int argc, const char* const* argv, RunState& run) {
       extract::FreeRecordList(records);
       failure_exit = kReadFailedExit;
     } else if (run.last_status != db::kNoMoreRows) {
+      if (run.last_status == db::kNoResultSet && db::dbColumnCount(conn) == 0) {
+        common::Diagnose(run.err,
+                         "the statement returned no result set (no rows to "
+                         "read: SET, DO, UPDATE and the like return none)");
+      }
       // No line break: the summary line continues this line, as it always
       // did; callers parse it that way.
       std::fprintf(run.out, "Fehler Lesen in Leseschleife %d",
@@ -151,6 +216,12 @@ int Run(int argc, const char* const* argv, RunState& run) {
       failure_exit = kReadFailedExit;
     }
     run.last_status = db::dbCloseQuery(conn);
+  } else if (IsClientError(run.last_status)) {
+    common::Diagnose(run.err,
+                     "the server's answer to the statement could not be "
+                     "read: client library error %d: %s",
+                     run.last_status, db::dbLastError(conn).c_str());
+    failure_exit = kReadFailedExit;
   } else if (run.last_status > 0) {
     common::Diagnose(run.err, "the server rejected the statement: error %d: %s",
                      run.last_status, db::dbLastError(conn).c_str());

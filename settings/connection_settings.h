@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "settings/settings_reader.h"
 
@@ -16,13 +17,29 @@ struct ConnectionSettings {
   std::string user;       // LOGIN
   std::string password;   // PASS
   std::string db_system;  // DB_SYSTEM, names the query definition file
+
+  // How the reading went, for the causes on standard error.
+  std::string file;    // the settings file as found (see ResolvePath)
+  int file_error = 0;  // errno when it could not be read, else 0
+  // The keys no record matched in a file that was read, in lookup order.
+  std::vector<std::string_view> missing_keys;
+  // A record matched LOGIN, so the settings name the user (its value may
+  // still be empty on purpose).
+  bool user_named = false;
 };
+
+// The keys ReadConnectionSettings looks up.
+inline constexpr std::string_view kHostKey = "NET8";
+inline constexpr std::string_view kUserKey = "LOGIN";
+inline constexpr std::string_view kPasswordKey = "PASS";
+inline constexpr std::string_view kDbSystemKey = "DB_SYSTEM";
 
 // Looks up NET8, LOGIN, PASS and DB_SYSTEM in this order, each with an empty
 // heading name and entry number 0, as the legacy tool did. A missing value is
-// the empty text and is not reported. Every value is used whatever its
-// length: the legacy tool emptied a NET8 value of 42 characters or more,
-// which silently connected to the local server instead.
+// the empty text; the fields after the four values say what was missing.
+// Every value is used whatever its length: the legacy tool emptied a NET8
+// value of 42 characters or more, which silently connected to the local
+// server instead.
 ConnectionSettings ReadConnectionSettings(
     std::string_view path = kSettingsPath);
 

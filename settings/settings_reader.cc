@@ -2,6 +2,7 @@
 // by heading name, key name or entry number wins.
 #include "settings/settings_reader.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <exception>
@@ -144,7 +145,10 @@ SettingMatch Scan(const Lookup& lookup, std::string_view path) {
   std::string raw;
   // A directory cannot be read, nor could the legacy runtime open one: no
   // value either way.
-  if (!common::ReadWholeFile(common::ResolvePath(path), raw)) return match;
+  if (!common::ReadWholeFile(common::ResolvePath(path), raw)) {
+    match.file_error = errno != 0 ? errno : EIO;
+    return match;
+  }
   const std::string text = TextModeContent(raw);
   PieceReader reader(text);
   Piece heading_piece;
@@ -188,7 +192,9 @@ SettingMatch FindSetting(std::string_view heading, std::string_view key,
   try {
     return Scan(Lookup{heading, key, entry_number, false}, path);
   } catch (const std::exception&) {
-    return SettingMatch{};
+    SettingMatch none;
+    none.file_error = ENOMEM;
+    return none;
   }
 }
 

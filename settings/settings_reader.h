@@ -22,6 +22,9 @@ inline constexpr char kSettingsPath[] = "..\\..\\Files\\Palventra.Ini";
 // What a lookup found, for diagnostics.
 struct SettingMatch {
   bool found = false;
+  // errno when the file could not be opened or read (found is false then),
+  // 0 when it was read, matching record or not.
+  int file_error = 0;
   int heading_line = 0;      // 1-based physical line where the heading piece
   int entry_line = 0;        // and the entry piece begin
   std::string heading_name;  // empty also where an empty field never matches

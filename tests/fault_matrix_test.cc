@@ -467,13 +467,21 @@ TEST_F(FaultMatrixTest, SettingsFileThatCannotBeRead) {
     EXPECT_EQ(r.out, Summary(3, "good.txt"));
 
     MakeUnreadable(settings, how);
-    // Every value is empty: the library logs in over the socket as the OS
-    // user, whom the server does not know, without a password.
+    // The settings name no user: no connect is attempted (an empty user
+    // would be the OS user), and the run ends as the legacy platform's
+    // server refused an empty user.
     r = testsupport::RunUnprivileged(ws_,
                                      {"EXTRAKT", "X", "out.txt", "1", "/D"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, " Aktiviert Debugger\ndbConnect_Status: 1045\n");
-    ExpectConnectCause(r, "");
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
+              "tabfetch: cannot read settings file " +
+                  fs::canonical(settings).string() + ": " +
+                  (how == Unreadable::kDirectory ? "Is a directory"
+                                                 : "Permission denied"));
+    EXPECT_NE(r.err.find("tabfetch: no connection attempted"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
   }
 }
@@ -491,7 +499,13 @@ TEST_F(FaultMatrixTest, QueryDefinitionFileThatCannotBeRead) {
           testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "out.txt", flag});
       EXPECT_EQ(r.exit_code, 3);
       EXPECT_EQ(r.out, "");
-      EXPECT_EQ(r.err, "");
+      const std::string cause =
+          "tabfetch: cannot read query definition file " +
+          fs::canonical(ws_.At("TABFETCH.MARIADB.INI")).string() + ": " +
+          (how == Unreadable::kDirectory ? "Is a directory"
+                                         : "Permission denied") +
+          " (";
+      EXPECT_EQ(r.err.substr(0, cause.size()), cause) << r.err;
       r = testsupport::RunUnprivileged(ws_,
                                        {"EXTRAKT", "X", "out.txt", flag, "/D"});
       EXPECT_EQ(r.exit_code, 3);
