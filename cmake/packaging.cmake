@@ -30,12 +30,51 @@ else()
   install(FILES ${TABFETCH_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
-set(TABFETCH_PACKAGE_MAINTAINER "tabfetch maintainers <tabfetch@localhost>"
-    CACHE STRING "Maintainer field of the Debian package")
+# The package's maintainer, "Name <address>", set by whoever builds the
+# package: cmake -DTABFETCH_MAINTAINER="Erika Muster <erika@example.org>".
+# cpack stops without it (cmake/cpack_check.cmake).
+set(TABFETCH_MAINTAINER "" CACHE STRING
+    "Maintainer of the Debian package: \"Name <address>\"")
+
+# The Debian revision of the package: 1.0.0-1.
+set(TABFETCH_DEBIAN_REVISION 1)
+
+# /usr/share/doc/tabfetch: the copyright file (machine-readable format) and
+# changelog.Debian.gz, whose entry names the maintainer. Its date is fixed
+# per version so that builds are reproducible.
+set(TABFETCH_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tabfetch)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/copyright DESTINATION ${TABFETCH_DOC_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+        RENAME tabfetch)
+set(TABFETCH_CHANGELOG_MAINTAINER "${TABFETCH_MAINTAINER}")
+if(TABFETCH_CHANGELOG_MAINTAINER STREQUAL "")
+  set(TABFETCH_CHANGELOG_MAINTAINER "unset <unset@invalid>")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/changelog.Debian.in
+               ${PROJECT_BINARY_DIR}/changelog.Debian @ONLY)
+if(TABFETCH_GZIP)
+  add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+    COMMAND ${TABFETCH_GZIP} -9n -c ${PROJECT_BINARY_DIR}/changelog.Debian
+            > ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/changelog.Debian
+    COMMENT "Compressing changelog.Debian"
+    VERBATIM)
+  add_custom_target(debian_changelog ALL
+                    DEPENDS ${PROJECT_BINARY_DIR}/changelog.Debian.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+          DESTINATION ${TABFETCH_DOC_DIR})
+endif()
 
 set(CPACK_PACKAGE_NAME tabfetch)
 set(CPACK_PACKAGE_VENDOR "PALVENTRA")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${TABFETCH_DEBIAN_REVISION})
+# Installed binaries are stripped; the debug symbols stay in the build.
+set(CPACK_STRIP_FILES ON)
+# Checks the maintainer when cpack runs.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_check.cmake)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "run a configured SQL query and write a fixed-width extract file")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -43,7 +82,7 @@ set(CPACK_GENERATOR DEB)
 
 set(CPACK_DEBIAN_PACKAGE_NAME tabfetch)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tabfetch_<version>_<arch>.deb
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TABFETCH_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TABFETCH_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)

@@ -2,7 +2,8 @@
 
 # Debian packages needed to build, test, run the demo and the benchmark.
 TABFETCH_PACKAGES=(g++ make cmake pkg-config googletest libgtest-dev libgmock-dev
-                   libmariadb-dev mariadb-server mariadb-client clang valgrind util-linux)
+                   libmariadb-dev mariadb-server mariadb-client clang valgrind util-linux
+                   dpkg-dev lintian)
 
 # Installs whatever of TABFETCH_PACKAGES is missing (apt-get, as root or with
 # sudo). Returns non-zero when something is missing and cannot be installed.
