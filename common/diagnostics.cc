@@ -16,20 +16,20 @@ void Diagnose(std::FILE* err, const char* format, ...) {
 }
 
 std::string Printable(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(text.size());
   for (const char c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 0xF];
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 0xF];
     } else {
-      out += c;
+      shown += c;
     }
   }
-  return out;
+  return shown;
 }
 
 }  // namespace common

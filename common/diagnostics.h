@@ -14,8 +14,8 @@ namespace common {
 void Diagnose(std::FILE* err, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
-// `text` for a message: control characters (below 0x20, and 0x7F) written
-// as \xHH, every other byte as it is.
+// `text` fit for one diagnostic line: each control character (below 0x20,
+// and 0x7F) written as \xNN, every other byte as it is.
 std::string Printable(std::string_view text);
 
 }  // namespace common
