@@ -6,6 +6,7 @@
 #include <errmsg.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -116,7 +117,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
     settings::WipeSecret(run.connection.password);
     run.last_status = kNoUserStatus;
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
-    return run.strict_exit ? kConnectFailedExit : 0;
+    return run.env.strict_exit ? kConnectFailedExit : 0;
   }
 
   db::Connection conn;  // closed on every way out (no commit: rolls back)
