@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ constexpr char kDefinition[] =
     "[NOSQL]\n"
     "FELD01=A\n"
     "\n"
+    "[NAMED]\n"
+    "SQL001=select name from T_$parm01\n"
+    "FELD01=Name\nFTYP01=CHAR\nFLEN01=6\n"
+    "\n"
     "[WIDEN]\n"
     "SQL001=select name from t where MENGE = $parm01\n"
     "SQL002=or name like '$parm01%'\n"
@@ -63,6 +68,10 @@ class AdminCliTest : public ::testing::Test {
 
   testsupport::ToolResult Admin(const std::vector<std::string>& args) {
     return testsupport::RunTool(TABFETCH_ADMIN, cwd_, args);
+  }
+  // The temporary directory as the tool prints it: absolute, links resolved.
+  std::string RealDir() const {
+    return std::filesystem::canonical(dir_.path()).string();
   }
 
   testsupport::TempDir dir_;
@@ -145,7 +154,8 @@ TEST_F(AdminCliTest, SettingNamesTheRecordThatWins) {
   r = Admin({"setting", "PASS"});
   EXPECT_EQ(r.exit_code, 1) << r.err;
   EXPECT_EQ(r.out,
-            "Settings file: ../../Files/Palventra.Ini\n"
+            "Settings file: " + RealDir() +
+                "/Files/Palventra.Ini (named ..\\..\\Files\\Palventra.Ini)\n"
             "Lookup:        key name \"PASS\", heading name \"\", entry number "
             "0 (as tabfetch)\n"
             "Match:         lines 3-4\n"
@@ -236,8 +246,9 @@ TEST_F(AdminCliTest, SettingWarnsWhenOthersCanReadThePassword) {
   };
   const Case kCases[] = {
       {0600, 0, ""},
-      {0640, 1, "can be read by the members of its group (mode 0640)"},
-      {0604, 1, "can be read by every user of this machine (mode 0604)"},
+      // A warning only: the lookup's outcome decides the exit code.
+      {0640, 0, "can be read by the members of its group (mode 0640)"},
+      {0604, 0, "can be read by every user of this machine (mode 0604)"},
   };
   for (const Case& c : kCases) {
     ASSERT_EQ(::chmod(settings.c_str(), c.mode), 0);
@@ -264,8 +275,9 @@ TEST_F(AdminCliTest, CheckFailures) {
 
   r = Admin({"check", "GOOD", "--db-system", "ORACLE"});
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_NE(r.err.find("\"TABFETCH.ORACLE.INI\" (DB_SYSTEM \"ORACLE\") cannot "
-                       "be read"),
+  EXPECT_NE(r.err.find("the query definition file " + RealDir() +
+                       "/a/b/TABFETCH.ORACLE.INI cannot be read: No such file "
+                       "or directory (DB_SYSTEM \"ORACLE\")"),
             std::string::npos)
       << r.err;
 }
@@ -305,10 +317,70 @@ TEST_F(AdminCliTest, ViewReportsTrailingPartialRecord) {
 
   r = Admin({"view", "missing.txt", "GOOD"});
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_NE(r.err.find("\"missing.txt\" cannot be read"), std::string::npos);
+  EXPECT_NE(r.err.find("the extract file " + RealDir() +
+                       "/a/b/missing.txt cannot be read: "
+                       "No such file or directory"),
+            std::string::npos)
+      << r.err;
 
   r = Admin({"view", "extract.txt", "NOSQL"});
   EXPECT_EQ(r.exit_code, 2);
+}
+
+// What operators asked for: the value from standard input, absolute paths
+// with the reason a file cannot be read, CSV in UTF-8 unless --latin1, a
+// warning for a name built from $parm01.
+TEST_F(AdminCliTest, OperatorFacingBehaviour) {
+  dir_.Write("a/b/latin1.txt", "K\xE4se  0017 ab  ");
+  std::filesystem::create_directories(dir_ / "a/b/adir");
+  const std::string hex = Hex("geheim") + "\n";
+  struct Case {
+    const char* name;
+    std::string shell;  // run by sh -c in the working directory; $A is the tool
+    int exit_code;
+    std::string out;       // the whole standard output, unless out_part
+    bool out_part;
+    std::string err_part;  // "" = nothing on standard error
+  };
+  const Case kCases[] = {
+      {"encipher from a pipe", "printf 'geheim\\n' | $A encipher", 0, hex,
+       false, ""},
+      {"encipher -", "printf 'geheim' | $A encipher -", 0, hex, false, ""},
+      {"encipher, two lines", "printf 'a\\nb\\n' | $A encipher", 2, "", false,
+       "standard input holds more than one line"},
+      {"setting, no file", "$A setting NET8 --settings nowhere.ini", 2, "",
+       false,
+       "the settings file " + RealDir() +
+           "/a/b/nowhere.ini cannot be read: No such file or directory"},
+      {"view --csv in UTF-8", "$A view latin1.txt GOOD --csv --db-system MySQL", 0,
+       "Name,Count,Note\r\nK\xC3\xA4se  ,0017, ab  \r\n", false, ""},
+      {"view --csv --latin1", "$A view latin1.txt GOOD --csv --latin1 --db-system MySQL", 0,
+       "Name,Count,Note\r\nK\xE4se  ,0017, ab  \r\n", false, ""},
+      {"view a directory", "$A view adir GOOD", 2, "", false,
+       "the extract file " + RealDir() +
+           "/a/b/adir cannot be read: Is a directory"},
+      {"check, a name built from $parm01", "$A check NAMED", 1,
+       "  $parm01 stands inside a name (\"T_$parm01\"): the terminal name "
+       "picks the table",
+       true, ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const testsupport::ToolResult r =
+        testsupport::RunTool("/bin/sh", cwd_, {"-c", c.shell},
+                             {std::string("A=") + TABFETCH_ADMIN});
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+    if (c.out_part) {
+      EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    } else {
+      EXPECT_EQ(r.out, c.out);
+    }
+    if (c.err_part.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.err_part), std::string::npos) << r.err;
+    }
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,9 +26,10 @@ struct Command {
   std::string_view name;
   const char* help;
   std::vector<OptionSpec> options;
-  std::size_t positional;  // exact number of positional arguments
+  std::size_t positional;  // number of positional arguments
   std::string_view positional_names;
   int (*run)(const Args&, std::FILE*, std::FILE*);
+  bool last_optional = false;  // the last positional argument may be left out
 };
 
 int UsageError(std::FILE* err, std::string_view command,
@@ -42,7 +44,7 @@ int UsageError(std::FILE* err, std::string_view command,
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> kCommands = {
-      {"encipher", kEncipherHelp, {}, 1, "VALUE", RunEncipher},
+      {"encipher", kEncipherHelp, {}, 1, "VALUE", RunEncipher, true},
       {"decipher", kDecipherHelp, {}, 1, "HEX", RunDecipher},
       {"setting",
        kSettingHelp,
@@ -58,7 +60,10 @@ const std::vector<Command>& Commands() {
        RunCheck},
       {"view",
        kViewHelp,
-       {{"--db-system", true}, {"--settings", true}, {"--csv", false}},
+       {{"--db-system", true},
+        {"--settings", true},
+        {"--csv", false},
+        {"--latin1", false}},
        2,
        "EXTRACT SECTION",
        RunView},
@@ -104,7 +109,9 @@ int AdminMain(int argc, const char* const* argv, std::FILE* out,
     std::fputs(command->help, out);
     return kExitClean;
   }
-  if (args.positional.size() != command->positional) {
+  const bool left_out = command->last_optional &&
+                        args.positional.size() + 1 == command->positional;
+  if (args.positional.size() != command->positional && !left_out) {
     return UsageError(
         err, command->name,
         (args.positional.size() < command->positional ? "missing "
@@ -112,7 +119,18 @@ int AdminMain(int argc, const char* const* argv, std::FILE* out,
                                                         "expected ") +
             std::string(command->positional_names));
   }
-  return command->run(args, out, err);
+  // No command ends by an uncaught exception: one that escapes (memory
+  // exhausted, most likely) is named and ends the command as not carried
+  // out.
+  try {
+    return command->run(args, out, err);
+  } catch (const std::exception& e) {
+    std::fflush(out);
+    std::fprintf(err, "tabfetch-admin %.*s: not carried out: %s\n",
+                 static_cast<int>(command->name.size()), command->name.data(),
+                 e.what());
+    return kExitError;
+  }
 }
 
 }  // namespace admin

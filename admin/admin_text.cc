@@ -66,6 +66,22 @@ std::string DisplayText(std::string_view bytes, bool escape_backslash) {
   return out;
 }
 
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 8);
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+    } else if (byte < 0xA0 && kCp1252High[byte - 0x80] != 0) {
+      AppendUtf8(kCp1252High[byte - 0x80], out);
+    } else {
+      AppendUtf8(byte, out);
+    }
+  }
+  return out;
+}
+
 std::string Quoted(std::string_view bytes) {
   return "\"" + DisplayText(bytes) + "\"";
 }

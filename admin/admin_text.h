@@ -17,6 +17,11 @@ namespace admin {
 // escapes read as the server reads them.
 std::string DisplayText(std::string_view bytes, bool escape_backslash = true);
 
+// `bytes` (the server's latin1, which is code page 1252) in UTF-8: 0x80..0xFF
+// become their 1252 characters, the five bytes 1252 leaves undefined the
+// control characters U+0081.. of ISO 8859-1; every byte below 0x80 stays.
+std::string Latin1ToUtf8(std::string_view bytes);
+
 // DisplayText in double quotes: "abc".
 std::string Quoted(std::string_view bytes);
 

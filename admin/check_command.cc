@@ -3,6 +3,7 @@
 // --run, the statement run against the database and its rows measured.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,18 @@ bool RunQuery(const Args& args, std::string_view section,
   settings::ConnectionSettings values = settings::ReadConnectionSettings(path);
   const std::string& host = values.host;
   const std::string& user = values.user;
+  if (!values.user_named) {
+    settings::WipeSecret(values.password);
+    PrintMessage(err,
+                 "the settings file " + ShownPath(path) +
+                     (values.file_error != 0
+                          ? " cannot be read: " +
+                                std::string(std::strerror(values.file_error))
+                          : std::string(" has no record for LOGIN")) +
+                     ": tabfetch names no user and connects to nothing (it "
+                     "prints \"dbConnect_Status: 1045\")");
+    return false;
+  }
   db::Connection conn;
   int status =
       db::dbConnect(conn, user, values.password, host, settings::kDatabaseName);
@@ -156,7 +169,8 @@ bool RunQuery(const Args& args, std::string_view section,
     PrintMessage(
         err,
         "cannot connect to the database (host " + Quoted(host) + ", user " +
-            Quoted(user) + "): status " + std::to_string(status) +
+            Quoted(user) + "): error " + std::to_string(status) + ": " +
+            DisplayText(db::dbLastError(conn), false) +
             "; tabfetch prints \"dbConnect_Status: " + std::to_string(status) +
             "\" and ends with exit code 0");
     return false;
@@ -187,8 +201,9 @@ bool RunQuery(const Args& args, std::string_view section,
             "  statement as sent: '" + DisplayText(def.statement, false) + "'");
   status = db::dbOpenQuery(conn, def.statement);
   if (status != db::kOk) {
-    PrintMessage(err, "the server rejected the statement: status " +
-                          std::to_string(status) +
+    PrintMessage(err, "the server rejected the statement: error " +
+                          std::to_string(status) + ": " +
+                          DisplayText(db::dbLastError(conn), false) +
                           "; tabfetch writes no record and reports 0 records");
     return false;
   }
@@ -198,10 +213,15 @@ bool RunQuery(const Args& args, std::string_view section,
   db::RowBuffer row;
   while ((status = db::dbFetchRow(conn, row)) == db::kOk) stats.Add(row);
   const int result_columns = db::dbColumnCount(conn);
+  // Why the result broke off, read before the close drains the connection.
+  const int fetch_error = db::dbErrorNumber(conn);
+  const std::string fetch_message = db::dbLastError(conn);
   (void)db::dbCloseQuery(conn);
   if (status == db::kResultFailed) {
     PrintMessage(err, "the result broke off at row " +
-                          std::to_string(stats.rows() + 1) +
+                          std::to_string(stats.rows() + 1) + ": error " +
+                          std::to_string(fetch_error) + ": " +
+                          DisplayText(fetch_message, false) +
                           ": tabfetch writes no record and reports 0 records");
     return false;
   }
@@ -242,7 +262,7 @@ int RunCheck(const Args& args, std::FILE* out, std::FILE* err) {
   const DefinitionCheck check = CheckDefinition(loaded.profile, section);
   if (check.status == querydef::kNoStatement) {
     PrintMessage(err, "section [" + DisplayText(section) + "] of " +
-                          Quoted(loaded.file) +
+                          loaded.shown_file +
                           " has no statement (SQL001 missing or empty): "
                           "tabfetch ends with exit code 3");
     return kExitError;
@@ -251,7 +271,7 @@ int RunCheck(const Args& args, std::FILE* out, std::FILE* err) {
   warnings.insert(warnings.end(), check.warnings.begin(), check.warnings.end());
 
   PrintLine(out, "Query definition: section [" + DisplayText(section) +
-                     "] of " + loaded.file + " (DB_SYSTEM " +
+                     "] of " + loaded.shown_file + " (DB_SYSTEM " +
                      Quoted(loaded.db_system) + ")");
   if (check.status == querydef::kOk) {
     PrintLine(out, "Statement as sent with the sample terminal name " +

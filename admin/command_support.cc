@@ -2,7 +2,11 @@
 // the commands of tabfetch-admin.
 #include "admin/command_support.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "admin/admin_text.h"
+#include "common/path_resolve.h"
 #include "admin/setting_report.h"
 #include "querydef/query_definition.h"
 
@@ -22,14 +26,32 @@ std::string SettingsPath(const Args& args) {
   return path != nullptr ? *path : std::string(settings::kSettingsPath);
 }
 
-bool FileReadable(const std::string& path) {
+int FileError(const std::string& path) {
+  errno = 0;
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
+  if (f == nullptr) return errno != 0 ? errno : EIO;
   // A directory opens but does not read.
   char byte;
+  errno = 0;
   const bool ok = std::fread(&byte, 1, 1, f) == 1 || std::feof(f) != 0;
+  const int error = ok ? 0 : (errno != 0 ? errno : EIO);
   std::fclose(f);
-  return ok;
+  return error;
+}
+
+std::string ShownPath(std::string_view given) {
+  const std::string resolved = common::ResolvePath(given);
+  std::string shown = DisplayText(common::AbsolutePath(resolved));
+  // The name as written, where a backslash or another letter case in it
+  // makes it differ from the file found.
+  if (resolved != given) shown += " (named " + DisplayText(given, false) + ")";
+  return shown;
+}
+
+std::string CannotRead(std::string_view what, std::string_view given,
+                       int error) {
+  return std::string(what) + " " + ShownPath(given) +
+         " cannot be read: " + std::strerror(error);
 }
 
 std::string Lines(const settings::SettingMatch& match) {
@@ -47,7 +69,7 @@ bool LoadDefinitionFile(const Args& args, std::string_view section,
     loaded.db_system = e.match.value;
     if (!e.match.found) {
       loaded.notes.push_back(
-          "no record of the settings file " + Quoted(path) +
+          "no record of the settings file " + ShownPath(path) +
           " matches DB_SYSTEM: tabfetch uses the empty database system name");
     } else if (!e.match.by_key) {
       loaded.notes.push_back("DB_SYSTEM comes from the settings record at " +
@@ -57,23 +79,26 @@ bool LoadDefinitionFile(const Args& args, std::string_view section,
     }
   }
   loaded.file = querydef::QueryDefinitionFileName(loaded.db_system);
+  loaded.shown_file = ShownPath("TABFETCH." + loaded.db_system + ".INI");
   auto print_notes = [&] {
     for (const std::string& note : loaded.notes) {
       PrintMessage(err, "note: " + note);
     }
   };
-  if (!FileReadable(loaded.file)) {
+  if (const int error = FileError(loaded.file); error != 0) {
     print_notes();
-    PrintMessage(err, "the query definition file " + Quoted(loaded.file) +
+    PrintMessage(err, CannotRead("the query definition file",
+                                 "TABFETCH." + loaded.db_system + ".INI",
+                                 error) +
                           " (DB_SYSTEM " + Quoted(loaded.db_system) +
-                          ") cannot be read: tabfetch ends with exit code 3");
+                          "): tabfetch ends with exit code 3");
     return false;
   }
   loaded.profile = querydef::Profile::Load(loaded.file);
   if (!loaded.profile.HasSection(section)) {
     print_notes();
     PrintMessage(err, "there is no section [" + DisplayText(section) + "] in " +
-                          Quoted(loaded.file) +
+                          loaded.shown_file +
                           ": tabfetch ends with exit code 3");
     return false;
   }

@@ -23,8 +23,19 @@ void PrintLine(std::FILE* out, const std::string& line);
 // The --settings option, or the settings file tabfetch reads.
 std::string SettingsPath(const Args& args);
 
-// Whether the file at `path` opens and reads (a directory does not).
-bool FileReadable(const std::string& path);
+// 0 when the file at `path` opens and reads, else the errno that stopped
+// it (a directory opens but does not read: EISDIR).
+int FileError(const std::string& path);
+
+// A path as the commands show it: the absolute path that `given` (a legacy
+// path: '\' separators, letter case found) resolves to and, where a
+// backslash or the letter case makes the name as given differ, that too: "/srv/kasse/Files/Palventra.Ini
+// (named ..\..\Files\Palventra.Ini)".
+std::string ShownPath(std::string_view given);
+
+// "<what> <ShownPath> cannot be read: <errno text>".
+std::string CannotRead(std::string_view what, std::string_view given,
+                       int error);
 
 // Where a settings record stands: "lines 3-4".
 std::string Lines(const settings::SettingMatch& match);
@@ -32,6 +43,7 @@ std::string Lines(const settings::SettingMatch& match);
 struct LoadedDefinition {
   std::string db_system;
   std::string file;
+  std::string shown_file;  // ShownPath of TABFETCH.<db_system>.INI
   querydef::Profile profile;
   std::vector<std::string> notes;  // warnings about where DB_SYSTEM came from
 };

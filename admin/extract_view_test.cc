@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace admin {
 namespace {
@@ -42,6 +43,18 @@ TEST(SplitExtractTest, ReadsRecordsSequentially) {
     EXPECT_EQ(got.partial, c.partial) << c.name;
     EXPECT_EQ(got.partial_offset, c.partial_offset) << c.name;
     EXPECT_EQ(got.partial_bytes, c.partial_bytes) << c.name;
+
+    // The view reads the file in blocks: a CR LF may be cut between two.
+    ExtractRecords streamed;
+    RecordSplitter splitter(c.record_length);
+    const RecordSplitter::Each keep = [&](const std::string& record) {
+      streamed.records.push_back(record);
+    };
+    for (char byte : c.file) splitter.Feed(std::string_view(&byte, 1), keep);
+    splitter.Finish(keep, streamed);
+    EXPECT_EQ(streamed.records, c.want) << c.name << " (byte by byte)";
+    EXPECT_EQ(streamed.partial_offset, c.partial_offset) << c.name;
+    EXPECT_EQ(streamed.partial_bytes, c.partial_bytes) << c.name;
   }
 }
 
@@ -66,9 +79,11 @@ TEST(ViewColumnsTest, TakesTheContributingColumnsWithTheirOffsets) {
   EXPECT_EQ(got[2].offset, 7u);
 }
 
-std::string Capture(void (*print)(const std::vector<ViewColumn>&,
-                                  const std::vector<std::string>&, std::FILE*),
-                    const std::vector<std::string>& records) {
+std::string Capture(
+    const std::function<void(const std::vector<ViewColumn>&,
+                             const std::vector<std::string>&, std::FILE*)>&
+        print,
+    const std::vector<std::string>& records) {
   char* buf = nullptr;
   std::size_t size = 0;
   std::FILE* out = open_memstream(&buf, &size);
@@ -87,11 +102,20 @@ TEST(PrintTableTest, AlignsColumnsAndShowsLineFeeds) {
             "x\\nyz | 0,2   | \"q\n");
 }
 
-TEST(PrintCsvTest, WritesRfc4180) {
-  EXPECT_EQ(Capture(PrintCsv, {"Tor 017ab", "x\nyz0,2\"q"}),
-            "Name,Count,Note\r\n"
-            "Tor ,017,ab\r\n"
-            "\"x\nyz\",\"0,2\",\"\"\"q\"\r\n");
+TEST(PrintCsvTest, WritesRfc4180InUtf8OrLatin1) {
+  for (bool latin1 : {false, true}) {
+    const auto print = [&](const std::vector<ViewColumn>& columns,
+                           const std::vector<std::string>& records,
+                           std::FILE* out) {
+      PrintCsv(columns, records, latin1, out);
+    };
+    EXPECT_EQ(Capture(print, {"Tor 017ab", "x\nyz0,2\"q", "K\xE4s 099\x80!"}),
+              "Name,Count,Note\r\n"
+              "Tor ,017,ab\r\n"
+              "\"x\nyz\",\"0,2\",\"\"\"q\"\r\n" +
+                  std::string(latin1 ? "K\xE4s ,099,\x80!\r\n"
+                                     : "K\xC3\xA4s ,099,\xE2\x82\xAC!\r\n"));
+  }
 }
 
 }  // namespace

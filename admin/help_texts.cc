@@ -15,8 +15,8 @@ const char kToolHelp[] =
     "writes nothing.\n"
     "\n"
     "Commands:\n"
-    "  encipher VALUE        print the value text of VALUE for the settings "
-    "file\n"
+    "  encipher [VALUE]      print the value text of VALUE (or of standard\n"
+    "                        input) for the settings file\n"
     "  decipher HEX          print the plain text of a settings value text\n"
     "  setting KEY           show which settings record tabfetch's lookup of "
     "KEY\n"
@@ -36,20 +36,26 @@ const char kToolHelp[] =
     "Exit codes:\n"
     "  0  done, nothing to report\n"
     "  1  done, with findings: check found warnings; setting found another\n"
-    "     record than KEY's own, or none, or other users can read the\n"
-    "     settings file; encipher or decipher was given a value tabfetch\n"
-    "     cannot use as it is; view found a trailing partial record\n"
+    "     record than KEY's own, or none; encipher or decipher was given a\n"
+    "     value tabfetch cannot use as it is; view found a trailing partial\n"
+    "     record. Warnings about file permissions go to standard error and\n"
+    "     do not change the exit code\n"
     "  2  usage error, or the command could not be carried out (file "
     "missing,\n"
     "     section without statement, no database connection, ...)\n";
 
 const char kEncipherHelp[] =
-    "Usage: tabfetch-admin encipher VALUE\n"
+    "Usage: tabfetch-admin encipher [VALUE | -]\n"
     "\n"
     "Prints the value text of VALUE for the settings file: VALUE enciphered\n"
     "with Blowfish under the settings file's fixed key, as upper-case\n"
     "hexadecimal text, 16 characters per 8 bytes. It belongs after the second\n"
     "';' of an entry line:  <entry number>;<KEY>;<value text>\n"
+    "\n"
+    "Without VALUE, or with -, the value is read from standard input, so that\n"
+    "a password shows neither in the process list nor in the shell's history:\n"
+    "on a terminal it is typed after a prompt and not shown; otherwise the\n"
+    "input is the value (one line; its line end is not part of it).\n"
     "\n"
     "Exit codes: 0 done; 1 done, but VALUE has more than 96 characters, more\n"
     "than the settings file's value field holds; 2 usage error.\n";
@@ -88,9 +94,10 @@ const char kSettingHelp[] =
     "  --show           show a password instead of masking it\n"
     "\n"
     "Exit codes: 0 KEY's own record matched; 1 another record matched first,\n"
-    "or none matched (tabfetch then uses the empty text), or other users can\n"
-    "read the settings file; 2 usage error, or the settings file cannot be\n"
-    "read.\n";
+    "or none matched (tabfetch then uses the empty text); 2 usage error, or\n"
+    "the settings file cannot be read (the reason is named). A warning that\n"
+    "other users can read the settings file goes to standard error and does\n"
+    "not change the exit code.\n";
 
 const char kCheckHelp[] =
     "Usage: tabfetch-admin check SECTION [--db-system NAME] [--settings PATH]\n"
@@ -134,7 +141,7 @@ const char kCheckHelp[] =
 
 const char kViewHelp[] =
     "Usage: tabfetch-admin view EXTRACT SECTION [--db-system NAME]\n"
-    "                                   [--settings PATH] [--csv]\n"
+    "                                   [--settings PATH] [--csv [--latin1]]\n"
     "\n"
     "Splits the extract file EXTRACT into its records by the record length of\n"
     "SECTION's query definition (see check), turning the CR LF that tabfetch\n"
@@ -151,12 +158,16 @@ const char kViewHelp[] =
     "  --settings PATH   the settings file (default "
     "../../Files/Palventra.Ini)\n"
     "  --csv             print CSV (RFC 4180: a header row of labels, rows\n"
-    "                    ending in CR LF, fields quoted where needed) with "
-    "the\n"
-    "                    record's bytes unchanged\n"
+    "                    ending in CR LF, fields quoted where needed), the\n"
+    "                    record's bytes converted from latin1 (code page\n"
+    "                    1252) to UTF-8\n"
+    "  --latin1          with --csv: keep the record's bytes unchanged\n"
+    "\n"
+    "The file is read as a stream: memory does not grow with its size.\n"
     "\n"
     "Exit codes: 0 done; 1 the file ends with a partial record (the whole\n"
     "records are shown, the error goes to standard error); 2 usage error, or\n"
-    "the file or the definition cannot be read, or no column contributes.\n";
+    "the file (the reason is named) or the definition cannot be read, or no\n"
+    "column contributes.\n";
 
 }  // namespace admin

@@ -16,6 +16,7 @@ namespace {
 
 using querydef::LexClass;
 using querydef::LexKind;
+using querydef::LexRole;
 
 // No real statement needs more steps to reach the start of its IN list or
 // LIKE operator; a longer walk gives up without a warning.
@@ -251,6 +252,35 @@ bool ComparedValue(const TokenWalk& walk, std::size_t pos, std::size_t end,
   return false;
 }
 
+// The whole name [pos, end) stands in: the quoted identifier with its
+// quotes, or the word it is glued into.
+std::string_view NameAround(const TokenWalk& walk, std::string_view statement,
+                            std::size_t pos, std::size_t end) {
+  const LexKind kind = walk.At(pos).kind;
+  std::size_t begin = pos;
+  std::size_t stop = end;
+  if (kind == LexKind::kCode) {
+    while (begin > 0 && walk.At(begin - 1).kind == LexKind::kCode &&
+           IsWordChar(statement[begin - 1])) {
+      --begin;
+    }
+    while (stop < statement.size() && walk.At(stop).kind == LexKind::kCode &&
+           IsWordChar(statement[stop])) {
+      ++stop;
+    }
+  } else {
+    while (begin > 0 && walk.At(begin - 1).kind == kind &&
+           walk.At(begin).role != LexRole::kOpen) {
+      --begin;
+    }
+    while (stop < statement.size() && walk.At(stop).kind == kind &&
+           walk.At(stop - 1).role != LexRole::kClose) {
+      ++stop;
+    }
+  }
+  return statement.substr(begin, stop - begin);
+}
+
 std::string Shown(std::string_view text) {
   return "\"" + DisplayText(text, false) + "\"";
 }
@@ -278,14 +308,27 @@ std::vector<std::string> PlaceholderWarnings(std::string_view statement) {
       }
       continue;
     }
-    if (at.kind != LexKind::kCode) continue;  // comment or quoted name
     const std::size_t end = pos + length;
-    // Part of a longer word ("T_$parm01"): a name built on purpose.
+    const bool quoted_name = at.kind == LexKind::kBacktick ||
+                             at.kind == LexKind::kAnsiIdentifier ||
+                             at.kind == LexKind::kBracket;
+    // Part of a longer word ("T_$parm01"): a name built from the terminal
+    // name.
     const bool glued =
-        (pos > 0 && walk.At(pos - 1).kind == LexKind::kCode &&
-         IsWordChar(statement[pos - 1])) ||
-        (end < statement.size() && walk.At(end).kind == LexKind::kCode &&
-         IsWordChar(statement[end]));
+        at.kind == LexKind::kCode &&
+        ((pos > 0 && walk.At(pos - 1).kind == LexKind::kCode &&
+          IsWordChar(statement[pos - 1])) ||
+         (end < statement.size() && walk.At(end).kind == LexKind::kCode &&
+          IsWordChar(statement[end])));
+    if (quoted_name || glued) {
+      warnings.push_back(
+          "$parm01 stands inside a name (" + Shown(NameAround(walk, statement, pos, end)) +
+          "): the terminal name picks the table, column or function the "
+          "statement uses (with seq_1_to_$parm01 a large number as terminal "
+          "name makes an unbounded result)");
+      continue;
+    }
+    if (at.kind != LexKind::kCode) continue;  // comment
     std::size_t start = pos;
     std::size_t stop = end;
     if (!glued && ComparedValue(walk, pos, end, start, stop)) {

@@ -9,6 +9,7 @@ namespace {
 TEST(PlaceholderWarningsTest, LikePatternsAndComparedValues) {
   constexpr char kLike[] = "$parm01 stands in a LIKE pattern (";
   constexpr char kCompared[] = "$parm01 stands outside quotes where a value";
+  constexpr char kName[] = "$parm01 stands inside a name (";
   struct Case {
     const char* statement;
     const char* warning;  // beginning of the one expected warning, or ""
@@ -33,15 +34,18 @@ TEST(PlaceholderWarningsTest, LikePatternsAndComparedValues) {
       {" where n between 1 and $parm01 ", kCompared,
        "\"between 1 and $parm01\""},
       {" where n like $parm01 ", kCompared, "\"n like $parm01\""},
-      // Quoted, or not compared, or a name built on purpose: no warning.
+      // The terminal name picks the table, column or function.
+      {" select a from T_$parm01 where x = 1 ", kName, "\"T_$parm01\""},
+      {" select seq from seq_1_to_$parm01 ", kName, "\"seq_1_to_$parm01\""},
+      {" where `T_$parm01` = 1 ", kName, "\"`T_$parm01`\""},
+      {" where `$parm01`.a = 1 ", kName, "\"`$parm01`\""},
+      // Quoted, or not compared: no warning.
       {" where name = '$parm01' ", "", ""},
       {" where name like 'x%' and term = '$parm01' ", "", ""},
       {" where n in ('$parm01') ", "", ""},
       {" where (a like 'x') or ('$parm01' = t) ", "", ""},
       {" select $parm01 as term from t ", "", ""},
-      {" select a from T_$parm01 where x = 1 ", "", ""},
       {" where n = 1 -- and m = $parm01\n ", "", ""},
-      {" where `$parm01` = 1 ", "", ""},
       {" where n in (select $parm01) ", "", ""},
   };
   for (const Case& c : kCases) {

@@ -41,22 +41,20 @@ int RunSetting(const Args& args, std::FILE* out, std::FILE* err) {
   const std::string& key = args.positional[0];
   const std::string path = SettingsPath(args);
   const std::string resolved = common::ResolvePath(path);
-  if (!FileReadable(resolved)) {
-    PrintMessage(err, "the settings file " + Quoted(path) +
-                          " cannot be read (tabfetch then uses the empty text "
-                          "for every key)");
+  if (const int error = FileError(resolved); error != 0) {
+    PrintMessage(err, CannotRead("the settings file", path, error) +
+                          " (tabfetch then names the cause and connects to "
+                          "nothing: it prints \"dbConnect_Status: 1045\")");
     return kExitError;
   }
   const SettingExplanation e = ExplainSetting(key, path);
-  PrintLine(out, "Settings file: " + resolved);
+  PrintLine(out, "Settings file: " + ShownPath(path));
   PrintLine(out, "Lookup:        key name " + Quoted(key) +
                      ", heading name \"\", entry number 0 (as tabfetch)");
   int code = kExitClean;
-  const std::string exposed = ReadableByOthers(resolved, Quoted(path));
-  if (!exposed.empty()) {
-    PrintMessage(err, exposed);
-    code = kExitFindings;
-  }
+  // A warning only: the lookup's outcome decides the exit code.
+  const std::string exposed = ReadableByOthers(resolved, ShownPath(path));
+  if (!exposed.empty()) PrintMessage(err, exposed);
   if (!e.match.found) {
     PrintLine(out, "No record matches: tabfetch uses the empty text.");
     return kExitFindings;
