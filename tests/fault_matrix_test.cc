@@ -557,16 +557,10 @@ TEST_F(FaultMatrixTest, ServerKilledWhileSendingTheResult) {
     ASSERT_GT(run.pid, 0);
 
     // Wait until the statement has been running (and sending) for a while.
-    bool running = false;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!running && std::chrono::steady_clock::now() < deadline) {
-      running = second.FirstValue(
-                    "SELECT COUNT(*) FROM information_schema.PROCESSLIST"
-                    " WHERE USER = 'tabfetch' AND COMMAND = 'Query'"
-                    " AND TIME_MS > 500") == "1";
-      if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const bool running = second.WaitForValue(
+        "SELECT COUNT(*) FROM information_schema.PROCESSLIST"
+        " WHERE USER = 'tabfetch' AND COMMAND = 'Query' AND TIME_MS > 500",
+        "1");
     ASSERT_EQ(::kill(second.pid(), SIGKILL), 0);
     ToolResult r = testsupport::WaitTool(run);
     EXPECT_TRUE(running) << "the statement was not seen running";

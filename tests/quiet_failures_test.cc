@@ -6,11 +6,9 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "testsupport/fault_support.h"
@@ -246,16 +244,11 @@ TEST_F(QuietFailuresTest, ClientErrorOnTheStatementIsAReadFailure) {
       testsupport::Workspace::Binary(), ws_.cwd(), {"LANG", "T", "out.txt", "1"},
       env);
   ASSERT_GT(run.pid, 0);
-  bool running = false;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!running && std::chrono::steady_clock::now() < deadline) {
-    running = second.FirstValue(
-                  "SELECT COUNT(*) FROM information_schema.PROCESSLIST "
-                  "WHERE INFO LIKE '%SLEEP(60)%' AND USER <> 'root'") == "1";
-    if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(running) << "the statement was not seen running";
+  ASSERT_TRUE(second.WaitForValue(
+      "SELECT COUNT(*) FROM information_schema.PROCESSLIST "
+      "WHERE INFO LIKE '%SLEEP(60)%' AND USER <> 'root'",
+      "1"))
+      << "the statement was not seen running";
   ASSERT_EQ(::kill(second.pid(), SIGKILL), 0);
   const ToolResult r = testsupport::WaitTool(run);
   EXPECT_EQ(r.out, Summary(0, "out.txt"));

@@ -11,12 +11,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "testsupport/temp_dir.h"
 #include "testsupport/throwaway_mariadb.h"
@@ -148,6 +150,17 @@ std::string SecondServer::AdminSql(const std::string& sql) const {
   }
   if (MYSQL_RES* r = mysql_store_result(m.get())) mysql_free_result(r);
   return mysql_errno(m.get()) == 0 ? "" : mysql_error(m.get());
+}
+
+bool SecondServer::WaitForValue(const std::string& sql,
+                                const std::string& value) const {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (FirstValue(sql) == value) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
 }
 
 std::string SecondServer::FirstValue(const std::string& sql) const {

@@ -57,6 +57,9 @@ class SecondServer {
   // The first column of the first row of a query run as root, or "" (also
   // on an error or without rows).
   std::string FirstValue(const std::string& sql) const;
+  // Asks FirstValue(sql) every 20 ms until it gives `value`, for at most 60
+  // seconds; false when it never did.
+  bool WaitForValue(const std::string& sql, const std::string& value) const;
   // Stops the server the regular way; "" or what went wrong.
   std::string Stop();
 
