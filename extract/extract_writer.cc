@@ -125,6 +125,12 @@ UniqueFd OpenForWriting(const Job& job, int flags, bool& created) {
   return UniqueFd();
 }
 
+// Syncs the written file, telling the caller's progress display first.
+int Sync(const Job& job, int fd) {
+  if (job.req.on_phase) job.req.on_phase(WritePhase::kSyncing);
+  return job.ops.fsync(fd);
+}
+
 // Devices and pipes (an extract to /dev/null or a FIFO) are written straight,
 // with nothing to sync or roll back.
 Status WriteStream(const Job& job, UniqueFd fd) {
@@ -144,7 +150,7 @@ template <typename Check, typename RollBack>
 Status WriteLocked(Job& job, UniqueFd fd, Check check, RollBack roll_back) {
   int error = 0;
   if (!WriteRecords(job.ops, fd.get(), job.list) ||
-      job.ops.fsync(fd.get()) != 0 || (error = check(fd.get())) != 0) {
+      Sync(job, fd.get()) != 0 || (error = check(fd.get())) != 0) {
     if (error == 0) error = errno;
     roll_back(fd.get());
     job.undo.Disarm();
@@ -223,7 +229,7 @@ Status WriteAndRename(Job& job, TempFile& temp, const struct stat* old,
     ::fchmod(fd.get(), old->st_mode & 0777);
   }
   if (!WriteRecords(job.ops, fd.get(), job.list) ||
-      job.ops.fsync(fd.get()) != 0) {
+      Sync(job, fd.get()) != 0) {
     return WriteFailed(job, errno);
   }
   if (!temp.Link()) {
@@ -365,6 +371,7 @@ int WriteFile(const WriteRequest& req, RecordList& list) {
                        std::strerror(list.error_number()));
       status = Status::kWriteFailed;
     } else if ((status = Resolve(job)) == Status::kOk) {
+      if (req.on_phase) req.on_phase(WritePhase::kWriting);
       status = req.replace_flag == 1 ? Replace(job) : Append(job);
     }
   }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 #include "common/file_util.h"
@@ -17,6 +18,8 @@ inline constexpr int kWriteFailed = -1;
 // How long a run waits for another process's lock on the extract file.
 inline constexpr std::chrono::milliseconds kDefaultLockWait{30000};
 
+enum class WritePhase { kWriting, kSyncing };
+
 struct WriteRequest {
   // The extract file as the caller named it: '\' is a separator, and each
   // existing component is found as named or else ignoring letter case.
@@ -27,6 +30,10 @@ struct WriteRequest {
   std::FILE* err = stderr;  // causes of a failure, "tabfetch: ..." lines
   std::chrono::milliseconds lock_wait = kDefaultLockWait;
   const common::FileOps* ops = &common::SystemFileOps();  // tests fail them
+  // Told when the records begin to go to the file (merged as they are
+  // written) and when the file is synced; for a progress display. May be
+  // empty.
+  std::function<void(WritePhase)> on_phase = {};
 };
 
 // Sorts `list` and writes it to req.path. Returns kWriteOk, also for an

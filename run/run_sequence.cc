@@ -18,6 +18,7 @@
 #include "extract/record_list.h"
 #include "querydef/query_definition.h"
 #include "run/command_line.h"
+#include "run/progress.h"
 #include "settings/connection_settings.h"
 
 namespace run {
@@ -27,7 +28,8 @@ namespace {
 // Returns the status that ended the loop (kNoMoreRows at the end of the
 // rows).
 int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
-                 extract::RecordList& records, RunState& run) {
+                 extract::RecordList& records, Progress& progress,
+                 RunState& run) {
   // dbFetchRow resets every slot of the row it delivers, so the row needs
   // no clearing of its own before each fetch.
   db::RowBuffer row;
@@ -42,6 +44,7 @@ int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
     }
     extract::FormatCompiledRecord(layout, row, slot);
     ++run.record_count;
+    progress.Rows(static_cast<std::uint64_t>(run.record_count));
   }
 }
 
@@ -68,7 +71,7 @@ constexpr int kNoUserStatus = 1045;
 // deliberately leaves the choice to the client library).
 bool ReportSettings(const settings::ConnectionSettings& values,
                     RunState& run) {
-  const std::string file = common::AbsolutePath(values.file);
+  const std::string file = common::Printable(common::AbsolutePath(values.file));
   if (values.file_error != 0) {
     common::Diagnose(run.err, "cannot read settings file %s: %s", file.c_str(),
                      std::strerror(values.file_error));
@@ -103,12 +106,19 @@ double SecondsSince(std::chrono::steady_clock::time_point since) {
       .count();
 }
 
-}  // namespace
+// Puts the run's own streams back when the run ends.
+struct RestoreStreams {
+  RunState& run;
+  std::FILE* out;
+  std::FILE* err;
+  ~RestoreStreams() {
+    run.out = out;
+    run.err = err;
+  }
+};
 
-int Run(int argc, const char* const* argv, RunState& run) {
-  run.last_status = GetParameters(argc, argv, run);
-  if (run.last_status != kUsable) return run.last_status;
-
+// The run after the command line, its texts guarded by `progress`.
+int RunSteps(RunState& run, Progress& progress) {
   // Missing values are empty texts, named on standard error. Without a user
   // there is no connect at all (see kNoUserStatus).
   run.connection = settings::ReadConnectionSettings();
@@ -121,9 +131,11 @@ int Run(int argc, const char* const* argv, RunState& run) {
   }
 
   db::Connection conn;  // closed on every way out (no commit: rolls back)
+  progress.Phase("connecting");
   run.last_status =
       db::dbConnect(conn, values.user, values.password, values.host,
                     settings::kDatabaseName);
+  progress.Clear();
   settings::WipeSecret(run.connection.password);
   if (run.last_status != db::kOk) {
     common::Diagnose(run.err,
@@ -170,10 +182,12 @@ int Run(int argc, const char* const* argv, RunState& run) {
   int failure_exit = 0;  // the strict exit code, once something failed
   extract::RecordList records(ListOptions(run));
   const auto fetch_started = std::chrono::steady_clock::now();
+  progress.Phase("fetching");
   run.last_status = db::dbOpenQuery(conn, query.statement);
   if (run.last_status == db::kOk) {
     const extract::RecordLayout layout = extract::CompileLayout(query.columns);
-    run.last_status = FetchRecords(conn, layout, records, run);
+    run.last_status = FetchRecords(conn, layout, records, progress, run);
+    progress.Clear();
     if (run.last_status == db::kResultFailed) {
       // The result broke off while its rows arrived. A stored result failed
       // as a whole at the execution, with nothing written and no read
@@ -221,10 +235,15 @@ int Run(int argc, const char* const* argv, RunState& run) {
     // The last run is sorted here, so that the profile line can tell the
     // sort from the write; a failure (memory, or the temporary file of a
     // large extract) makes the write fail below, which says why.
+    progress.Phase("sorting");
     (void)records.Sort();
     extract::WriteRequest request{run.extract_path, run.replace_flag,
                                   run.debug, run.out, run.err};
     request.lock_wait = run.env.lock_timeout;
+    request.on_phase = [&progress](extract::WritePhase phase) {
+      progress.Phase(phase == extract::WritePhase::kSyncing ? "syncing"
+                                                             : "writing");
+    };
     run.last_status = extract::WriteFile(request, records);
     if (run.last_status != extract::kWriteOk) {
       run.record_count = 0;
@@ -246,6 +265,20 @@ int Run(int argc, const char* const* argv, RunState& run) {
                run.extract_path.c_str());
   extract::FreeRecordList(records);
   return run.env.strict_exit ? failure_exit : 0;
+}
+
+}  // namespace
+
+int Run(int argc, const char* const* argv, RunState& run) {
+  run.last_status = GetParameters(argc, argv, run);
+  if (run.last_status != kUsable) return run.last_status;
+
+  // The progress line on a terminal; every text of the run erases it first.
+  Progress progress(run.err, ProgressWanted(run.env.progress, run.err));
+  const RestoreStreams restore{run, run.out, run.err};
+  run.out = progress.Guard(run.out);
+  run.err = progress.Guard(run.err);
+  return RunSteps(run, progress);
 }
 
 }  // namespace run

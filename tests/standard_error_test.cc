@@ -1,7 +1,8 @@
-// The failures that once ended without a word: standard output and exit
-// code stay as callers know them, and standard error names the cause. And
-// the settings that name no user: no connect at all, where an empty user
-// would have connected as the operating-system user.
+// Standard error, end to end. The failures that once ended without a word:
+// standard output and exit code stay as callers know them, and standard
+// error names the cause. The settings that name no user: no connect at all,
+// where an empty user would have connected as the operating-system user.
+// And the progress line, on a terminal only.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -257,6 +258,66 @@ TEST_F(QuietFailuresTest, ClientErrorOnTheStatementIsAReadFailure) {
       "tabfetch: the server's answer to the statement could not be read: "
       "client library error 2013: ";
   EXPECT_EQ(r.err.substr(0, cause.size()), cause) << r.err;
+}
+
+// The progress line: on a terminal (a pseudo-terminal by script(1), where
+// standard output and standard error meet), or forced; never on a pipe
+// unless forced. It is erased at the end, before the summary line.
+TEST_F(QuietFailuresTest, ProgressOnlyOnATerminal) {
+  const std::string table = testsupport::TestTable("progress");
+  Sql("CREATE OR REPLACE TABLE PALVDATA." + table + " (A VARCHAR(8))");
+  Sql("INSERT INTO PALVDATA." + table + " VALUES ('x'), ('y')");
+  WriteServerFiles("[GUT]\nSQL001=SELECT A FROM " + table +
+                   "\nFELD01=A\nFTYP01=CHAR\nFLEN01=4\n");
+  const std::string kErase = "\r\x1b[K";
+  const std::string kLine = kErase + "tabfetch: fetching, ";
+  struct Case {
+    const char* name;
+    bool terminal;
+    std::vector<std::string> env;
+    bool progress;
+  };
+  const Case kCases[] = {
+      {"pipe", false, {}, false},
+      {"pipe, forced", false, {"TABFETCH_PROGRESS=1"}, true},
+      {"terminal", true, {}, true},
+      {"terminal, turned off", true, {"TABFETCH_PROGRESS=0"}, false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> args = {"GUT", "KASSE1", "out.txt", "1"};
+    ToolResult r;
+    std::string text;  // what reached standard error (and, on a terminal,
+                       // standard output, its LF written as CR LF)
+    std::string summary = Summary(2, "out.txt");
+    if (c.terminal) {
+      std::string command = testsupport::Workspace::Binary();
+      for (const std::string& a : args) command += " " + a;
+      r = testsupport::RunTool("/usr/bin/script", ws_.cwd(),
+                               {"-q", "-e", "-c", command, "/dev/null"}, c.env);
+      text = r.out;
+      summary.insert(summary.size() - 1, "\r");
+    } else {
+      r = ws_.Run(args, c.env);
+      EXPECT_EQ(r.out, summary);
+      text = r.err;
+    }
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(ws_.ReadFile("out.txt"), "x   y   ");
+    if (!c.progress) {
+      EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+      EXPECT_EQ(text, c.terminal ? summary : "");
+      continue;
+    }
+    EXPECT_NE(text.find(kLine), std::string::npos) << text;
+    EXPECT_NE(text.find(kErase + "tabfetch: writing, 2 rows, "),
+              std::string::npos)
+        << text;
+    // The last line drawn is erased, and nothing else is left behind.
+    const std::size_t last = text.rfind(" rows/s");
+    ASSERT_NE(last, std::string::npos) << text;
+    EXPECT_EQ(text.substr(last + 7), kErase + (c.terminal ? summary : ""));
+  }
 }
 
 }  // namespace
