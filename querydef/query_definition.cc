@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/ascii_case.h"
+#include "common/diagnostics.h"
 #include "common/int_parse.h"
 #include "common/path_resolve.h"
 #include "querydef/definition_keys.h"
@@ -224,9 +225,10 @@ std::string QueryDefinitionFileName(std::string_view db_system) {
 
 std::string NoStatementText(const QueryDefinition& def,
                             std::string_view section) {
-  const std::string file = common::AbsolutePath(def.file);
+  const std::string file = common::Printable(common::AbsolutePath(def.file));
+  const std::string shown_section = common::Printable(section);
   const std::string where =
-      "section [" + std::string(section) + "] of query definition file " + file;
+      "section [" + shown_section + "] of query definition file " + file;
   switch (def.no_statement) {
     case NoStatementReason::kFileUnreadable:
       return "cannot read query definition file " + file + ": " +
@@ -236,7 +238,7 @@ std::string NoStatementText(const QueryDefinition& def,
              "letter case is taken)";
     case NoStatementReason::kNoSection:
       return "query definition file " + file + " has no section [" +
-             std::string(section) +
+             shown_section +
              "] (section names are compared ignoring letter case and "
              "surrounding spaces)";
     case NoStatementReason::kNoFirstLine:
