@@ -158,7 +158,8 @@ bool RunQuery(const Args& args, std::string_view section,
                                 std::string(std::strerror(values.file_error))
                           : std::string(" has no record for LOGIN")) +
                      ": tabfetch names no user and connects to nothing (it "
-                     "prints \"dbConnect_Status: 1045\")");
+                     "prints \"dbConnect_Status: " +
+                     std::to_string(settings::kNoUserStatus) + "\")");
     return false;
   }
   db::Connection conn;

@@ -10,6 +10,7 @@
 #include "admin/commands.h"
 #include "admin/setting_report.h"
 #include "common/path_resolve.h"
+#include "settings/connection_settings.h"
 
 namespace admin {
 namespace {
@@ -44,7 +45,8 @@ int RunSetting(const Args& args, std::FILE* out, std::FILE* err) {
   if (const int error = FileError(resolved); error != 0) {
     PrintMessage(err, CannotRead("the settings file", path, error) +
                           " (tabfetch then names the cause and connects to "
-                          "nothing: it prints \"dbConnect_Status: 1045\")");
+                          "nothing: it prints \"dbConnect_Status: " +
+                          std::to_string(settings::kNoUserStatus) + "\")");
     return kExitError;
   }
   const SettingExplanation e = ExplainSetting(key, path);

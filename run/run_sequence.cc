@@ -59,13 +59,6 @@ extract::RecordListOptions ListOptions(const RunState& run) {
   return options;
 }
 
-// What the legacy platform's server answered a connect with an empty user.
-// A run whose settings name no user ends the same way, without connecting:
-// an empty user would make the client library send the operating-system
-// login name, which through unix_socket authentication is root when the job
-// runs as root, an identity the settings never granted.
-constexpr int kNoUserStatus = 1045;
-
 // Names on run.err what the settings file lacked. Returns whether the
 // settings name a user (a LOGIN record, even one with an empty value, which
 // deliberately leaves the choice to the client library).
@@ -120,12 +113,12 @@ struct RestoreStreams {
 // The run after the command line, its texts guarded by `progress`.
 int RunSteps(RunState& run, Progress& progress) {
   // Missing values are empty texts, named on standard error. Without a user
-  // there is no connect at all (see kNoUserStatus).
+  // there is no connect at all (see settings::kNoUserStatus).
   run.connection = settings::ReadConnectionSettings();
   const settings::ConnectionSettings& values = run.connection;
   if (!ReportSettings(values, run)) {
     settings::WipeSecret(run.connection.password);
-    run.last_status = kNoUserStatus;
+    run.last_status = settings::kNoUserStatus;
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
     return run.env.strict_exit ? kConnectFailedExit : 0;
   }

@@ -28,6 +28,14 @@ struct ConnectionSettings {
   bool user_named = false;
 };
 
+// What the legacy platform's server answered a connect with an empty user
+// (access denied). A run whose settings name no user (user_named false)
+// ends with it without connecting: an empty user would make the client
+// library send the operating-system login name, which through unix_socket
+// authentication is root when the job runs as root, an identity the
+// settings never granted.
+inline constexpr int kNoUserStatus = 1045;
+
 // The keys ReadConnectionSettings looks up.
 inline constexpr std::string_view kHostKey = "NET8";
 inline constexpr std::string_view kUserKey = "LOGIN";
