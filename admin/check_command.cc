@@ -17,6 +17,8 @@
 #include "extract/field_format.h"
 #include "querydef/definition_keys.h"
 #include "querydef/query_definition.h"
+#include "run/connect_step.h"
+#include "run/environment.h"
 #include "settings/connection_settings.h"
 
 namespace admin {
@@ -150,7 +152,8 @@ bool RunQuery(const Args& args, std::string_view section,
   const std::string& user = values.user;
   db::Connection conn;
   int status =
-      db::dbConnect(conn, user, values.password, host, settings::kDatabaseName);
+      db::dbConnect(conn, user, values.password, host, settings::kDatabaseName,
+                    run::ConnectOptionsFor(run::ReadEnvironment(err)));
   settings::WipeSecret(values.password);
   if (status != db::kOk) {
     PrintMessage(

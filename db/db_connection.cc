@@ -4,12 +4,18 @@
 #include "db/db_connection.h"
 
 #include <errmsg.h>
+#include <fcntl.h>
 #include <mysql.h>
+#include <pwd.h>
 #include <string.h>  // explicit_bzero
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace db {
 namespace {
@@ -27,6 +33,61 @@ std::string_view UpToNul(std::string_view text) {
 
 void Wipe(std::string& secret) {
   if (!secret.empty()) explicit_bzero(secret.data(), secret.size());
+}
+
+// Whether the library's last failed network wait ended because its timeout
+// passed: it reports "Lost connection" (2013) then and leaves ETIMEDOUT in
+// errno, which the caller reads right after the failed call.
+bool TimedOut(MYSQL* mysql, int saved_errno) {
+  return mysql_errno(mysql) == CR_SERVER_LOST && saved_errno == ETIMEDOUT;
+}
+
+// The option file must be a readable file: the library skips one it cannot
+// open without a word, which would connect without the TLS it asks for.
+// Returns kOk, or the status and the reason in `error`.
+int CheckOptionFile(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int failure = fd < 0 ? errno : 0;
+  if (fd >= 0) {
+    struct stat st{};
+    char byte = 0;
+    if (::fstat(fd, &st) != 0) {
+      failure = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+      failure = EISDIR;
+    } else if (::read(fd, &byte, 1) < 0) {
+      failure = errno;
+    }
+    ::close(fd);
+  }
+  if (failure == 0) return kOk;
+  error = "option file " + path + " cannot be read: " + std::strerror(failure);
+  return failure == ENOENT || failure == ENOTDIR ? kOptionFileMissing
+                                                 : kOptionFileUnreadable;
+}
+
+// The user name the library sends for an empty user (its read_user_name):
+// root for euid 0, else the passwd entry's name, else the login name.
+std::string LoginName() {
+  const uid_t euid = ::geteuid();
+  if (euid == 0) return "root";
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
+  struct passwd entry{};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(euid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr) {
+    return found->pw_name;
+  }
+  char login[256] = {};
+  if (::getlogin_r(login, sizeof login) == 0) return login;
+  return "UNKNOWN_USER";
+}
+
+// Sets an option the library takes by pointer; false when it refuses.
+template <typename T>
+bool SetOption(MYSQL* mysql, mysql_option option, const T& value) {
+  return mysql_optionsv(mysql, option, &value) == 0;
 }
 
 // The session as the server reports it, or unknown (with the server's
@@ -76,11 +137,31 @@ querydef::SqlSession ReadSession(MYSQL* mysql, bool charset_set) {
 
 Connection::~Connection() { dbDisconnect(*this); }
 
+std::string dbOptionFile(const std::string& named) {
+  if (!named.empty()) return named;
+  struct stat st{};
+  if (::stat(kDefaultOptionFile, &st) != 0 &&
+      (errno == ENOENT || errno == ENOTDIR)) {
+    return std::string();
+  }
+  return kDefaultOptionFile;
+}
+
 int dbConnect(Connection& conn, std::string_view user,
               std::string_view password, std::string_view host,
-              std::string_view database) {
+              std::string_view database, const ConnectOptions& options) {
   dbDisconnect(conn);
   conn.connect_error_.clear();
+  conn.timed_out_ = false;
+  conn.read_timeout_ = options.read_timeout;
+  conn.option_file_ = options.option_file;
+
+  // A named option file that cannot be read stops the connect before it
+  // begins.
+  if (!options.option_file.empty()) {
+    const int status = CheckOptionFile(options.option_file, conn.connect_error_);
+    if (status != kOk) return status;
+  }
 
   std::unique_ptr<MYSQL, Connection::CloseMysql> mysql(mysql_init(nullptr));
   // mysql_init without an object to fill fails only when it cannot allocate
@@ -102,19 +183,56 @@ int dbConnect(Connection& conn, std::string_view user,
     return CR_OUT_OF_MEMORY;
   }
 
+  // The timeouts take whole seconds; the library counts them as unsigned.
+  const unsigned int connect_seconds = static_cast<unsigned int>(
+      std::max<std::chrono::seconds::rep>(options.connect_timeout.count(), 1));
+  const unsigned int read_seconds = static_cast<unsigned int>(
+      std::max<std::chrono::seconds::rep>(options.read_timeout.count(), 0));
+  bool set = SetOption(mysql.get(), MYSQL_OPT_CONNECT_TIMEOUT, connect_seconds);
+  if (read_seconds > 0) {
+    set = set && SetOption(mysql.get(), MYSQL_OPT_READ_TIMEOUT, read_seconds) &&
+          SetOption(mysql.get(), MYSQL_OPT_WRITE_TIMEOUT, read_seconds);
+  }
+  // The library reads the file itself, during the connect; only that one
+  // file, never the machine's my.cnf.
+  if (!options.option_file.empty()) {
+    set = set &&
+          mysql_optionsv(mysql.get(), MYSQL_READ_DEFAULT_FILE,
+                         options.option_file.c_str()) == 0 &&
+          mysql_optionsv(mysql.get(), MYSQL_READ_DEFAULT_GROUP,
+                         kOptionGroup) == 0;
+  }
+  if (!set) {
+    conn.connect_error_ =
+        "the client library could not take the connect options (out of "
+        "memory)";
+    return CR_OUT_OF_MEMORY;
+  }
+
   // Empty texts go to the library as empty texts, as the legacy tool passed
   // its (possibly empty) buffers: an empty host takes the default route, and
   // an empty password stays empty instead of falling back to MYSQL_PWD.
-  const std::string host_text(UpToNul(host));
-  const std::string user_text(UpToNul(user));
+  // The library would fill an empty host or user from the option file; the
+  // settings file decides who connects where, so they are made explicit
+  // then, with what the library chooses without a file.
+  std::string host_text(UpToNul(host));
+  std::string user_text(UpToNul(user));
+  if (!options.option_file.empty()) {
+    if (host_text.empty()) host_text = "localhost";
+    if (user_text.empty()) user_text = LoginName();
+  }
   std::string password_text(UpToNul(password));
   const std::string database_text(UpToNul(database));
   MYSQL* connected = mysql_real_connect(
       mysql.get(), host_text.c_str(), user_text.c_str(), password_text.c_str(),
       database_text.c_str(), 0, nullptr, 0);
+  const int connect_errno = errno;
   Wipe(password_text);
   if (connected == nullptr) {
     conn.connect_error_ = mysql_error(mysql.get());
+    if (TimedOut(mysql.get(), connect_errno)) {
+      conn.connect_error_ += " (the connect timeout passed)";
+    }
     return static_cast<int>(mysql_errno(mysql.get()));
   }
   // The library keeps a copy of the password for a reconnect or a change of
@@ -147,9 +265,11 @@ int dbExecute(Connection& conn, StatementHandle& handle) {
   if (!conn.mysql_) return CR_SERVER_GONE_ERROR;
   MYSQL* mysql = conn.mysql_.get();
   const std::string_view text = UpToNul(handle.text);
+  conn.timed_out_ = false;
   // An empty text goes as an empty statement; the server rejects it (1065).
   if (mysql_real_query(mysql, text.empty() ? "" : text.data(),
                        static_cast<unsigned long>(text.size())) != 0) {
+    conn.timed_out_ = TimedOut(mysql, errno);
     return static_cast<int>(mysql_errno(mysql));
   }
   // The rows are read from the connection as they are fetched; a failure
@@ -166,10 +286,13 @@ int dbFetch(StatementHandle& handle, MYSQL_ROW& row) {
   if (!handle.result) return kNoResultSet;
   MYSQL_ROW next = mysql_fetch_row(handle.result.get());
   if (next == nullptr) {
+    const int fetch_errno = errno;
     // The end of the rows and a failure both give no row; only the error
     // number tells them apart. Asking again after the end gives the end
     // again.
-    return mysql_errno(handle.connection) == 0 ? kNoMoreRows : kResultFailed;
+    if (mysql_errno(handle.connection) == 0) return kNoMoreRows;
+    handle.timed_out = TimedOut(handle.connection, fetch_errno);
+    return kResultFailed;
   }
   row = next;
   ++handle.rows_fetched;
@@ -199,7 +322,10 @@ int dbOpenQuery(Connection& conn, std::string_view statement) {
 int dbFetchRow(Connection& conn, RowBuffer& row) {
   MYSQL_ROW fetched = nullptr;
   const int status = dbFetch(conn.current_query_, fetched);
-  if (status != kOk) return status;
+  if (status != kOk) {
+    conn.timed_out_ = conn.current_query_.timed_out;
+    return status;
+  }
 
   // Result columns beyond the 30th have no slot and are ignored.
   const std::size_t columns =
@@ -296,7 +422,56 @@ querydef::TerminalName dbTerminalName(Connection& conn,
 
 std::string dbLastError(const Connection& conn) {
   if (!conn.mysql_) return conn.connect_error_;
-  return mysql_error(conn.mysql_.get());
+  std::string error = mysql_error(conn.mysql_.get());
+  if (conn.timed_out_) {
+    error += " (the read timeout of " +
+             std::to_string(conn.read_timeout_.count()) +
+             " s passed without data from the server)";
+  }
+  return error;
+}
+
+bool dbTimedOut(const Connection& conn) { return conn.timed_out_; }
+
+ConnectionFacts dbConnectionFacts(const Connection& conn) {
+  ConnectionFacts facts;
+  facts.option_file = conn.option_file_;
+  if (!conn.mysql_) return facts;
+  MYSQL* mysql = conn.mysql_.get();
+  const char* text = nullptr;
+  unsigned int number = 0;
+  if (mariadb_get_infov(mysql, MARIADB_CONNECTION_PVIO_TYPE, &number) == 0 &&
+      number == MARIADB_CONNECTION_UNIXSOCKET) {
+    if (mariadb_get_infov(mysql, MARIADB_CONNECTION_UNIX_SOCKET, &text) == 0 &&
+        text != nullptr) {
+      facts.route = std::string("socket ") + text;
+    }
+  } else {
+    text = nullptr;
+    number = 0;
+    if (mariadb_get_infov(mysql, MARIADB_CONNECTION_HOST, &text) == 0 &&
+        text != nullptr &&
+        mariadb_get_infov(mysql, MARIADB_CONNECTION_PORT, &number) == 0) {
+      facts.route = std::string("TCP ") + text + ":" + std::to_string(number);
+    }
+  }
+  if (const char* version = mysql_get_server_info(mysql)) {
+    facts.server_version = version;
+  }
+  if (const char* cipher = mysql_get_ssl_cipher(mysql)) {
+    facts.tls_cipher = cipher;
+    text = nullptr;
+    if (mariadb_get_infov(mysql, MARIADB_CONNECTION_TLS_VERSION, &text) == 0 &&
+        text != nullptr) {
+      facts.tls_version = text;
+    }
+    my_bool verify = 0;
+    facts.certificate_verified =
+        mysql_get_optionv(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify) ==
+            0 &&
+        verify != 0;
+  }
+  return facts;
 }
 
 }  // namespace db

@@ -6,6 +6,7 @@
 
 #include <mysql.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,7 +27,45 @@ inline constexpr int kNoResultSet = -1;
 // fetched so far are not the result. dbErrorNumber/dbLastError say why.
 inline constexpr int kResultFailed = -2;
 // Any other status is the client library's error number (mysql_errno), e.g.
-// 1045 wrong password, 1044/1049 unknown database, 2002 no server, 1064 syntax.
+// 1045 wrong password, 1044/1049 unknown database, 2002 no server, 1064 syntax,
+// 2013 connection lost (also a connect or read timeout), 2026 TLS failed.
+
+// The option file read when none is named, if it exists.
+inline constexpr char kDefaultOptionFile[] = "/etc/tabfetch/tabfetch.cnf";
+// The program's own group in the option file, read by the client library
+// besides [client], [client-server] and [client-mariadb].
+inline constexpr char kOptionGroup[] = "tabfetch";
+// dbConnect's status when the option file does not exist (the client
+// library's CR_FILE_NOT_FOUND) or cannot be read (CR_FILE_READ: no
+// permission, a directory, ...). The connect is not tried then.
+inline constexpr int kOptionFileMissing = 5004;
+inline constexpr int kOptionFileUnreadable = 5005;
+// The connect timeout when none is given.
+inline constexpr std::chrono::seconds kDefaultConnectTimeout{30};
+
+// How to connect, besides the settings file's host, user, password and
+// database. The defaults connect as the legacy tool did, with a bound on a
+// server that does not answer.
+struct ConnectOptions {
+  // An option file the client library reads ("" for none). It decides how
+  // to connect (TLS, port, socket, protocol, plugins, connect-timeout, ...),
+  // never who connects to what: host, user, password and database stay the
+  // caller's (see dbConnect).
+  std::string option_file;
+  // How long the connect and the server's greeting may take (whole seconds,
+  // at least 1). A connect-timeout in the option file replaces it: the
+  // library reads the file during the connect, after this is set.
+  std::chrono::seconds connect_timeout = kDefaultConnectTimeout;
+  // How long any read (and write) on the connection may wait for the
+  // server; 0 for ever. It also bounds a statement slow to send its first
+  // row.
+  std::chrono::seconds read_timeout{0};
+};
+
+// The option file a connect reads: `named` when not empty, else
+// kDefaultOptionFile when it exists (in any form: one that cannot be read
+// makes the connect fail), else "" (none).
+std::string dbOptionFile(const std::string& named);
 
 struct FreeResult {
   void operator()(MYSQL_RES* r) const { mysql_free_result(r); }
@@ -40,7 +79,11 @@ struct StatementHandle {
   ResultPtr result;       // none before execution and after dbFreeResult
   MYSQL* connection = nullptr;  // the connection the result comes over
   uint32_t rows_fetched = 0;
+  // The last fetch failed because the read timeout passed.
+  bool timed_out = false;
 };
+
+struct ConnectionFacts;
 
 // Owns the client-library connection object and the current query (the
 // extract statement's handle and its column count). The destructor ends the
@@ -62,7 +105,8 @@ class Connection {
   };
 
   friend int dbConnect(Connection&, std::string_view, std::string_view,
-                       std::string_view, std::string_view);
+                       std::string_view, std::string_view,
+                       const ConnectOptions&);
   friend int dbOpenQuery(Connection&, std::string_view);
   friend int dbFetchRow(Connection&, RowBuffer&);
   friend int dbCloseQuery(Connection&);
@@ -77,6 +121,8 @@ class Connection {
   friend void dbDisconnect(Connection&);
   friend const querydef::SqlSession& dbSession(const Connection&);
   friend std::string dbLastError(const Connection&);
+  friend bool dbTimedOut(const Connection&);
+  friend ConnectionFacts dbConnectionFacts(const Connection&);
 
   // Declared first so that it is destroyed last, after the result set.
   std::unique_ptr<MYSQL, CloseMysql> mysql_;
@@ -88,10 +134,15 @@ class Connection {
   // The library's message for a failed connect, kept because the failed
   // connection object is gone by then.
   std::string connect_error_;
+  // The read timeout of the connection, and whether the last failed call
+  // ended because it passed.
+  std::chrono::seconds read_timeout_{0};
+  bool timed_out_ = false;
+  std::string option_file_;  // as given to the connect
 };
 
 // Opens the connection: character set latin1, the library's default port and
-// socket (port 0, no socket name, flags 0). Once connected it sets the
+// socket (port 0, no socket name, flags 0), the timeouts of `options`. Once connected it sets the
 // session's character set to latin1 once more (mysql_set_character_set: a
 // server may ignore the handshake's, and init_connect may change it), sends
 // "SET AUTOCOMMIT = 0", whose status is ignored, and reads back in one query
@@ -104,9 +155,20 @@ class Connection {
 // connection of `conn` is ended first. Returns kOk or the library's error
 // number; on failure `conn` holds no connection. Copies of the password made
 // for the connect are wiped once it has used them.
+// With an option file, the library reads its groups [client],
+// [client-server], [client-mariadb] and [tabfetch] during the connect
+// (keys it does not know are ignored; a boolean key without a value, e.g.
+// a bare "ssl-verify-server-cert", reads as off). Its host, user, password
+// and database never apply: an empty host is passed as "localhost" (the
+// same default route, the Unix socket) and an empty user as the login name
+// the library would send (root for euid 0, else the passwd entry's name).
+// A file that is missing or cannot be read fails the connect before any
+// attempt with kOptionFileMissing or kOptionFileUnreadable (dbLastError
+// names the file and the reason).
 [[nodiscard]] int dbConnect(Connection& conn, std::string_view user,
                             std::string_view password, std::string_view host,
-                            std::string_view database);
+                            std::string_view database,
+                            const ConnectOptions& options = ConnectOptions());
 
 // Sends handle.text (up to its first NUL) and starts reading its result set
 // (mysql_use_result: the rows stay on the connection until fetched). Returns
@@ -201,7 +263,24 @@ querydef::TerminalName dbTerminalName(Connection& conn,
 
 // The library's message for the last failed call: the connect's when
 // dbConnect failed, else that of the last call on the connection ("" when it
-// succeeded).
+// succeeded). A call that ended because a timeout passed says so after the
+// library's message (which reads "Lost connection ..." then).
 std::string dbLastError(const Connection& conn);
+
+// Whether the last failed call on the connection (dbOpenQuery, dbFetchRow,
+// dbExecute) ended because the read timeout passed.
+bool dbTimedOut(const Connection& conn);
+
+// How an open connection was made, for tabfetch-admin connect. Empty texts
+// where the library does not tell.
+struct ConnectionFacts {
+  std::string route;           // "socket /run/...sock" or "TCP host:port"
+  std::string server_version;  // as the server names itself
+  std::string tls_version;     // "" when not encrypted
+  std::string tls_cipher;
+  bool certificate_verified = false;  // the server's certificate and name
+  std::string option_file;     // as given to dbConnect, "" for none
+};
+ConnectionFacts dbConnectionFacts(const Connection& conn);
 
 }  // namespace db

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   extract::InstallSignalCleanup();
   run::RunState state;
   state.strict_exit = run::StrictExitFromEnvironment(state.err);
+  state.env = run::ReadEnvironment(state.err);  // PROVISIONAL
   const int exit_code = run::Run(argc, argv, state);
   std::fflush(state.out);
   return exit_code;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "run/environment.h"
 #include "settings/connection_settings.h"
 
 namespace run {
@@ -28,6 +29,7 @@ struct RunState {
   // TABFETCH_STRICT_EXIT=1: a run that did not write its records ends with a
   // code of its own instead of 0.
   bool strict_exit = false;
+  Environment env;  // PROVISIONAL until main's RunState has it
 
   std::FILE* out = stdout;  // the legacy console texts; tests swap it
   std::FILE* err = stderr;  // causes for the administrator ("tabfetch: ...")
