@@ -26,10 +26,8 @@ struct RunState {
   int last_status = 0;
   int record_count = 0;
 
-  // TABFETCH_STRICT_EXIT=1: a run that did not write its records ends with a
-  // code of its own instead of 0.
-  bool strict_exit = false;
-  Environment env;  // PROVISIONAL until main's RunState has it
+  // The variables of the environment, read once at the start.
+  Environment env;
 
   std::FILE* out = stdout;  // the legacy console texts; tests swap it
   std::FILE* err = stderr;  // causes for the administrator ("tabfetch: ...")
