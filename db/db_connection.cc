@@ -185,7 +185,7 @@ int dbConnect(Connection& conn, std::string_view user,
 
   // The timeouts take whole seconds; the library counts them as unsigned.
   const unsigned int connect_seconds = static_cast<unsigned int>(
-      std::max<std::chrono::seconds::rep>(options.connect_timeout.count(), 1));
+      std::max<std::chrono::seconds::rep>(options.connect_timeout.count(), 0));
   const unsigned int read_seconds = static_cast<unsigned int>(
       std::max<std::chrono::seconds::rep>(options.read_timeout.count(), 0));
   bool set = SetOption(mysql.get(), MYSQL_OPT_CONNECT_TIMEOUT, connect_seconds);

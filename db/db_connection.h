@@ -52,9 +52,9 @@ struct ConnectOptions {
   // never who connects to what: host, user, password and database stay the
   // caller's (see dbConnect).
   std::string option_file;
-  // How long the connect and the server's greeting may take (whole seconds,
-  // at least 1). A connect-timeout in the option file replaces it: the
-  // library reads the file during the connect, after this is set.
+  // How long the connect and the server's greeting may take; 0 for ever
+  // (the legacy behaviour). A connect-timeout in the option file replaces
+  // it: the library reads the file during the connect, after this is set.
   std::chrono::seconds connect_timeout = kDefaultConnectTimeout;
   // How long any read (and write) on the connection may wait for the
   // server; 0 for ever. It also bounds a statement slow to send its first

@@ -45,6 +45,7 @@ bool ReadServerState(const std::string& state_dir, TestServer& server,
     if (key == "TABFETCH_DB_USER") s.user = value;
     if (key == "TABFETCH_DB_PASSWORD") s.password = value;
     if (key == "TABFETCH_DB_PID") s.pid = std::atoi(value.c_str());
+    if (key == "TABFETCH_DB_CERTS") s.certs = value;
   }
   if (s.socket.empty() || s.port == 0 || s.pid == 0) {
     *error = "incomplete server state file " + env_path;
@@ -77,10 +78,36 @@ const TestServer* FindTestServer(std::string* error) {
   return &server;
 }
 
+const TestServer* FindTlsTestServer(std::string* error) {
+  static TestServer server;
+  static bool loaded = false;
+  if (loaded) return &server;
+  const char* state = std::getenv("TABFETCH_TEST_TLS_SERVER_STATE");
+  if (state == nullptr || *state == '\0') {
+    *error = "TABFETCH_TEST_TLS_SERVER_STATE is not set";
+    return nullptr;
+  }
+  TestServer s;
+  if (!ReadServerState(state, s, error)) return nullptr;
+  if (s.certs.empty() || ::kill(s.pid, 0) != 0) {
+    *error = "the TLS server (process " + std::to_string(s.pid) +
+             ", certificates \"" + s.certs + "\") is not running";
+    return nullptr;
+  }
+  server = s;
+  loaded = true;
+  return &server;
+}
+
 std::string RunAdminSql(const std::string& sql) {
   std::string error;
   const TestServer* s = FindTestServer(&error);
   if (s == nullptr) return error;
+  return RunAdminSqlOn(*s, sql);
+}
+
+std::string RunAdminSqlOn(const TestServer& server, const std::string& sql) {
+  const TestServer* s = &server;
   std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
   if (!m) return "mysql_init failed";
   mysql_options(m.get(), MYSQL_SET_CHARSET_NAME, "latin1");

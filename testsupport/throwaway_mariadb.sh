@@ -196,6 +196,17 @@ CREATE USER '$DB_USER'@'%' IDENTIFIED BY '$DB_PASSWORD';
 GRANT ALL ON PALVDATA.* TO '$DB_USER'@'localhost';
 GRANT ALL ON PALVDATA.* TO '$DB_USER'@'%';
 SQL
+  if [ -n "$certs_line" ]; then
+    local host
+    for host in localhost %; do
+      "$client" --no-defaults --socket="$sock" -uroot <<SQL
+CREATE USER '${DB_USER}_x509'@'$host' IDENTIFIED BY '$DB_PASSWORD' REQUIRE X509;
+GRANT ALL ON PALVDATA.* TO '${DB_USER}_x509'@'$host';
+CREATE USER '${DB_USER}_ed25519'@'$host' IDENTIFIED VIA ed25519 USING PASSWORD('$DB_PASSWORD');
+GRANT ALL ON PALVDATA.* TO '${DB_USER}_ed25519'@'$host';
+SQL
+    done
+  fi
 
   cat >"$state/server.env" <<ENV
 MYSQL_UNIX_PORT=$sock
