@@ -148,13 +148,16 @@ int RunConnect(const Args& args, std::FILE* out, std::FILE* err) {
                           ? std::string("not encrypted")
                           : facts.tls_version + ", cipher " + facts.tls_cipher));
   if (!facts.tls_cipher.empty()) {
-    PrintLine(out,
-              std::string("server certificate: ") +
-                  (facts.certificate_verified
-                       ? "verified (CA and name)"
-                       : "not verified (ssl-verify-server-cert=1 in the option "
-                         "file turns it on; the key alone, without =1, reads "
-                         "as off)"));
+    // A bare ssl-verify-server-cert reads as off: say how to turn it on.
+    const char* kTurnOn =
+        " (ssl-verify-server-cert=1 in the option file checks it; the key "
+        "alone, without =1, reads as off)";
+    PrintLine(out, std::string("server certificate: ") +
+                       (facts.name_checked ? "verified (CA and name)"
+                        : facts.certificate_checked
+                            ? std::string("CA verified, name not checked") +
+                                  kTurnOn
+                            : std::string("not verified") + kTurnOn));
   }
   PrintLine(out, "authentication:     " + AuthenticationPlugin(conn));
   PrintLine(out, "character set:      " +

@@ -466,10 +466,19 @@ ConnectionFacts dbConnectionFacts(const Connection& conn) {
       facts.tls_version = text;
     }
     my_bool verify = 0;
-    facts.certificate_verified =
+    facts.name_checked =
         mysql_get_optionv(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify) ==
             0 &&
         verify != 0;
+    // The library checks the chain whenever it is given a CA.
+    const char* ca = nullptr;
+    const char* ca_path = nullptr;
+    facts.certificate_checked =
+        facts.name_checked ||
+        (mysql_get_optionv(mysql, MYSQL_OPT_SSL_CA, &ca) == 0 && ca != nullptr &&
+         *ca != '\0') ||
+        (mysql_get_optionv(mysql, MYSQL_OPT_SSL_CAPATH, &ca_path) == 0 &&
+         ca_path != nullptr && *ca_path != '\0');
   }
   return facts;
 }

@@ -278,7 +278,11 @@ struct ConnectionFacts {
   std::string server_version;  // as the server names itself
   std::string tls_version;     // "" when not encrypted
   std::string tls_cipher;
-  bool certificate_verified = false;  // the server's certificate and name
+  // The server's certificate chain is checked against a CA (ssl-ca or
+  // ssl-capath given, or ssl-verify-server-cert on: the system's CAs), and
+  // whether its name is checked too (ssl-verify-server-cert on).
+  bool certificate_checked = false;
+  bool name_checked = false;
   std::string option_file;     // as given to dbConnect, "" for none
 };
 ConnectionFacts dbConnectionFacts(const Connection& conn);

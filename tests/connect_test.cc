@@ -288,7 +288,7 @@ TEST_F(ConnectTest, AdminConnectShowsHowItConnected) {
         "server certificate: verified (CA and name)\n"}},
       {"TLS, bare ssl-verify-server-cert", "127.0.0.1", "",
        "[client]\nssl-ca=$CERTS/ca.pem\nssl-verify-server-cert\n", 0,
-       {"server certificate: not verified", "reads as off"}},
+       {"server certificate: CA verified, name not checked", "reads as off"}},
       {"refused", "127.0.0.1", "falsch", nullptr, 1, {}},
   };
   for (const Case& c : cases) {
