@@ -65,14 +65,21 @@ std::string PluginsOf(std::string_view create_user) {
   return "mysql_native_password";
 }
 
-// The account's authentication plugin as the server shows it.
-std::string AuthenticationPlugin(db::Connection& conn) {
-  int status = db::dbOpenQuery(conn, "SHOW CREATE USER");
+// The first column of the first row of `sql`; false when it fails.
+bool FirstValue(db::Connection& conn, std::string_view sql,
+                std::string& value) {
+  int status = db::dbOpenQuery(conn, sql);
   db::RowBuffer row;
   if (status == db::kOk) status = db::dbFetchRow(conn, row);
-  const std::string text(row.slots[0]);
+  value = std::string(row.slots[0]);
   (void)db::dbCloseQuery(conn);
-  if (status != db::kOk) {
+  return status == db::kOk;
+}
+
+// The account's authentication plugin as the server shows it.
+std::string AuthenticationPlugin(db::Connection& conn) {
+  std::string text;
+  if (!FirstValue(conn, "SHOW CREATE USER", text)) {
     return "unknown (SHOW CREATE USER failed: " + db::dbLastError(conn) + ")";
   }
   return PluginsOf(text) + " (the account's, from SHOW CREATE USER)";
@@ -80,12 +87,8 @@ std::string AuthenticationPlugin(db::Connection& conn) {
 
 // The session's sql_mode as the server reports it.
 std::string SqlMode(db::Connection& conn) {
-  int status = db::dbOpenQuery(conn, "SELECT @@SESSION.sql_mode");
-  db::RowBuffer row;
-  if (status == db::kOk) status = db::dbFetchRow(conn, row);
-  const std::string text(row.slots[0]);
-  (void)db::dbCloseQuery(conn);
-  if (status != db::kOk) return "unknown";
+  std::string text;
+  if (!FirstValue(conn, "SELECT @@SESSION.sql_mode", text)) return "unknown";
   return text.empty() ? "(empty)" : text;
 }
 

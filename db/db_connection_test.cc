@@ -1,12 +1,9 @@
 // Tests of the database connection against the throwaway MariaDB server.
 #include "db/db_connection.h"
 
-#include <arpa/inet.h>
 #include <errmsg.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/fault_support.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/throwaway_mariadb.h"
 
@@ -164,15 +162,9 @@ std::string RunProbe(const std::vector<std::string>& overrides,
 
 TEST_F(dbConnectionTest, NoServerBehindTheDefaultSocketOrPort) {
   // A TCP port that is bound but not listening refuses connections.
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(sock, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  const std::string closed_port = std::to_string(ntohs(addr.sin_port));
+  const testsupport::LoopbackPort closed(false);
+  ASSERT_NE(closed.port(), "");
+  const std::string closed_port = closed.port();
   testsupport::TempDir dir;
   const std::string missing_socket = dir.path() + "/missing.sock";
   const std::vector<std::string> nowhere = {"MYSQL_UNIX_PORT=" + missing_socket,
@@ -188,7 +180,6 @@ TEST_F(dbConnectionTest, NoServerBehindTheDefaultSocketOrPort) {
       "MYSQL_TCP_PORT=" + std::to_string(server().port)};
   EXPECT_EQ(RunProbe(there, {user, password, "", kDatabase}), "0\n");
   EXPECT_EQ(RunProbe(there, {user, password, "127.0.0.1", kDatabase}), "0\n");
-  close(sock);
 }
 
 TEST_F(dbConnectionTest, LibraryCopyOfThePasswordIsWipedAfterConnect) {

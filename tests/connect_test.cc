@@ -2,17 +2,15 @@
 // authentication plugins, the connect and read timeouts, and
 // tabfetch-admin connect, against the TLS throwaway server (TCP logins over
 // TLS only; its Unix socket counts as secure and serves the plain cases).
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
 
+#include "testsupport/fault_support.h"
 #include "testsupport/throwaway_mariadb.h"
 #include "testsupport/workspace.h"
 
@@ -190,18 +188,10 @@ TEST_F(ConnectTest, OptionFileDecidesHowNeverWho) {
 }
 
 TEST_F(ConnectTest, ConnectFailsBeforeTheServerOrWithinTheTimeout) {
-  // A listener that accepts (the kernel completes the handshake) and never
-  // sends the server's greeting.
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), len), 0);
-  ASSERT_EQ(listen(listener, 8), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  const std::string mute_port = std::to_string(ntohs(addr.sin_port));
+  // A listener that accepts and never sends the server's greeting.
+  const testsupport::LoopbackPort mute(true);
+  ASSERT_NE(mute.port(), "");
+  const std::string mute_port = mute.port();
 
   struct Case {
     const char* name;
@@ -242,7 +232,6 @@ TEST_F(ConnectTest, ConnectFailsBeforeTheServerOrWithinTheTimeout) {
     }
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
   }
-  close(listener);
 }
 
 TEST_F(ConnectTest, ReadTimeoutBreaksOffTheResult) {

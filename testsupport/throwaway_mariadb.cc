@@ -55,20 +55,33 @@ bool ReadServerState(const std::string& state_dir, TestServer& server,
   return true;
 }
 
+namespace {
+
+// The running server whose state directory the environment variable
+// `variable` names.
+bool FindRunningServer(const char* variable, TestServer& s,
+                       std::string* error) {
+  const char* state = std::getenv(variable);
+  if (state == nullptr || *state == '\0') {
+    *error = std::string(variable) + " is not set";
+    return false;
+  }
+  if (!ReadServerState(state, s, error)) return false;
+  if (::kill(s.pid, 0) != 0) {
+    *error = "the server process " + std::to_string(s.pid) + " is not running";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 const TestServer* FindTestServer(std::string* error) {
   static TestServer server;
   static bool loaded = false;
   if (loaded) return &server;
-
-  const char* state = std::getenv("TABFETCH_TEST_SERVER_STATE");
-  if (state == nullptr || *state == '\0') {
-    *error = "TABFETCH_TEST_SERVER_STATE is not set";
-    return nullptr;
-  }
   TestServer s;
-  if (!ReadServerState(state, s, error)) return nullptr;
-  if (::kill(s.pid, 0) != 0) {
-    *error = "the server process " + std::to_string(s.pid) + " is not running";
+  if (!FindRunningServer("TABFETCH_TEST_SERVER_STATE", s, error)) {
     return nullptr;
   }
   ::setenv("MYSQL_UNIX_PORT", s.socket.c_str(), 1);
@@ -82,16 +95,12 @@ const TestServer* FindTlsTestServer(std::string* error) {
   static TestServer server;
   static bool loaded = false;
   if (loaded) return &server;
-  const char* state = std::getenv("TABFETCH_TEST_TLS_SERVER_STATE");
-  if (state == nullptr || *state == '\0') {
-    *error = "TABFETCH_TEST_TLS_SERVER_STATE is not set";
+  TestServer s;
+  if (!FindRunningServer("TABFETCH_TEST_TLS_SERVER_STATE", s, error)) {
     return nullptr;
   }
-  TestServer s;
-  if (!ReadServerState(state, s, error)) return nullptr;
-  if (s.certs.empty() || ::kill(s.pid, 0) != 0) {
-    *error = "the TLS server (process " + std::to_string(s.pid) +
-             ", certificates \"" + s.certs + "\") is not running";
+  if (s.certs.empty()) {
+    *error = "the server of TABFETCH_TEST_TLS_SERVER_STATE has no certificates";
     return nullptr;
   }
   server = s;
