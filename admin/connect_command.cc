@@ -68,11 +68,11 @@ std::string PluginsOf(std::string_view create_user) {
 // The first column of the first row of `sql`; false when it fails.
 bool FirstValue(db::Connection& conn, std::string_view sql,
                 std::string& value) {
-  int status = db::dbOpenQuery(conn, sql);
+  int status = conn.OpenQuery(sql);
   db::RowBuffer row;
-  if (status == db::kOk) status = db::dbFetchRow(conn, row);
+  if (status == db::kOk) status = conn.FetchRow(row);
   value = std::string(row.slots[0]);
-  (void)db::dbCloseQuery(conn);
+  (void)conn.CloseQuery();
   return status == db::kOk;
 }
 
@@ -80,7 +80,7 @@ bool FirstValue(db::Connection& conn, std::string_view sql,
 std::string AuthenticationPlugin(db::Connection& conn) {
   std::string text;
   if (!FirstValue(conn, "SHOW CREATE USER", text)) {
-    return "unknown (SHOW CREATE USER failed: " + db::dbLastError(conn) + ")";
+    return "unknown (SHOW CREATE USER failed: " + conn.LastError() + ")";
   }
   return PluginsOf(text) + " (the account's, from SHOW CREATE USER)";
 }
@@ -117,9 +117,8 @@ int RunConnect(const Args& args, std::FILE* out, std::FILE* err) {
 
   db::Connection conn;
   const auto started = std::chrono::steady_clock::now();
-  const int status = db::dbConnect(conn, values.user, values.password,
-                                   values.host, settings::kDatabaseName,
-                                   options);
+  const int status = conn.Connect(values.user, values.password, values.host,
+                                  settings::kDatabaseName, options);
   const auto took = std::chrono::steady_clock::now() - started;
   settings::WipeSecret(values.password);
   if (status != db::kOk) {
@@ -127,14 +126,14 @@ int RunConnect(const Args& args, std::FILE* out, std::FILE* err) {
                           Quoted(values.host) + ", user " +
                           Quoted(values.user) + "): error " +
                           std::to_string(status) + ": " +
-                          db::dbLastError(conn) +
+                          conn.LastError() +
                           "; tabfetch prints \"dbConnect_Status: " +
                           std::to_string(status) + "\"");
     return kExitFindings;
   }
 
-  const db::ConnectionFacts facts = db::dbConnectionFacts(conn);
-  const querydef::SqlSession& session = db::dbSession(conn);
+  const db::ConnectionFacts facts = conn.Facts();
+  const querydef::SqlSession& session = conn.Session();
   PrintLine(out, "host:               " + Quoted(values.host) +
                      (values.host.empty() ? " (the default route)" : ""));
   PrintLine(out, "user:               " + Quoted(values.user));

@@ -38,7 +38,7 @@ void Wipe(std::string& secret) {
 // Whether the library's last failed network wait ended because its timeout
 // passed: it reports "Lost connection" (2013) then and leaves ETIMEDOUT in
 // errno, which the caller reads right after the failed call.
-bool TimedOut(MYSQL* mysql, int saved_errno) {
+bool WaitTimedOut(MYSQL* mysql, int saved_errno) {
   return mysql_errno(mysql) == CR_SERVER_LOST && saved_errno == ETIMEDOUT;
 }
 
@@ -92,7 +92,7 @@ bool SetOption(MYSQL* mysql, mysql_option option, const T& value) {
 
 // The session as the server reports it, or unknown (with the server's
 // version and kind still filled in) when `charset_set` is false or the
-// read-back fails.
+// read-back fails. The server's kind is decided here, once per connect.
 querydef::SqlSession ReadSession(MYSQL* mysql, bool charset_set) {
   const uint32_t version =
       static_cast<uint32_t>(mysql_get_server_version(mysql));
@@ -109,7 +109,10 @@ querydef::SqlSession ReadSession(MYSQL* mysql, bool charset_set) {
       0) {
     return unknown;
   }
-  ResultPtr result(mysql_store_result(mysql));
+  struct FreeResult {
+    void operator()(MYSQL_RES* r) const { mysql_free_result(r); }
+  };
+  std::unique_ptr<MYSQL_RES, FreeResult> result(mysql_store_result(mysql));
   if (!result || mysql_num_fields(result.get()) != 3) return unknown;
   MYSQL_ROW row = mysql_fetch_row(result.get());
   if (row == nullptr || row[0] == nullptr || row[1] == nullptr ||
@@ -135,8 +138,6 @@ querydef::SqlSession ReadSession(MYSQL* mysql, bool charset_set) {
 
 }  // namespace
 
-Connection::~Connection() { dbDisconnect(*this); }
-
 std::string dbOptionFile(const std::string& named) {
   if (!named.empty()) return named;
   struct stat st{};
@@ -147,28 +148,30 @@ std::string dbOptionFile(const std::string& named) {
   return kDefaultOptionFile;
 }
 
-int dbConnect(Connection& conn, std::string_view user,
-              std::string_view password, std::string_view host,
-              std::string_view database, const ConnectOptions& options) {
-  dbDisconnect(conn);
-  conn.connect_error_.clear();
-  conn.timed_out_ = false;
-  conn.read_timeout_ = options.read_timeout;
-  conn.option_file_ = options.option_file;
+Connection::~Connection() { Disconnect(); }
+
+int Connection::Connect(std::string_view user, std::string_view password,
+                        std::string_view host, std::string_view database,
+                        const ConnectOptions& options) {
+  Disconnect();
+  connect_error_.clear();
+  timed_out_ = false;
+  read_timeout_ = options.read_timeout;
+  option_file_ = options.option_file;
 
   // A named option file that cannot be read stops the connect before it
   // begins.
   if (!options.option_file.empty()) {
-    const int status = CheckOptionFile(options.option_file, conn.connect_error_);
+    const int status = CheckOptionFile(options.option_file, connect_error_);
     if (status != kOk) return status;
   }
 
-  std::unique_ptr<MYSQL, Connection::CloseMysql> mysql(mysql_init(nullptr));
+  std::unique_ptr<MYSQL, CloseMysql> mysql(mysql_init(nullptr));
   // mysql_init without an object to fill fails only when it cannot allocate
   // one (or the library cannot start); there is no object to ask for an
   // error number then.
   if (!mysql) {
-    conn.connect_error_ = "the client library could not start (out of memory)";
+    connect_error_ = "the client library could not start (out of memory)";
     return CR_OUT_OF_MEMORY;
   }
 
@@ -177,7 +180,7 @@ int dbConnect(Connection& conn, std::string_view user,
   // an umlaut.
   if (mysql_options(mysql.get(), MYSQL_SET_CHARSET_NAME, kSessionCharset) !=
       0) {
-    conn.connect_error_ =
+    connect_error_ =
         "the client library could not take the option "
         "for character set latin1 (out of memory)";
     return CR_OUT_OF_MEMORY;
@@ -203,7 +206,7 @@ int dbConnect(Connection& conn, std::string_view user,
                          kOptionGroup) == 0;
   }
   if (!set) {
-    conn.connect_error_ =
+    connect_error_ =
         "the client library could not take the connect options (out of "
         "memory)";
     return CR_OUT_OF_MEMORY;
@@ -229,9 +232,9 @@ int dbConnect(Connection& conn, std::string_view user,
   const int connect_errno = errno;
   Wipe(password_text);
   if (connected == nullptr) {
-    conn.connect_error_ = mysql_error(mysql.get());
-    if (TimedOut(mysql.get(), connect_errno)) {
-      conn.connect_error_ += " (the connect timeout passed)";
+    connect_error_ = mysql_error(mysql.get());
+    if (WaitTimedOut(mysql.get(), connect_errno)) {
+      connect_error_ += " (the connect timeout passed)";
     }
     return static_cast<int>(mysql_errno(mysql.get()));
   }
@@ -241,7 +244,7 @@ int dbConnect(Connection& conn, std::string_view user,
   if (mysql->passwd != nullptr) {
     explicit_bzero(mysql->passwd, std::strlen(mysql->passwd));
   }
-  conn.mysql_ = std::move(mysql);
+  mysql_ = std::move(mysql);
 
   // The handshake's character set does not decide the session: a server
   // started with --skip-character-set-client-handshake ignores it, and
@@ -250,86 +253,59 @@ int dbConnect(Connection& conn, std::string_view user,
   // session is set explicitly; this also keeps the library's escaping in
   // step with it.
   const bool charset_set =
-      mysql_set_character_set(conn.mysql_.get(), kSessionCharset) == 0;
+      mysql_set_character_set(mysql_.get(), kSessionCharset) == 0;
 
-  StatementHandle autocommit;
-  autocommit.text = kAutocommitOff;
   // A failed switch does not fail the connect, as with the legacy tool.
-  (void)dbExecute(conn, autocommit);
+  (void)Execute(kAutocommitOff);
 
-  conn.session_ = ReadSession(conn.mysql_.get(), charset_set);
+  session_ = ReadSession(mysql_.get(), charset_set);
   return kOk;
 }
 
-int dbExecute(Connection& conn, StatementHandle& handle) {
-  if (!conn.mysql_) return CR_SERVER_GONE_ERROR;
-  MYSQL* mysql = conn.mysql_.get();
-  const std::string_view text = UpToNul(handle.text);
-  conn.timed_out_ = false;
+int Connection::Execute(std::string_view statement) {
+  if (!mysql_) return CR_SERVER_GONE_ERROR;
+  MYSQL* mysql = mysql_.get();
+  const std::string_view text = UpToNul(statement);
+  timed_out_ = false;
   // An empty text goes as an empty statement; the server rejects it (1065).
   if (mysql_real_query(mysql, text.empty() ? "" : text.data(),
                        static_cast<unsigned long>(text.size())) != 0) {
-    conn.timed_out_ = TimedOut(mysql, errno);
+    timed_out_ = WaitTimedOut(mysql, errno);
     return static_cast<int>(mysql_errno(mysql));
   }
   // The rows are read from the connection as they are fetched; a failure
   // that comes with them (the server gone, a server error in mid-result)
-  // shows at the fetch.
-  handle.result.reset(mysql_use_result(mysql));
+  // shows at the fetch. The earlier result goes now.
+  result_.reset(mysql_use_result(mysql));
   if (mysql_errno(mysql) != 0) return kNoResultSet;
-  handle.connection = mysql;
-  handle.rows_fetched = 0;
   return kOk;
 }
 
-int dbFetch(StatementHandle& handle, MYSQL_ROW& row) {
-  if (!handle.result) return kNoResultSet;
-  MYSQL_ROW next = mysql_fetch_row(handle.result.get());
-  if (next == nullptr) {
-    const int fetch_errno = errno;
-    // The end of the rows and a failure both give no row; only the error
-    // number tells them apart. Asking again after the end gives the end
-    // again.
-    if (mysql_errno(handle.connection) == 0) return kNoMoreRows;
-    handle.timed_out = TimedOut(handle.connection, fetch_errno);
-    return kResultFailed;
-  }
-  row = next;
-  ++handle.rows_fetched;
-  return kOk;
-}
-
-int dbFreeResult(StatementHandle& handle) {
-  if (!handle.result) return kNoResultSet;
-  handle.result.reset();
-  handle.rows_fetched = 0;
-  return kOk;
-}
-
-int dbOpenQuery(Connection& conn, std::string_view statement) {
-  conn.column_count_ = 0;
-  conn.current_query_.text = statement;
-  const int status = dbExecute(conn, conn.current_query_);
-  // The text is read only during the call; keep no view of it.
-  conn.current_query_.text = std::string_view();
-  if (status == kOk && conn.current_query_.result) {
-    conn.column_count_ =
-        static_cast<int>(mysql_num_fields(conn.current_query_.result.get()));
+int Connection::OpenQuery(std::string_view statement) {
+  column_count_ = 0;
+  const int status = Execute(statement);
+  if (status == kOk && result_) {
+    column_count_ = static_cast<int>(mysql_num_fields(result_.get()));
   }
   return status;
 }
 
-int dbFetchRow(Connection& conn, RowBuffer& row) {
-  MYSQL_ROW fetched = nullptr;
-  const int status = dbFetch(conn.current_query_, fetched);
-  if (status != kOk) {
-    conn.timed_out_ = conn.current_query_.timed_out;
-    return status;
+int Connection::FetchRow(RowBuffer& row) {
+  if (!result_) return kNoResultSet;
+  const MYSQL_ROW fetched = mysql_fetch_row(result_.get());
+  if (fetched == nullptr) {
+    const int fetch_errno = errno;
+    // The end of the rows and a failure both give no row; only the error
+    // number tells them apart. Asking again after the end gives the end
+    // again.
+    if (mysql_errno(mysql_.get()) == 0) return kNoMoreRows;
+    timed_out_ = WaitTimedOut(mysql_.get(), fetch_errno);
+    return kResultFailed;
   }
 
   // Result columns beyond the 30th have no slot and are ignored.
   const std::size_t columns =
-      static_cast<std::size_t>(std::min(conn.column_count_, kRowSlots));
+      static_cast<std::size_t>(std::min(column_count_, kRowSlots));
   for (std::size_t i = 0; i < columns; ++i) {
     // The library ends every value with a NUL byte, so the length up to
     // the first NUL is the value as the legacy tool copied it: whole, but
@@ -345,15 +321,27 @@ int dbFetchRow(Connection& conn, RowBuffer& row) {
   return kOk;
 }
 
-int dbCloseQuery(Connection& conn) { return dbFreeResult(conn.current_query_); }
+int Connection::CloseQuery() {
+  if (!result_) return kNoResultSet;
+  result_.reset();
+  return kOk;
+}
 
-std::string dbEscapeLiteral(Connection& conn, std::string_view text) {
+void Connection::Disconnect() {
+  result_.reset();
+  column_count_ = 0;
+  session_ = querydef::SqlSession();
+  // mysql_close sends QUIT; without a commit the server rolls back.
+  mysql_.reset();
+}
+
+std::string Connection::EscapeLiteral(std::string_view text) {
   // Escaping at most doubles each byte, plus the terminating NUL.
   std::string escaped(text.size() * 2 + 1, '\0');
   const unsigned long length = static_cast<unsigned long>(text.size());
   unsigned long written = 0;
-  if (conn.mysql_) {
-    written = mysql_real_escape_string(conn.mysql_.get(), escaped.data(),
+  if (mysql_) {
+    written = mysql_real_escape_string(mysql_.get(), escaped.data(),
                                        text.data(), length);
   } else {
     // Without a connection the library escapes with its default character
@@ -368,76 +356,37 @@ std::string dbEscapeLiteral(Connection& conn, std::string_view text) {
   return escaped;
 }
 
-bool dbBackslashEscapes(const Connection& conn) {
-  if (!conn.mysql_) return true;
-  return (conn.mysql_->server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) == 0;
-}
-
-uint64_t dbRowCount(const Connection& conn) {
-  return conn.current_query_.result ? conn.current_query_.rows_fetched : 0;
-}
-
-int dbErrorNumber(const Connection& conn) {
-  return conn.mysql_ ? static_cast<int>(mysql_errno(conn.mysql_.get())) : 0;
-}
-
-int dbColumnCount(const Connection& conn) { return conn.column_count_; }
-
-uint32_t dbServerVersion(const Connection& conn) {
-  if (!conn.mysql_) return 0;
-  return static_cast<uint32_t>(mysql_get_server_version(conn.mysql_.get()));
-}
-
-bool dbServerIsMySql(const Connection& conn) {
-  if (!conn.mysql_) return false;
-  const char* info = mysql_get_server_info(conn.mysql_.get());
-  return info != nullptr && std::strstr(info, "MariaDB") == nullptr;
-}
-
-void dbDisconnect(Connection& conn) {
-  (void)dbFreeResult(conn.current_query_);
-  conn.current_query_ = StatementHandle();
-  conn.column_count_ = 0;
-  conn.session_ = querydef::SqlSession();
-  // mysql_close sends QUIT; without a commit the server rolls back.
-  conn.mysql_.reset();
-}
-
-const querydef::SqlSession& dbSession(const Connection& conn) {
-  return conn.session_;
-}
-
-querydef::TerminalName dbTerminalName(Connection& conn,
-                                      std::string_view terminal) {
+querydef::TerminalName Connection::TerminalNameFor(std::string_view terminal) {
   querydef::TerminalName name;
   name.plain = terminal;
-  name.session = dbSession(conn);
+  name.session = session_;
   // Only a literal read with backslash escapes takes the library's form;
   // the substitution doubles quotes itself otherwise.
   if (name.session.known && name.session.backslash_escapes) {
-    name.escaped = dbEscapeLiteral(conn, terminal);
+    name.escaped = EscapeLiteral(terminal);
   }
   return name;
 }
 
-std::string dbLastError(const Connection& conn) {
-  if (!conn.mysql_) return conn.connect_error_;
-  std::string error = mysql_error(conn.mysql_.get());
-  if (conn.timed_out_) {
-    error += " (the read timeout of " +
-             std::to_string(conn.read_timeout_.count()) +
+int Connection::ErrorNumber() const {
+  return mysql_ ? static_cast<int>(mysql_errno(mysql_.get())) : 0;
+}
+
+std::string Connection::LastError() const {
+  if (!mysql_) return connect_error_;
+  std::string error = mysql_error(mysql_.get());
+  if (timed_out_) {
+    error += " (the read timeout of " + std::to_string(read_timeout_.count()) +
              " s passed without data from the server)";
   }
   return error;
 }
 
-bool dbTimedOut(const Connection& conn) { return conn.timed_out_; }
-
-ConnectionFacts dbConnectionFacts(const Connection& conn) {
+ConnectionFacts Connection::Facts() const {
   ConnectionFacts facts;
-  facts.option_file = conn.option_file_;
-  if (!conn.mysql_) return facts;
-  MYSQL* mysql = conn.mysql_.get();
+  facts.option_file = option_file_;
+  if (!mysql_) return facts;
+  MYSQL* mysql = mysql_.get();
   const char* text = nullptr;
   unsigned int number = 0;
   if (mariadb_get_infov(mysql, MARIADB_CONNECTION_PVIO_TYPE, &number) == 0 &&
