@@ -18,6 +18,8 @@
 #include "extract/field_format.h"
 #include "querydef/definition_keys.h"
 #include "querydef/query_definition.h"
+#include "run/connect_step.h"
+#include "run/environment.h"
 #include "settings/connection_settings.h"
 
 namespace admin {
@@ -149,29 +151,18 @@ bool RunQuery(const Args& args, std::string_view section,
   settings::ConnectionSettings values = settings::ReadConnectionSettings(path);
   const std::string& host = values.host;
   const std::string& user = values.user;
-  if (!values.user_named) {
-    settings::WipeSecret(values.password);
-    PrintMessage(err,
-                 "the settings file " + ShownPath(path) +
-                     (values.file_error != 0
-                          ? " cannot be read: " +
-                                std::string(std::strerror(values.file_error))
-                          : std::string(" has no record for LOGIN")) +
-                     ": tabfetch names no user and connects to nothing (it "
-                     "prints \"dbConnect_Status: " +
-                     std::to_string(settings::kNoUserStatus) + "\")");
-    return false;
-  }
+  if (!SettingsNameAUser(values, path, err)) return false;
   db::Connection conn;
   int status =
-      db::dbConnect(conn, user, values.password, host, settings::kDatabaseName);
+      conn.Connect(user, values.password, host, settings::kDatabaseName,
+                   run::ConnectOptionsFor(run::ReadEnvironment(err)));
   settings::WipeSecret(values.password);
   if (status != db::kOk) {
     PrintMessage(
         err,
         "cannot connect to the database (host " + Quoted(host) + ", user " +
             Quoted(user) + "): error " + std::to_string(status) + ": " +
-            DisplayText(db::dbLastError(conn), false) +
+            DisplayText(conn.LastError(), false) +
             "; tabfetch prints \"dbConnect_Status: " + std::to_string(status) +
             "\" and ends with exit code 0");
     return false;
@@ -179,7 +170,7 @@ bool RunQuery(const Args& args, std::string_view section,
 
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
-  const querydef::TerminalName name = db::dbTerminalName(conn, terminal);
+  const querydef::TerminalName name = conn.TerminalNameFor(terminal);
   status = querydef::GetIniValuesFromProfile(loaded.profile, section, name,
                                              false, out, def);
   if (status == querydef::kTerminalRefused) {
@@ -200,11 +191,11 @@ bool RunQuery(const Args& args, std::string_view section,
   PrintLine(out, "Run with terminal name " + Quoted(terminal) + ":");
   PrintLine(out,
             "  statement as sent: '" + DisplayText(def.statement, false) + "'");
-  status = db::dbOpenQuery(conn, def.statement);
+  status = conn.OpenQuery(def.statement);
   if (status != db::kOk) {
     PrintMessage(err, "the server rejected the statement: error " +
                           std::to_string(status) + ": " +
-                          DisplayText(db::dbLastError(conn), false) +
+                          DisplayText(conn.LastError(), false) +
                           "; tabfetch writes no record and reports 0 records");
     return false;
   }
@@ -212,12 +203,12 @@ bool RunQuery(const Args& args, std::string_view section,
   const extract::RecordLayout layout = extract::CompileLayout(def.columns);
   ColumnStatistics stats(layout);
   db::RowBuffer row;
-  while ((status = db::dbFetchRow(conn, row)) == db::kOk) stats.Add(row);
-  const int result_columns = db::dbColumnCount(conn);
+  while ((status = conn.FetchRow(row)) == db::kOk) stats.Add(row);
+  const int result_columns = conn.ColumnCount();
   // Why the result broke off, read before the close drains the connection.
-  const int fetch_error = db::dbErrorNumber(conn);
-  const std::string fetch_message = db::dbLastError(conn);
-  (void)db::dbCloseQuery(conn);
+  const int fetch_error = conn.ErrorNumber();
+  const std::string fetch_message = conn.LastError();
+  (void)conn.CloseQuery();
   if (status == db::kResultFailed) {
     PrintMessage(err, "the result broke off at row " +
                           std::to_string(stats.rows() + 1) + ": error " +

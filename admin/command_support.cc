@@ -59,6 +59,21 @@ std::string Lines(const settings::SettingMatch& match) {
          std::to_string(match.entry_line);
 }
 
+bool SettingsNameAUser(settings::ConnectionSettings& values,
+                       const std::string& path, std::FILE* err) {
+  if (values.user_named) return true;
+  settings::WipeSecret(values.password);
+  PrintMessage(err, "the settings file " + ShownPath(path) +
+                        (values.file_error != 0
+                             ? " cannot be read: " +
+                                   std::string(std::strerror(values.file_error))
+                             : std::string(" has no record for LOGIN")) +
+                        ": tabfetch names no user and connects to nothing (it "
+                        "prints \"dbConnect_Status: " +
+                        std::to_string(settings::kNoUserStatus) + "\")");
+  return false;
+}
+
 bool LoadDefinitionFile(const Args& args, std::string_view section,
                         LoadedDefinition& loaded, std::FILE* err) {
   if (const std::string* name = args.Value("--db-system")) {

@@ -9,6 +9,7 @@
 
 #include "admin/admin_args.h"
 #include "querydef/profile_reader.h"
+#include "settings/connection_settings.h"
 #include "settings/settings_reader.h"
 
 namespace admin {
@@ -39,6 +40,13 @@ std::string CannotRead(std::string_view what, std::string_view given,
 
 // Where a settings record stands: "lines 3-4".
 std::string Lines(const settings::SettingMatch& match);
+
+// Whether the settings name a user, as tabfetch decides before it connects
+// (settings/connection_settings.h: kNoUserStatus). When they do not, prints
+// why on `err` (the settings file at `path` cannot be read, or has no LOGIN
+// record) and that tabfetch connects to nothing, and wipes the password.
+bool SettingsNameAUser(settings::ConnectionSettings& values,
+                       const std::string& path, std::FILE* err);
 
 struct LoadedDefinition {
   std::string db_system;

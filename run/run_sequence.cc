@@ -18,6 +18,7 @@
 #include "extract/record_list.h"
 #include "querydef/query_definition.h"
 #include "run/command_line.h"
+#include "run/connect_step.h"
 #include "run/progress.h"
 #include "settings/connection_settings.h"
 
@@ -127,7 +128,7 @@ int RunSteps(RunState& run, Progress& progress) {
   progress.Phase("connecting");
   run.last_status =
       db::dbConnect(conn, values.user, values.password, values.host,
-                    settings::kDatabaseName);
+                    settings::kDatabaseName, ConnectOptionsFor(run.env));
   progress.Clear();
   settings::WipeSecret(run.connection.password);
   if (run.last_status != db::kOk) {
@@ -193,7 +194,7 @@ int RunSteps(RunState& run, Progress& progress) {
       extract::FreeRecordList(records);
       failure_exit = kReadFailedExit;
     } else if (run.last_status != db::kNoMoreRows) {
-      if (run.last_status == db::kNoResultSet && db::dbColumnCount(conn) == 0) {
+      if (run.last_status == db::kNoResultSet && conn.ColumnCount() == 0) {
         common::Diagnose(run.err,
                          "the statement returned no result set (no rows to "
                          "read: SET, DO, UPDATE and the like return none)");
@@ -205,6 +206,11 @@ int RunSteps(RunState& run, Progress& progress) {
       failure_exit = kReadFailedExit;
     }
     run.last_status = db::dbCloseQuery(conn);
+  } else if (run.last_status > 0 && db::dbTimedOut(conn)) {
+    // No rejection: the result did not begin in time, so it broke off.
+    common::Diagnose(run.err, "the result did not begin: error %d: %s",
+                     run.last_status, db::dbLastError(conn).c_str());
+    failure_exit = kReadFailedExit;
   } else if (IsClientError(run.last_status)) {
     common::Diagnose(run.err,
                      "the server's answer to the statement could not be "
