@@ -48,17 +48,32 @@ bool WriteAll(const FileOps& ops, int fd, const char* data, std::size_t size) {
   return true;
 }
 
-bool PwriteAll(int fd, std::string_view data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
-                               static_cast<off_t>(done));
+bool PwriteAll(int fd, const char* data, std::size_t size, std::uint64_t at) {
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = ENOSPC;
       return false;
     }
-    done += static_cast<std::size_t>(n);
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    at += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+bool PreadAll(int fd, char* data, std::size_t size, std::uint64_t at) {
+  while (size > 0) {
+    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;  // shorter than what was written to it
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    at += static_cast<std::uint64_t>(n);
   }
   return true;
 }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -51,8 +52,15 @@ const FileOps& SystemFileOps();
 [[nodiscard]] bool WriteAll(const FileOps& ops, int fd, const char* data,
                             std::size_t size);
 
-// Writes all of `data` at offset 0 of `fd` (pwrite). False with errno set.
-[[nodiscard]] bool PwriteAll(int fd, std::string_view data);
+// Writes all `size` bytes at offset `at` of `fd` (pwrite), going on after
+// short writes and EINTR. False with errno set (ENOSPC when a write wrote
+// nothing). Async-signal-safe: the undo of a signal calls it.
+[[nodiscard]] bool PwriteAll(int fd, const char* data, std::size_t size,
+                             std::uint64_t at);
+// Reads exactly `size` bytes at offset `at` of `fd` (pread). False with
+// errno set (EIO when the file ends before).
+[[nodiscard]] bool PreadAll(int fd, char* data, std::size_t size,
+                            std::uint64_t at);
 
 // Replaces `bytes` with the whole content of the file `path`. False with
 // errno set, and `bytes` empty, when it cannot be opened or read (a

@@ -277,6 +277,14 @@ void dbDisconnect(Connection& conn) {
   conn.mysql_.reset();
 }
 
+void dbAbandon(Connection& conn) {
+  // mysql_free_result would read the rest of a streamed result first.
+  if (conn.mysql_ && conn.current_query_.result) {
+    (void)mariadb_cancel(conn.mysql_.get());
+  }
+  dbDisconnect(conn);
+}
+
 const querydef::SqlSession& dbSession(const Connection& conn) {
   return conn.session_;
 }

@@ -75,6 +75,7 @@ class Connection {
   friend uint32_t dbServerVersion(const Connection&);
   friend bool dbServerIsMySql(const Connection&);
   friend void dbDisconnect(Connection&);
+  friend void dbAbandon(Connection&);
   friend const querydef::SqlSession& dbSession(const Connection&);
   friend std::string dbLastError(const Connection&);
 
@@ -183,6 +184,12 @@ bool dbServerIsMySql(const Connection& conn);
 // Ends the connection cleanly (result set released, connection closed, no
 // commit). Does nothing when not connected. The destructor does the same.
 void dbDisconnect(Connection& conn);
+
+// Ends the connection at once, in the middle of a streamed result: the
+// socket is shut down first, so the rows not yet read are not read (the
+// server stops sending), then the result and the connection are released.
+// For a run that cannot keep the rows it fetched.
+void dbAbandon(Connection& conn);
 
 // How the server reads a statement on this connection, as read back after
 // the connect: unknown (known == false) when not connected, or when setting

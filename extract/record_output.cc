@@ -90,7 +90,7 @@ class BlockWriter {
 // one. Two blocks take turns: the merge fills one while the other is written.
 class MergeAhead {
  public:
-  MergeAhead(const RecordList& list, std::size_t per_block)
+  MergeAhead(RecordList& list, std::size_t per_block)
       : list_(list), per_block_(per_block) {
     for (Block& b : blocks_) b.data.resize(per_block * list.record_length());
     // With every signal blocked in it, signals go to the writing thread,
@@ -166,7 +166,7 @@ class MergeAhead {
     }
   }
 
-  const RecordList& list_;
+  RecordList& list_;  // read only by the merge thread while it runs
   const std::size_t per_block_;
   Block blocks_[2];
   std::size_t taken_ = 0;
@@ -179,7 +179,7 @@ class MergeAhead {
 // Records without a line feed go straight into the block, whole blocks of
 // them at a time, merged from the list's sorted runs (on a second thread
 // where one can be had).
-bool WriteGathered(const common::FileOps& ops, int fd, const RecordList& list) {
+bool WriteGathered(const common::FileOps& ops, int fd, RecordList& list) {
   const std::size_t length = list.record_length();
   const std::size_t per_block = std::max<std::size_t>(
       1, std::min(list.count(), kBlockSize / length));
@@ -208,7 +208,7 @@ bool WriteGathered(const common::FileOps& ops, int fd, const RecordList& list) {
 // The records in list order; every LF becomes CR LF, as the legacy tool's
 // text-mode file did it. Only records holding an LF are looked at byte by
 // byte. The list is read from its first record, also on a second write.
-bool WriteRecords(const common::FileOps& ops, int fd, const RecordList& list) {
+bool WriteRecords(const common::FileOps& ops, int fd, RecordList& list) {
   if (list.count() == 0 || list.record_length() == 0) return true;
   if (!list.Rewind()) return false;
   try {

@@ -93,10 +93,15 @@ bool TempFile::Link() {
   });
 }
 
-bool TempFile::RenameOverTarget() {
-  if (::rename(name_.c_str(), target_.c_str()) != 0) return false;
-  named_ = false;
-  undo_.Disarm();
+bool TempFile::NameAsTarget(bool replace) {
+  if (replace) {
+    if (::rename(name_.c_str(), target_.c_str()) != 0) return false;
+    named_ = false;
+  } else {
+    if (::link(name_.c_str(), target_.c_str()) != 0) return false;
+    // The temporary name goes in the destructor (and on a signal before).
+  }
+  if (!named_) undo_.Disarm();
   return true;
 }
 

@@ -31,8 +31,10 @@ class TempFile {
   // Gives a complete unnamed file its temporary name (a named one has it
   // already); false with errno set.
   bool Link();
-  // Renames the named file over the target; false with errno set.
-  bool RenameOverTarget();
+  // Gives the named file the target's name: renamed over it (`replace`),
+  // or linked to it only while no file has that name (EEXIST otherwise).
+  // False with errno set.
+  bool NameAsTarget(bool replace);
 
  private:
   // Tries fresh temporary names with `make` until one is free.
