@@ -5,8 +5,6 @@
 // file is written (sorted_runs.h).
 #include "extract/record_list.h"
 
-#include <pthread.h>
-#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,10 +18,10 @@
 #include <limits>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <utility>
 
+#include "common/quiet_thread.h"
 #include "extract/chunk_sort.h"
 #include "extract/page_block.h"
 #include "extract/sorted_runs.h"
@@ -106,22 +104,10 @@ struct RecordList::State {
 
   void StartWorker() {
     use_thread = false;  // one try
-    // The thread takes the signal mask of its maker: with every signal
-    // blocked in it, signals go to the main thread, whose handlers and
-    // default actions end the whole process.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
-    chunks_in_hand = kChunksInHand;
-    try {
-      worker = std::thread([this] { WorkerLoop(); });
-    } catch (const std::system_error&) {
-      // No thread: the chunks are sorted on the main thread.
-      chunks_in_hand = 1;
-    } catch (const std::bad_alloc&) {
-      chunks_in_hand = 1;
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    chunks_in_hand = kChunksInHand;  // before the worker can read it
+    worker = common::StartQuietThread([this] { WorkerLoop(); });
+    // No thread: the chunks are sorted on the main thread.
+    if (!worker.joinable()) chunks_in_hand = 1;
   }
 
   // Waits until the worker has sorted every chunk handed to it (or, with

@@ -3,8 +3,6 @@
 #include "extract/record_output.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,10 +13,11 @@
 #include <new>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "common/quiet_thread.h"
 
 namespace extract {
 namespace {
@@ -93,17 +92,9 @@ class MergeAhead {
   MergeAhead(RecordList& list, std::size_t per_block)
       : list_(list), per_block_(per_block) {
     for (Block& b : blocks_) b.data.resize(per_block * list.record_length());
-    // With every signal blocked in it, signals go to the writing thread,
-    // whose handler undoes the write.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
-    try {
-      merger_ = std::thread([this] { MergeLoop(); });
-    } catch (const std::system_error&) {
-      // No thread: the caller merges on its own.
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    // Signals go to the writing thread, whose handler undoes the write. No
+    // thread: the caller merges on its own.
+    merger_ = common::StartQuietThread([this] { MergeLoop(); });
   }
   ~MergeAhead() {
     {

@@ -93,6 +93,8 @@ bool IsBrokeOffLine(const std::string& err,
 // GROSS: CHAR 8 + CHAR 92 = 100 bytes a record, 2000 rows (200,000 bytes),
 // more than the small file system of the disk-full case holds.
 // LANGSAM: 5000 rows of about 2 KB that the server sends over 10 seconds.
+// VIEL: 400,000 rows of 100 bytes (40 MB), more than a process limited to
+// 24 MiB of address space holds.
 std::string QueryDefinition() {
   return "[EXTRAKT]\n"
          "SQL001=SELECT K, V FROM " +
@@ -108,6 +110,12 @@ std::string QueryDefinition() {
          "FELD02=V\nFTYP02=CHAR\nFLEN02=10\n"
          "[GROSS]\n"
          "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('x', 92) FROM seq_1_to_2000\n"
+         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
+         "FELD02=V\nFTYP02=CHAR\nFLEN02=92\n"
+         "\n"
+         "[VIEL]\n"
+         "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('v', 92)\n"
+         "SQL002=FROM seq_1_to_400000\n"
          "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
          "FELD02=V\nFTYP02=CHAR\nFLEN02=92\n"
          "\n"
@@ -596,51 +604,105 @@ TEST_F(FaultMatrixTest, ServerErrorAfterSomeRows) {
 }
 
 // Above the memory budget the sorted runs go to an unnamed file in TMPDIR.
-// Where that works the extract is complete; where TMPDIR is full the write
-// fails as on a full disk, and the extract file stays as it was.
+// Where that works the extract is complete; where TMPDIR is missing, full or
+// would be left with less than 5 % free, the write fails as on a full disk,
+// standard error names TMPDIR, and the extract file stays as it was.
 TEST_F(FaultMatrixTest, SortedRunsInTheTemporaryDirectory) {
   const std::string dir = ws_.At("tmp");
   fs::create_directory(dir);
   testsupport::TmpfsMount tmpfs(dir, 64);
   ASSERT_TRUE(tmpfs.mounted()) << tmpfs.error();
+  const std::string missing = ws_.At("fehlt");
   struct Case {
     std::string tmpdir;
     std::string budget;
-    bool fits;
+    std::string cause;  // empty: the extract is complete
   };
   const Case kCases[] = {
-      {ws_.cwd(), "1", true},  // everything through the file
-      {dir, "1", false},       // 200,000 bytes into 64 KiB
-      {dir, "512M", true},     // nothing spilled
-      {dir, "viel", true},     // not a size: the default budget
+      {ws_.cwd(), "1", ""},  // everything through the file
+      // 200,000 bytes into 64 KiB.
+      {dir, "1",
+       "tabfetch: the temporary file in TMPDIR " + dir +
+           " would leave less than 5 % of its file system free\n"},
+      {missing, "1",
+       "tabfetch: cannot create the temporary file in TMPDIR " + missing +
+           ": " + std::strerror(ENOENT) + "\n"},
+      {dir, "512M", ""},  // nothing spilled
+      {missing, "16M", ""},  // fits the smallest budget: TMPDIR not touched
   };
   for (const Case& c : kCases) {
     for (const char* flag : {"1", "0"}) {
       SCOPED_TRACE(c.tmpdir + ", budget " + c.budget + ", flag " + flag);
       ws_.WriteFile("out.txt", "OLD");
-      ToolResult r =
-          ws_.Run({"GROSS", "X", "out.txt", flag},
-                  {"TMPDIR=" + c.tmpdir, "TABFETCH_MEMORY_BUDGET=" + c.budget});
-      EXPECT_EQ(r.exit_code, 0);
-      // A bad value is named, and the default budget used.
-      const std::string bad_budget =
-          c.budget == "viel"
-              ? "tabfetch: TABFETCH_MEMORY_BUDGET \"viel\" is not a number of "
-                "bytes (with K, M or G); the default of # bytes is used\n"
-              : "";
-      if (c.fits) {
+      ToolResult r = ws_.Run({"GROSS", "X", "out.txt", flag},
+                             {"TMPDIR=" + c.tmpdir,
+                              "TABFETCH_MEMORY_BUDGET=" + c.budget,
+                              "TABFETCH_STRICT_EXIT=1"});
+      if (c.cause.empty()) {
+        EXPECT_EQ(r.exit_code, 0);
         EXPECT_EQ(r.out, Summary(2000, "out.txt"));
-        EXPECT_TRUE(MatchesWithNumber(r.err, bad_budget)) << r.err;
+        EXPECT_EQ(r.err, "");
         EXPECT_TRUE(ws_.ReadFile("out.txt") ==
                     (std::string(flag) == "1" ? kGross : "OLD" + kGross));
       } else {
+        EXPECT_EQ(r.exit_code, 13);
         EXPECT_EQ(r.out, kWriteFailed + Summary(0, "out.txt"));
-        EXPECT_EQ(r.err,
-                  "tabfetch: sorting the records for extract file out.txt "
-                  "failed: No space left on device\n");
+        EXPECT_EQ(r.err, c.cause);
         EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
       }
       EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{});
+    }
+  }
+}
+
+// Under a memory limit (ulimit -v) the budget follows the limit, and a run
+// either writes the complete extract or, out of memory while the rows
+// arrive, writes nothing: no "Fehler Lesen" line, 0 records, the file as it
+// was (the legacy tool wrote the records read so far, which read as a
+// complete extract).
+TEST_F(FaultMatrixTest, MemoryLimitEndsInAWholeExtractOrNone) {
+#if TABFETCH_SANITIZED
+  std::cout << "not under a sanitizer: its shadow memory does not fit an "
+               "address space limit\n";
+  GTEST_SKIP() << "address space limits and sanitizers do not mix";
+#endif
+  struct Case {
+    const char* section;
+    long limit_mib;
+    std::string budget;
+    int rows;  // 0: out of memory
+    std::string err;
+  };
+  const Case kCases[] = {
+      // 16 MiB of records (the smallest budget) beside the program itself.
+      {"VIEL", 24, "", 0,
+       "tabfetch: out of memory after # rows (memory budget 16777216 bytes); "
+       "nothing is written\n"},
+      // A budget above what the limit leaves is named and lowered.
+      {"GROSS", 200, "1G", 2000,
+       "tabfetch: TABFETCH_MEMORY_BUDGET of 1073741824 bytes is more than "
+       "the memory limits of the process leave; 104857600 bytes are used\n"},
+  };
+  for (const Case& c : kCases) {
+    for (const char* flag : {"1", "0"}) {
+      SCOPED_TRACE(std::string(c.section) + ", flag " + flag);
+      ws_.WriteFile("out.txt", "OLD");
+      std::vector<std::string> args = {
+          "--as=" + std::to_string(c.limit_mib << 20), Workspace::Binary(),
+          c.section, "X", "out.txt", flag};
+      ToolResult r = testsupport::RunTool(
+          "/usr/bin/prlimit", ws_.cwd(), args,
+          {"TABFETCH_STRICT_EXIT=1", "TABFETCH_MEMORY_BUDGET=" + c.budget,
+           "TMPDIR=" + ws_.cwd()});
+      EXPECT_EQ(r.out, Summary(c.rows, "out.txt"));
+      EXPECT_TRUE(MatchesWithNumber(r.err, c.err)) << r.err;
+      EXPECT_EQ(r.exit_code, c.rows == 0 ? 12 : 0);
+      const std::string file = ws_.ReadFile("out.txt");
+      if (c.rows == 0) {
+        EXPECT_EQ(file, "OLD");
+      } else {
+        EXPECT_TRUE(file == (std::string(flag) == "1" ? kGross : "OLD" + kGross));
+      }
     }
   }
 }
