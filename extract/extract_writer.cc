@@ -43,7 +43,7 @@ struct Job {
   RecordList& list;
   std::string target;  // the file written: path resolved, links followed
   Clock::time_point lock_deadline;
-  UndoOnSignal undo;
+  DisarmUndoAtExit undo;  // the signal undo, disarmed when the job ends
 };
 
 Status OpenFailed(const Job& job, int error) {
@@ -175,11 +175,11 @@ Status WriteLocked(Job& job, UniqueFd fd, Check check, RollBack roll_back) {
       job.ops.fsync(fd.get()) != 0 || (error = check(fd.get())) != 0) {
     if (error == 0) error = errno;
     roll_back(fd.get());
-    job.undo.Disarm();
+    signal_undo::Disarm();
     return error < 0 ? Status::kWriteFailed : WriteFailed(job, error);
   }
   // The records are complete and synced: a signal from here on keeps them.
-  job.undo.Disarm();
+  signal_undo::Disarm();
   UniqueFd keep(::dup(fd.get()));
   if (!CloseChecked(job, fd)) {
     error = errno;
@@ -230,9 +230,9 @@ Status ReplaceInPlace(Job& job, UniqueFd locked, int temp_error) {
                      job.target.c_str(), std::strerror(error));
     return Status::kOpenFailed;
   }
-  job.undo.CutBack(locked.get(), 0, old.data(), old.size());
+  signal_undo::CutBack(locked.get(), 0, old.data(), old.size());
   if (::ftruncate(locked.get(), 0) != 0) {
-    job.undo.Disarm();
+    signal_undo::Disarm();
     return WriteFailed(job, errno);
   }
   return WriteLocked(job, std::move(locked), NoCheck, [&](int fd) {
@@ -318,7 +318,7 @@ Status Replace(Job& job) {
     }
     int temp_error = 0;
     for (const bool unnamed : {true, false}) {
-      TempFile temp(job.ops, job.target, job.undo);
+      TempFile temp(job.ops, job.target);
       if (!temp.Create(unnamed)) {
         temp_error = errno;
         if (unnamed) continue;
@@ -344,7 +344,7 @@ enum class NewFile { kWritten, kExists, kCannotLink };
 // the file first: the caller appends to that one.
 NewFile AppendToNewFile(Job& job, Status& status) {
   for (const bool unnamed : {true, false}) {
-    TempFile temp(job.ops, job.target, job.undo);
+    TempFile temp(job.ops, job.target);
     if (!temp.Create(unnamed)) {
       if (unnamed) continue;
       status = OpenFailed(job, errno);
@@ -368,17 +368,17 @@ UniqueFd OpenToAppend(Job& job, bool links, bool& created, bool& no_reader) {
   UniqueFd fd = OpenExisting(job, O_APPEND, no_reader);
   if (fd.valid() || errno != ENOENT || links) return fd;
   // The undo is armed before the file exists; EEXIST disarms it at once.
-  job.undo.RemoveFile(job.target.c_str());
+  signal_undo::RemoveFile(job.target.c_str());
   fd.reset(::open(job.target.c_str(),
                   O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL,
                   0666));
   if (!fd.valid()) {
     const int error = errno;
-    job.undo.Disarm();
+    signal_undo::Disarm();
     errno = error;
     return fd;
   }
-  job.undo.CutBack(fd.get(), 0);
+  signal_undo::CutBack(fd.get(), 0);
   created = true;
   return fd;
 }
@@ -416,7 +416,7 @@ Status Append(Job& job) {
           common::StillNamed(fd.get(), job.target)) {
         ::unlink(job.target.c_str());
       }
-      job.undo.Disarm();
+      signal_undo::Disarm();
       if (lock == Lock::kTimedOut) return Status::kOpenFailed;
       continue;
     }
@@ -424,9 +424,9 @@ Status Append(Job& job) {
     // A file this run created goes again, unless another run has appended
     // to it in between.
     const bool remove = created && earlier == 0;
-    job.undo.Disarm();
-    job.undo.CutBack(fd.get(), earlier);
-    if (remove) job.undo.RemoveFile(job.target.c_str());
+    signal_undo::Disarm();
+    signal_undo::CutBack(fd.get(), earlier);
+    if (remove) signal_undo::RemoveFile(job.target.c_str());
     bool gone = false;
     return WriteLocked(
         job, std::move(fd),

@@ -328,10 +328,23 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheDirectoryIsReadOnly) {
       s += Describe(Write(path, 1, {"xx", "yy", "zz"}));
     }
     // A new file cannot be created there at all.
-    return s + Describe(Write(path + ".new", 1, {"cc"}));
+    s += Describe(Write(path + ".new", 1, {"cc"}));
+    // Old bytes beyond the memory budget could not be put back: the file
+    // is not truncated, and the cause is named.
+    RecordListOptions small;
+    small.memory_budget = 3;
+    RecordList list(small);
+    EXPECT_EQ(InsertRecord(list, "zz"), 1);
+    const Result r = Write(path, 1, list);
+    return s + Describe(r) + r.err;
   });
   EXPECT_EQ(got, "0|" + std::string(kStr) + kEnd + "#aabb#" + "-1|" + kStr +
-                     kWriteFailed + "-1|" + kStr + kOpenFailed);
+                     kWriteFailed + "-1|" + kStr + kOpenFailed + "-1|" +
+                     kStr + kOpenFailed +
+                     "tabfetch: cannot rewrite extract file " + path +
+                     " in place: its 4 bytes are more than the memory budget "
+                     "of 3 bytes that would hold them until the new records "
+                     "are written\n");
   EXPECT_EQ(ReadFileBytes(path), "aabb");
   EXPECT_EQ(ListDirectory(dir / "ro_dir"), std::vector<std::string>{"out.dat"});
 }
@@ -420,6 +433,19 @@ TEST(WriteFileTest, FifoTargetIsWrittenNotReplaced) {
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
   }
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"pipe"});
+
+  // Nobody reads it: the run waits the lock wait, then fails as an open.
+  for (int flag : {0, 1}) {
+    RecordList list = MakeList({"ab"});
+    Captured out, err;
+    WriteRequest req{fifo, flag, false, out.stream(), err.stream()};
+    req.lock_wait = std::chrono::milliseconds(200);
+    EXPECT_EQ(WriteFile(req, list), extract::kWriteFailed);
+    EXPECT_EQ(out.Take(), kOpenFailed);
+    EXPECT_EQ(err.Take(), "tabfetch: gave up waiting for a reader of extract "
+                          "file " + fifo + " after 0.200 s: it is a FIFO "
+                          "that no process reads\n");
+  }
 }
 
 // What a run leaves when a signal ends it in the middle of the write: the

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "common/file_util.h"
+
 namespace extract {
 namespace {
 
@@ -38,14 +40,8 @@ void Undo() {
   const int fd = cut_fd.load();
   if (fd >= 0 && ::ftruncate(fd, cut_length.load()) == 0) {
     const char* data = restore_data.load();
-    const std::size_t size = restore_size.load();
-    std::size_t done = 0;
-    while (data != nullptr && done < size) {
-      const ssize_t n =
-          ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
+    if (data != nullptr) {
+      (void)common::PwriteAll(fd, data, restore_size.load(), 0);
     }
     (void)::fsync(fd);
   }
@@ -104,10 +100,12 @@ void InstallSignalCleanup() {
   }
 }
 
-void UndoOnSignal::RemoveFile(const char* path) { remove_path.store(path); }
+namespace signal_undo {
 
-void UndoOnSignal::CutBack(int fd, off_t length, const char* restore,
-                           std::size_t restore_length) {
+void RemoveFile(const char* path) { remove_path.store(path); }
+
+void CutBack(int fd, off_t length, const char* restore,
+             std::size_t restore_length) {
   cut_fd.store(-1);
   cut_length.store(length);
   restore_data.store(restore);
@@ -115,11 +113,12 @@ void UndoOnSignal::CutBack(int fd, off_t length, const char* restore,
   cut_fd.store(fd);
 }
 
-void UndoOnSignal::Disarm() {
+void Disarm() {
   cut_fd.store(-1);
   remove_path.store(nullptr);
   restore_data.store(nullptr);
   restore_size.store(0);
 }
 
+}  // namespace signal_undo
 }  // namespace extract

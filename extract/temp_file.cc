@@ -38,7 +38,7 @@ std::string TempName(const std::string& dir) {
 
 TempFile::~TempFile() {
   if (named_) ::unlink(name_.c_str());
-  undo_.Disarm();
+  signal_undo::Disarm();
 }
 
 template <typename Make>
@@ -46,15 +46,15 @@ bool TempFile::UnderAFreshName(Make make) {
   const std::string dir = common::DirName(target_);
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     // Armed before the name exists: a signal in between finds nothing.
-    undo_.Disarm();
+    signal_undo::Disarm();
     name_ = TempName(dir);
-    undo_.RemoveFile(name_.c_str());
+    signal_undo::RemoveFile(name_.c_str());
     if (make()) {
       named_ = true;
       return true;
     }
     const int error = errno;
-    undo_.Disarm();
+    signal_undo::Disarm();
     if (error != EEXIST) {
       errno = error;
       return false;
@@ -101,7 +101,7 @@ bool TempFile::NameAsTarget(bool replace) {
     if (::link(name_.c_str(), target_.c_str()) != 0) return false;
     // The temporary name goes in the destructor (and on a signal before).
   }
-  if (!named_) undo_.Disarm();
+  if (!named_) signal_undo::Disarm();
   return true;
 }
 
