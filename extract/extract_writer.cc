@@ -88,7 +88,7 @@ enum class Lock { kHeld, kStartOver, kTimedOut };
 Lock LockExclusive(const Job& job, int fd) {
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return Lock::kHeld;
+    if (job.ops.flock(fd, LOCK_EX | LOCK_NB) == 0) return Lock::kHeld;
     if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) {
       return Lock::kHeld;
     }
@@ -122,8 +122,9 @@ UniqueFd OpenExisting(const Job& job, int flags, bool& no_reader) {
   no_reader = false;
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
-    UniqueFd fd(::open(job.target.c_str(),
-                       O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags));
+    UniqueFd fd(job.ops.open(
+        job.target.c_str(),
+        O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0));
     if (fd.valid()) {
       // Written blocking, like any file.
       const int fl = ::fcntl(fd.get(), F_GETFL);
@@ -231,21 +232,21 @@ Status ReplaceInPlace(Job& job, UniqueFd locked, int temp_error) {
     return Status::kOpenFailed;
   }
   signal_undo::CutBack(locked.get(), 0, old.data(), old.size());
-  if (::ftruncate(locked.get(), 0) != 0) {
+  if (job.ops.ftruncate(locked.get(), 0) != 0) {
     signal_undo::Disarm();
     return WriteFailed(job, errno);
   }
   return WriteLocked(job, std::move(locked), NoCheck, [&](int fd) {
-    if (::ftruncate(fd, 0) == 0 &&
-        common::PwriteAll(fd, old.data(), old.size(), 0)) {
-      ::fsync(fd);
+    if (job.ops.ftruncate(fd, 0) == 0 &&
+        common::PwriteAll(job.ops, fd, old.data(), old.size(), 0)) {
+      job.ops.fsync(fd);
     }
   });
 }
 
-void SyncDirectory(const std::string& dir) {
-  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid()) ::fsync(fd.get());
+void SyncDirectory(const common::FileOps& ops, const std::string& dir) {
+  UniqueFd fd(ops.open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (fd.valid()) ops.fsync(fd.get());
 }
 
 // What a replace tries when its temporary file cannot take the target's
@@ -284,7 +285,7 @@ Status WriteAndRename(Job& job, TempFile& temp, const struct stat* old,
     fallback = Fallback::kInPlace;
     return Status::kOk;
   }
-  SyncDirectory(common::DirName(job.target));
+  SyncDirectory(job.ops, common::DirName(job.target));
   return Status::kOk;
 }
 
@@ -305,7 +306,8 @@ Status Replace(Job& job) {
     // keeps appending runs out until the new file has taken its name.
     UniqueFd locked;
     if (exists) {
-      locked.reset(::open(job.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+      locked.reset(
+          job.ops.open(job.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY, 0));
       if (!locked.valid()) {
         if (errno == ENOENT) continue;
         return OpenFailed(job, errno);
@@ -369,9 +371,9 @@ UniqueFd OpenToAppend(Job& job, bool links, bool& created, bool& no_reader) {
   if (fd.valid() || errno != ENOENT || links) return fd;
   // The undo is armed before the file exists; EEXIST disarms it at once.
   signal_undo::RemoveFile(job.target.c_str());
-  fd.reset(::open(job.target.c_str(),
-                  O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL,
-                  0666));
+  fd.reset(job.ops.open(
+      job.target.c_str(),
+      O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0666));
   if (!fd.valid()) {
     const int error = errno;
     signal_undo::Disarm();
@@ -414,7 +416,7 @@ Status Append(Job& job) {
       struct stat now;
       if (created && ::fstat(fd.get(), &now) == 0 && now.st_size == 0 &&
           common::StillNamed(fd.get(), job.target)) {
-        ::unlink(job.target.c_str());
+        job.ops.unlink(job.target.c_str());
       }
       signal_undo::Disarm();
       if (lock == Lock::kTimedOut) return Status::kOpenFailed;
@@ -443,9 +445,9 @@ Status Append(Job& job) {
         },
         [&](int locked_fd) {
           if (remove && !gone && common::StillNamed(locked_fd, job.target)) {
-            ::unlink(job.target.c_str());
-          } else if (::ftruncate(locked_fd, earlier) == 0) {
-            ::fsync(locked_fd);
+            job.ops.unlink(job.target.c_str());
+          } else if (job.ops.ftruncate(locked_fd, earlier) == 0) {
+            job.ops.fsync(locked_fd);
           }
         });
   }

@@ -51,7 +51,9 @@ struct RecordList::State {
   State(const RecordListOptions& options, std::size_t record_length)
       : length(record_length),
         use_thread(options.worker_thread),
-        runs(record_length, options.memory_budget, options.temp_dir) {}
+        runs(record_length, options.memory_budget, options.temp_dir,
+             options.file_ops != nullptr ? *options.file_ops
+                                         : common::SystemFileOps()) {}
 
   ~State() { StopWorker(true); }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/file_util.h"
 #include "extract/memory_budget.h"
 
 namespace extract {
@@ -27,6 +28,8 @@ struct RecordListOptions {
   std::string temp_dir;
   // Whether runs are sorted on a second thread while records arrive.
   bool worker_thread = true;
+  // The calls on the temporary file (tests make them fail).
+  const common::FileOps* file_ops = &common::SystemFileOps();
 };
 
 // What made a record list fail; the list stays failed until Clear.

@@ -31,17 +31,18 @@ constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 // (a pipe, a device) is of no consequence.
 class WritebackStarter {
  public:
-  explicit WritebackStarter(int fd) : fd_(fd) {}
+  WritebackStarter(const common::FileOps& ops, int fd) : ops_(ops), fd_(fd) {}
 
   void Wrote(std::size_t bytes) {
     pending_ += bytes;
     if (pending_ < kWritebackStep) return;
     pending_ = 0;
-    (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    (void)ops_.start_writeback(fd_);
   }
 
  private:
   static constexpr std::size_t kWritebackStep = std::size_t{2} << 20;
+  const common::FileOps& ops_;
   int fd_;
   std::size_t pending_ = 0;
 };
@@ -50,7 +51,7 @@ class WritebackStarter {
 class BlockWriter {
  public:
   BlockWriter(const common::FileOps& ops, int fd, std::size_t block_size)
-      : ops_(ops), fd_(fd), block_(block_size), writeback_(fd) {}
+      : ops_(ops), fd_(fd), block_(block_size), writeback_(ops, fd) {}
 
   bool Append(const char* data, std::size_t size) {
     while (size > 0) {
@@ -174,7 +175,7 @@ bool WriteGathered(const common::FileOps& ops, int fd, RecordList& list) {
   const std::size_t length = list.record_length();
   const std::size_t per_block = std::max<std::size_t>(
       1, std::min(list.count(), kBlockSize / length));
-  WritebackStarter writeback(fd);
+  WritebackStarter writeback(ops, fd);
   // One block's worth is merged as fast as it is written.
   std::optional<MergeAhead> ahead;
   if (list.count() > per_block) ahead.emplace(list, per_block);

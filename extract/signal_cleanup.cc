@@ -41,7 +41,8 @@ void Undo() {
   if (fd >= 0 && ::ftruncate(fd, cut_length.load()) == 0) {
     const char* data = restore_data.load();
     if (data != nullptr) {
-      (void)common::PwriteAll(fd, data, restore_size.load(), 0);
+      (void)common::PwriteAll(common::SystemFileOps(), fd, data,
+                              restore_size.load(), 0);
     }
     (void)::fsync(fd);
   }
@@ -49,12 +50,7 @@ void Undo() {
   if (path == nullptr) return;
   // A file this run created goes again, but only while the path still names
   // it: another process may have renamed a file of its own over it.
-  struct stat by_fd, by_path;
-  if (fd >= 0 && (::fstat(fd, &by_fd) != 0 || ::stat(path, &by_path) != 0 ||
-                  by_fd.st_dev != by_path.st_dev ||
-                  by_fd.st_ino != by_path.st_ino)) {
-    return;
-  }
+  if (fd >= 0 && !common::StillNamed(fd, path)) return;
   (void)::unlink(path);
 }
 

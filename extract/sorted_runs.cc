@@ -3,7 +3,6 @@
 #include "extract/sorted_runs.h"
 
 #include <fcntl.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,23 +21,24 @@ constexpr std::size_t kMinReadBytes = std::size_t{16} << 10;
 // A file without a name in `dir`: nothing is left of it however the
 // process ends. Where the file system cannot make one, a named file is
 // removed right after it was made.
-int OpenSpillFile(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return fd;
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return -1;
-  std::string name = dir + "/.tabfetch-spill-XXXXXX";
-  fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) ::unlink(name.c_str());
+common::UniqueFd OpenSpillFile(const common::FileOps& ops,
+                               const std::string& dir) {
+  std::string name;
+  common::UniqueFd fd = common::CreateTempFile(ops, dir, true, name);
+  if (fd.valid() || !common::NoUnnamedFiles(errno)) return fd;
+  fd = common::CreateTempFile(ops, dir, false, name);
+  if (fd.valid()) ops.unlink(name.c_str());
   return fd;
 }
 
 }  // namespace
 
 SortedRuns::SortedRuns(std::size_t record_length, std::size_t budget,
-                       std::string temp_dir)
+                       std::string temp_dir, const common::FileOps& ops)
     : length_(record_length),
       budget_(budget),
-      temp_dir_(std::move(temp_dir)) {
+      temp_dir_(std::move(temp_dir)),
+      ops_(ops) {
   if (temp_dir_.empty()) temp_dir_ = "/tmp";
 }
 
@@ -96,18 +96,16 @@ void SortedRuns::CopyInOrder(const char* records, const SortEntry* ord,
 // its file system free: an unbounded result must not fill the disk that
 // other programs share.
 bool SortedRuns::RoomFor(std::size_t bytes) {
-  struct statvfs fs;
-  if (::fstatvfs(spill_fd_.get(), &fs) != 0 || fs.f_frsize == 0) return true;
-  const std::uint64_t unit = fs.f_frsize;
-  const std::uint64_t need = (bytes + unit - 1) / unit;
-  const std::uint64_t keep = fs.f_blocks / kKeepFreeDivisor;
-  return fs.f_bavail >= need && fs.f_bavail - need >= keep;
+  std::uint64_t available = 0;
+  std::uint64_t total = 0;
+  if (ops_.space(spill_fd_.get(), available, total) != 0) return true;
+  return available >= bytes && available - bytes >= total / kKeepFreeDivisor;
 }
 
 bool SortedRuns::Spill(const char* records, const SortEntry* order,
                        std::size_t count, SortedRun& run) {
   if (!spill_fd_.valid()) {
-    spill_fd_.reset(OpenSpillFile(temp_dir_));
+    spill_fd_ = OpenSpillFile(ops_, temp_dir_);
     if (!spill_fd_.valid()) return Fail(ListFailure::kSpillCreate, errno);
   }
   try {
@@ -125,8 +123,8 @@ bool SortedRuns::Spill(const char* records, const SortEntry* order,
     const std::size_t n = std::min(per_write, count - i);
     if (!RoomFor(n * length_)) return Fail(ListFailure::kSpillFull, ENOSPC);
     CopyInOrder(records, order + i, n, staging_.data());
-    if (!common::PwriteAll(spill_fd_.get(), staging_.data(), n * length_,
-                           spill_size_)) {
+    if (!common::PwriteAll(ops_, spill_fd_.get(), staging_.data(),
+                           n * length_, spill_size_)) {
       return Fail(ListFailure::kSpillWrite, errno);
     }
     spill_size_ += n * length_;
@@ -182,7 +180,8 @@ bool SortedRuns::Refill(MergeSource& s) {
       std::min<std::uint64_t>(s.buffer.size(), s.file_end - s.file_pos));
   s.cur = s.end = s.buffer.data();
   if (n == 0) return true;
-  if (!common::PreadAll(spill_fd_.get(), s.buffer.data(), n, s.file_pos)) {
+  if (!common::PreadAll(ops_, spill_fd_.get(), s.buffer.data(), n,
+                        s.file_pos)) {
     return Fail(ListFailure::kSpillRead, errno);
   }
   s.file_pos += n;

@@ -47,9 +47,9 @@ class SortedRuns {
 
   // Runs, the chunks in hand and the merge's read buffers take up to
   // `budget` bytes of memory; the spill file goes to `temp_dir` (empty:
-  // /tmp).
+  // /tmp), through `ops`.
   SortedRuns(std::size_t record_length, std::size_t budget,
-             std::string temp_dir);
+             std::string temp_dir, const common::FileOps& ops);
 
   // The part of the budget kept for the merge's read buffers.
   static std::size_t MergeReserve(std::size_t budget);
@@ -91,6 +91,7 @@ class SortedRuns {
   const std::size_t length_;
   const std::size_t budget_;
   std::string temp_dir_;
+  const common::FileOps& ops_;
   ListError failure_;
 
   std::vector<char> staging_;

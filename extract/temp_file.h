@@ -37,10 +37,6 @@ class TempFile {
   bool NameAsTarget(bool replace);
 
  private:
-  // Tries fresh temporary names with `make` until one is free.
-  template <typename Make>
-  bool UnderAFreshName(Make make);
-
   const common::FileOps& ops_;
   const std::string& target_;
   common::UniqueFd fd_;
