@@ -369,18 +369,15 @@ UniqueFd OpenToAppend(Job& job, bool links, bool& created, bool& no_reader) {
   created = false;
   UniqueFd fd = OpenExisting(job, O_APPEND, no_reader);
   if (fd.valid() || errno != ENOENT || links) return fd;
-  // The undo is armed before the file exists; EEXIST disarms it at once.
-  signal_undo::RemoveFile(job.target.c_str());
+  // Armed only once the file is ours: armed before, a signal could remove
+  // a file another run created in between. (A signal in the moment between
+  // can leave an empty file; only here, where nothing can be named whole.)
   fd.reset(job.ops.open(
       job.target.c_str(),
       O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0666));
-  if (!fd.valid()) {
-    const int error = errno;
-    signal_undo::Disarm();
-    errno = error;
-    return fd;
-  }
+  if (!fd.valid()) return fd;
   signal_undo::CutBack(fd.get(), 0);
+  signal_undo::RemoveFile(job.target.c_str());
   created = true;
   return fd;
 }
