@@ -17,6 +17,8 @@
 #include "extract/field_format.h"
 #include "querydef/definition_keys.h"
 #include "querydef/query_definition.h"
+#include "run/connect_step.h"
+#include "run/environment.h"
 #include "settings/connection_settings.h"
 
 namespace admin {
@@ -150,7 +152,8 @@ bool RunQuery(const Args& args, std::string_view section,
   const std::string& user = values.user;
   db::Connection conn;
   int status =
-      db::dbConnect(conn, user, values.password, host, settings::kDatabaseName);
+      conn.Connect(user, values.password, host, settings::kDatabaseName,
+                   run::ConnectOptionsFor(run::ReadEnvironment(err)));
   settings::WipeSecret(values.password);
   if (status != db::kOk) {
     PrintMessage(
@@ -164,7 +167,7 @@ bool RunQuery(const Args& args, std::string_view section,
 
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
-  const querydef::TerminalName name = db::dbTerminalName(conn, terminal);
+  const querydef::TerminalName name = conn.TerminalNameFor(terminal);
   status = querydef::GetIniValuesFromProfile(loaded.profile, section, name,
                                              false, out, def);
   if (status == querydef::kTerminalRefused) {
@@ -185,7 +188,7 @@ bool RunQuery(const Args& args, std::string_view section,
   PrintLine(out, "Run with terminal name " + Quoted(terminal) + ":");
   PrintLine(out,
             "  statement as sent: '" + DisplayText(def.statement, false) + "'");
-  status = db::dbOpenQuery(conn, def.statement);
+  status = conn.OpenQuery(def.statement);
   if (status != db::kOk) {
     PrintMessage(err, "the server rejected the statement: status " +
                           std::to_string(status) +
@@ -196,9 +199,9 @@ bool RunQuery(const Args& args, std::string_view section,
   const extract::RecordLayout layout = extract::CompileLayout(def.columns);
   ColumnStatistics stats(layout);
   db::RowBuffer row;
-  while ((status = db::dbFetchRow(conn, row)) == db::kOk) stats.Add(row);
-  const int result_columns = db::dbColumnCount(conn);
-  (void)db::dbCloseQuery(conn);
+  while ((status = conn.FetchRow(row)) == db::kOk) stats.Add(row);
+  const int result_columns = conn.ColumnCount();
+  (void)conn.CloseQuery();
   if (status == db::kResultFailed) {
     PrintMessage(err, "the result broke off at row " +
                           std::to_string(stats.rows() + 1) +

@@ -10,5 +10,6 @@ extern const char kDecipherHelp[];
 extern const char kSettingHelp[];
 extern const char kCheckHelp[];
 extern const char kViewHelp[];
+extern const char kConnectHelp[];
 
 }  // namespace admin
