@@ -120,7 +120,9 @@ std::size_t DefaultMemoryBudget(const MemoryLimits& limits) {
 }
 
 std::size_t DefaultMemoryBudget() {
-  return DefaultMemoryBudget(ReadMemoryLimits());
+  // The limits are read once: every record list asks.
+  static const std::size_t budget = DefaultMemoryBudget(ReadMemoryLimits());
+  return budget;
 }
 
 std::size_t MemoryBudgetCeiling(const MemoryLimits& limits) {

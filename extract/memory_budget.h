@@ -33,7 +33,7 @@ inline constexpr std::size_t kMaxDefaultMemoryBudget = std::size_t{1} << 30;
 // The default budget: a quarter of the smallest limit, at most 1 GiB, at
 // least 16 MiB.
 std::size_t DefaultMemoryBudget(const MemoryLimits& limits);
-// The same for this process.
+// The same for this process (its limits read at the first call).
 std::size_t DefaultMemoryBudget();
 
 // The largest budget the limits leave room for: half of the smallest limit
