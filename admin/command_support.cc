@@ -4,6 +4,7 @@
 
 #include "admin/admin_text.h"
 #include "admin/setting_report.h"
+#include "common/exit_codes.h"
 #include "querydef/query_definition.h"
 
 namespace admin {
@@ -66,15 +67,16 @@ bool LoadDefinitionFile(const Args& args, std::string_view section,
     print_notes();
     PrintMessage(err, "the query definition file " + Quoted(loaded.file) +
                           " (DB_SYSTEM " + Quoted(loaded.db_system) +
-                          ") cannot be read: tabfetch ends with exit code 3");
+                          ") cannot be read: tabfetch ends with " +
+                          ExitCodeText(common::kNoStatementExit));
     return false;
   }
   loaded.profile = querydef::Profile::Load(loaded.file);
   if (!loaded.profile.HasSection(section)) {
     print_notes();
     PrintMessage(err, "there is no section [" + DisplayText(section) + "] in " +
-                          Quoted(loaded.file) +
-                          ": tabfetch ends with exit code 3");
+                          Quoted(loaded.file) + ": tabfetch ends with " +
+                          ExitCodeText(common::kNoStatementExit));
     return false;
   }
   return true;

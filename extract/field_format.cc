@@ -1,7 +1,9 @@
 // Field formatting by the CHAR, DEC and TXT rules.
 #include "extract/field_format.h"
 
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace extract {
 namespace {
@@ -37,15 +39,6 @@ void FillBytes(char* out, char c, std::size_t n) {
 
 }  // namespace
 
-// "char", "DECIMAL" cut to "DECI" or an empty word are not recognised and
-// switch the column off.
-std::optional<FieldKind> ParseFieldKind(std::string_view word) {
-  if (word == "CHAR") return FieldKind::kChar;
-  if (word == "DEC") return FieldKind::kDec;
-  if (word == "TXT") return FieldKind::kTxt;
-  return std::nullopt;
-}
-
 void ClearColumnDefinitions(querydef::ColumnDefinitions& columns) {
   for (auto& column : columns) {
     column.label.clear();
@@ -80,72 +73,33 @@ std::string_view KeptPart(FieldKind kind, std::size_t width,
   return value.size() > width ? value.substr(value.size() - width) : value;
 }
 
-void FormatField(std::string_view value, int width, std::string_view type,
-                 std::string& record) {
-  const std::optional<FieldKind> kind = ParseFieldKind(type);
-  if (!kind || width <= 0) return;
-  const std::size_t w = static_cast<std::size_t>(width);
-  value = KeptPart(*kind, w, value);
-  if (*kind == FieldKind::kDec) {
-    record.append(w - value.size(), '0');
-    record.append(value);
-  } else {
-    record.append(value);
-    record.append(w - value.size(), ' ');
-  }
-}
-
-void FormatRecord(const querydef::ColumnDefinitions& columns,
-                  const db::RowBuffer& row, std::string& record) {
-  record.clear();
-  for (std::size_t k = 0; k < columns.size(); ++k) {
-    const auto& column = columns[k];
-    if (column.label.empty()) continue;
-    FormatField(row.slots[k], column.width, column.type, record);
-  }
-}
-
-std::size_t RecordLength(const querydef::ColumnDefinitions& columns) {
-  return CompileLayout(columns).record_length;
-}
-
 RecordLayout CompileLayout(const querydef::ColumnDefinitions& columns) {
   RecordLayout layout;
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const auto& column = columns[k];
-    const std::optional<FieldKind> kind = ParseFieldKind(column.type);
+    const std::optional<FieldKind> kind = querydef::ParseFieldKind(column.type);
     if (column.label.empty() || !kind || column.width <= 0) continue;
     const std::size_t width = static_cast<std::size_t>(column.width);
-    layout.fields.push_back(FieldLayout{k, *kind, width});
+    layout.fields.push_back(FieldLayout{k, *kind, width, layout.record_length});
     layout.record_length += width;
   }
   return layout;
 }
 
 void FormatCompiledRecord(const RecordLayout& layout,
-                          const db::RowBuffer& row, char* out) {
+                          const querydef::RowBuffer& row, char* out) {
   for (const FieldLayout& field : layout.fields) {
-    const std::string_view slot = row.slots[field.slot];
-    const char* value = slot.data();
-    std::size_t len = slot.size();
-    while (len > 0 && IsBlank(value[len - 1])) --len;
-    if (field.kind != FieldKind::kTxt) {
-      while (len > 0 && IsBlank(*value)) {
-        ++value;
-        --len;
-      }
-    }
-    const std::size_t w = field.width;
-    if (len >= w) {
-      CopyBytes(out, value + (len - w), w);
-    } else if (field.kind == FieldKind::kDec) {
-      FillBytes(out, '0', w);
-      CopyBytes(out + (w - len), value, len);
+    const std::string_view kept =
+        KeptPart(field.kind, field.width, row.slots[field.slot]);
+    char* at = out + field.offset;
+    const std::size_t pad = field.width - kept.size();
+    if (field.kind == FieldKind::kDec) {
+      FillBytes(at, '0', pad);
+      CopyBytes(at + pad, kept.data(), kept.size());
     } else {
-      FillBytes(out, ' ', w);
-      CopyBytes(out, value, len);
+      CopyBytes(at, kept.data(), kept.size());
+      FillBytes(at + kept.size(), ' ', pad);
     }
-    out += w;
   }
 }
 
