@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 namespace common {
 
@@ -11,5 +13,9 @@ namespace common {
 // `err`. Does nothing when `err` is null.
 void Diagnose(std::FILE* err, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+
+// `text` fit for one diagnostic line: each control character (below 0x20,
+// and 0x7F) written as \xNN, every other byte as it is.
+std::string Printable(std::string_view text);
 
 }  // namespace common

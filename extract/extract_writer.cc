@@ -382,19 +382,4 @@ int WriteFile(const WriteRequest& req, RecordList& list) {
   return kWriteOk;
 }
 
-std::chrono::milliseconds LockWaitFromEnvironment(std::FILE* err) {
-  const char* value = std::getenv("TABFETCH_LOCK_TIMEOUT");
-  if (value == nullptr || *value == '\0') return kDefaultLockWait;
-  const std::size_t digits = std::strspn(value, "0123456789");
-  if (value[digits] == '\0' && digits <= 5) {
-    const long seconds = std::strtol(value, nullptr, 10);
-    if (seconds <= 86400) return std::chrono::seconds(seconds);
-  }
-  common::Diagnose(err,
-                   "TABFETCH_LOCK_TIMEOUT=%s is not a whole number of "
-                   "seconds from 0 to 86400; waiting 30 s",
-                   value);
-  return kDefaultLockWait;
-}
-
 }  // namespace extract

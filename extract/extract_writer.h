@@ -48,10 +48,4 @@ struct WriteRequest {
 // With InstallSignalCleanup (signal_cleanup.h), a signal undoes the same.
 [[nodiscard]] int WriteFile(const WriteRequest& req, RecordList& list);
 
-// The lock wait that the environment variable TABFETCH_LOCK_TIMEOUT sets:
-// whole seconds from 0 to 86400 (0: do not wait). Unset or empty gives
-// kDefaultLockWait; any other value gives it too, after a "tabfetch: " line
-// on `err`.
-std::chrono::milliseconds LockWaitFromEnvironment(std::FILE* err);
-
 }  // namespace extract

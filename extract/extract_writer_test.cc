@@ -424,38 +424,6 @@ TEST(WriteFileTest, FifoTargetIsWrittenNotReplaced) {
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"pipe"});
 }
 
-TEST(WriteFileTest, LockWaitFromTheEnvironment) {
-  using std::chrono::milliseconds;
-  using std::chrono::seconds;
-  struct Case {
-    const char* value;  // null: unset
-    milliseconds want;
-    bool complains;
-  };
-  const Case kCases[] = {
-      {nullptr, kDefaultLockWait, false}, {"", kDefaultLockWait, false},
-      {"0", milliseconds(0), false},      {"1", seconds(1), false},
-      {"007", seconds(7), false},         {"86400", seconds(86400), false},
-      {"86401", kDefaultLockWait, true},  {"-1", kDefaultLockWait, true},
-      {"1.5", kDefaultLockWait, true},    {" 5", kDefaultLockWait, true},
-      {"5s", kDefaultLockWait, true},
-      {"99999999999999999999", kDefaultLockWait, true},
-  };
-  for (const Case& c : kCases) {
-    if (c.value == nullptr) {
-      ::unsetenv("TABFETCH_LOCK_TIMEOUT");
-    } else {
-      ::setenv("TABFETCH_LOCK_TIMEOUT", c.value, 1);
-    }
-    Captured err;
-    EXPECT_EQ(LockWaitFromEnvironment(err.stream()).count(), c.want.count())
-        << (c.value ? c.value : "unset");
-    const std::string said = err.Take();
-    EXPECT_EQ(said.empty(), !c.complains) << said;
-  }
-  ::unsetenv("TABFETCH_LOCK_TIMEOUT");
-}
-
 // What a run leaves when a signal ends it in the middle of the write: the
 // signal's own death, and the file exactly as before.
 TEST(WriteFileTest, SignalsUndoTheWrite) {

@@ -22,7 +22,7 @@ struct RecordListOptions {
   std::size_t memory_budget = DefaultMemoryBudget();
   // Bytes of records gathered before they are sorted as one run.
   std::size_t chunk_bytes = std::size_t{8} << 20;
-  // Where the temporary file goes; empty: $TMPDIR, else /tmp.
+  // Where the temporary file goes (the run passes TMPDIR); empty: /tmp.
   std::string temp_dir;
   // Whether runs are sorted on a second thread while records arrive.
   bool worker_thread = true;

@@ -71,10 +71,7 @@ SortedRuns::SortedRuns(std::size_t record_length, std::size_t budget,
       budget_(budget),
       memory_limit_(memory_limit),
       temp_dir_(std::move(temp_dir)) {
-  if (temp_dir_.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    temp_dir_ = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-  }
+  if (temp_dir_.empty()) temp_dir_ = "/tmp";
 }
 
 int SortedRuns::Add(const char* records, const SortEntry* order,

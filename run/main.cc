@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
   // temporary file or a half-appended extract behind.
   extract::InstallSignalCleanup();
   run::RunState state;
-  state.strict_exit = run::StrictExitFromEnvironment(state.err);
+  state.env = run::ReadEnvironment(state.err);
   const int exit_code = run::Run(argc, argv, state);
   std::fflush(state.out);
   return exit_code;

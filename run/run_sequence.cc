@@ -4,8 +4,6 @@
 #include "run/run_sequence.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <utility>
 
@@ -43,18 +41,14 @@ int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
   }
 }
 
-// The record list's options: the memory budget from TABFETCH_MEMORY_BUDGET
-// when that is a size, the default otherwise.
-extract::RecordListOptions ListOptions(RunState& run) {
+// The record list's options: the memory budget and the temporary directory
+// from the environment.
+extract::RecordListOptions ListOptions(const RunState& run) {
   extract::RecordListOptions options;
-  const char* budget = std::getenv("TABFETCH_MEMORY_BUDGET");
-  if (budget != nullptr &&
-      !extract::ParseMemoryBudget(budget, options.memory_budget)) {
-    common::Diagnose(run.err,
-                     "TABFETCH_MEMORY_BUDGET \"%s\" is not a number of bytes "
-                     "(with K, M or G); the default of %zu bytes is used",
-                     budget, options.memory_budget);
+  if (run.env.memory_budget != 0) {
+    options.memory_budget = run.env.memory_budget;
   }
+  options.temp_dir = run.env.temp_dir;
   return options;
 }
 
@@ -64,19 +58,6 @@ double SecondsSince(std::chrono::steady_clock::time_point since) {
 }
 
 }  // namespace
-
-bool StrictExitFromEnvironment(std::FILE* err) {
-  const char* value = std::getenv("TABFETCH_STRICT_EXIT");
-  if (value == nullptr || *value == '\0' || std::strcmp(value, "0") == 0) {
-    return false;
-  }
-  if (std::strcmp(value, "1") == 0) return true;
-  common::Diagnose(err,
-                   "TABFETCH_STRICT_EXIT=%s is neither 0 nor 1; the legacy "
-                   "exit codes apply",
-                   value);
-  return false;
-}
 
 int Run(int argc, const char* const* argv, RunState& run) {
   run.last_status = GetParameters(argc, argv, run);
@@ -99,7 +80,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
                      values.host.c_str(), run.last_status,
                      db::dbLastError(conn).c_str());
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
-    return run.strict_exit ? kConnectFailedExit : 0;
+    return run.env.strict_exit ? kConnectFailedExit : 0;
   }
 
   querydef::QueryDefinition query;
@@ -171,15 +152,14 @@ int Run(int argc, const char* const* argv, RunState& run) {
     (void)records.Sort();
     extract::WriteRequest request{run.extract_path, run.replace_flag,
                                   run.debug, run.out, run.err};
-    request.lock_wait = extract::LockWaitFromEnvironment(run.err);
+    request.lock_wait = run.env.lock_timeout;
     run.last_status = extract::WriteFile(request, records);
     if (run.last_status != extract::kWriteOk) {
       run.record_count = 0;
       failure_exit = kExtractFailedExit;
     }
   }
-  const char* profile = std::getenv("TABFETCH_PROFILE");
-  if (profile != nullptr && *profile != '\0') {
+  if (run.env.profile) {
     const extract::RecordListTimes t = records.times();
     common::Diagnose(
         run.err,
@@ -193,7 +173,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
   std::fprintf(run.out, "%i Saetze kopiert in Datei %s \n", run.record_count,
                run.extract_path.c_str());
   extract::FreeRecordList(records);
-  return run.strict_exit ? failure_exit : 0;
+  return run.env.strict_exit ? failure_exit : 0;
 }
 
 }  // namespace run

@@ -16,13 +16,9 @@ using common::kRunEndedExit;
 using common::kStatementFailedExit;
 using common::kTerminalRefusedExit;
 
-// Whether TABFETCH_STRICT_EXIT asks for the codes above: "1" does; unset,
-// empty or "0" do not; any other value is named on `err` and does not.
-bool StrictExitFromEnvironment(std::FILE* err);
-
 // Runs the whole extract and returns the process exit code: 0 for a run that
 // got as far as the connect (also after a failed connect, statement, read or
-// write: callers rely on that; under run.strict_exit those end with the
+// write: callers rely on that; under run.env.strict_exit those end with the
 // codes above), 1 or 2 for an unusable command line, 1 for a refused
 // terminal name, 3 when the section holds no statement. The legacy texts go
 // to run.out, their causes to run.err.

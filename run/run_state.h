@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "run/environment.h"
 #include "settings/connection_settings.h"
 
 namespace run {
@@ -25,9 +26,8 @@ struct RunState {
   int last_status = 0;
   int record_count = 0;
 
-  // TABFETCH_STRICT_EXIT=1: a run that did not write its records ends with a
-  // code of its own instead of 0.
-  bool strict_exit = false;
+  // The variables of the environment, read once at the start.
+  Environment env;
 
   std::FILE* out = stdout;  // the legacy console texts; tests swap it
   std::FILE* err = stderr;  // causes for the administrator ("tabfetch: ...")

@@ -1,0 +1,167 @@
+// The one reader of the environment. Each variable is parsed by the rule of
+// its kind; the texts name the variable, its value (control characters
+// escaped) and what is used instead.
+#include "run/environment.h"
+
+#include <cstdlib>
+#include <limits>
+#include <string_view>
+
+#include "common/diagnostics.h"
+#include "extract/record_list.h"
+
+namespace run {
+namespace {
+
+// The value of `name`, or an empty view when it is unset.
+std::string_view Lookup(const EnvironmentLookup& lookup, const char* name) {
+  const char* value = lookup(name);
+  return value == nullptr ? std::string_view() : std::string_view(value);
+}
+
+// Decimal digits only, saturating at the largest value: true when `text` is
+// such a number. `saturated` tells that it did not fit.
+bool ParseDigits(std::string_view text, unsigned long long& value,
+                 bool& saturated) {
+  if (text.empty()) return false;
+  constexpr unsigned long long kMax =
+      std::numeric_limits<unsigned long long>::max();
+  value = 0;
+  saturated = false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    const unsigned digit = static_cast<unsigned>(c - '0');
+    if (value > (kMax - digit) / 10) {
+      saturated = true;
+      value = kMax;
+    } else if (!saturated) {
+      value = value * 10 + digit;
+    }
+  }
+  return true;
+}
+
+// A boolean: "0" or "1". Anything else is named, with what applies instead.
+bool ReadBoolean(const EnvironmentLookup& lookup, const char* name,
+                 bool fallback, const char* instead, std::FILE* err) {
+  const std::string_view value = Lookup(lookup, name);
+  if (value.empty()) return fallback;
+  if (value == "0") return false;
+  if (value == "1") return true;
+  common::Diagnose(err, "%s=%s is neither 0 nor 1; %s", name,
+                   common::Printable(value).c_str(), instead);
+  return fallback;
+}
+
+// Whole seconds from 0 to kMaxTimeoutSeconds; larger numbers are lowered to
+// it, anything else is named and `fallback` used. `instead` says what the
+// fallback means.
+std::chrono::seconds ReadSeconds(const EnvironmentLookup& lookup,
+                                 const char* name,
+                                 std::chrono::seconds fallback,
+                                 const char* instead, std::FILE* err) {
+  const std::string_view value = Lookup(lookup, name);
+  if (value.empty()) return fallback;
+  unsigned long long seconds = 0;
+  bool saturated = false;
+  if (!ParseDigits(value, seconds, saturated)) {
+    common::Diagnose(err,
+                     "%s=%s is not a whole number of seconds from 0 to %ld; "
+                     "%s",
+                     name, common::Printable(value).c_str(),
+                     kMaxTimeoutSeconds, instead);
+    return fallback;
+  }
+  if (saturated || seconds > static_cast<unsigned long long>(
+                                 kMaxTimeoutSeconds)) {
+    common::Diagnose(err, "%s=%s is more than %ld seconds; %ld s are used",
+                     name, common::Printable(value).c_str(),
+                     kMaxTimeoutSeconds, kMaxTimeoutSeconds);
+    return std::chrono::seconds(kMaxTimeoutSeconds);
+  }
+  return std::chrono::seconds(static_cast<long>(seconds));
+}
+
+// A number of bytes greater than 0 with an optional K, M or G (binary
+// multiples, either case); 0 when unset or bad (the default applies).
+std::size_t ReadMemoryBudget(const EnvironmentLookup& lookup,
+                             std::FILE* err) {
+  constexpr char kName[] = "TABFETCH_MEMORY_BUDGET";
+  std::string_view value = Lookup(lookup, kName);
+  if (value.empty()) return 0;
+  const std::string shown = common::Printable(value);
+  int shift = 0;
+  switch (value.back()) {
+    case 'k':
+    case 'K':
+      shift = 10;
+      break;
+    case 'm':
+    case 'M':
+      shift = 20;
+      break;
+    case 'g':
+    case 'G':
+      shift = 30;
+      break;
+    default:
+      break;
+  }
+  if (shift != 0) value.remove_suffix(1);
+  unsigned long long number = 0;
+  bool saturated = false;
+  if (!ParseDigits(value, number, saturated) || number == 0) {
+    common::Diagnose(err,
+                     "%s \"%s\" is not a number of bytes (with K, M or G); "
+                     "the default of %zu bytes is used",
+                     kName, shown.c_str(), extract::DefaultMemoryBudget());
+    return 0;
+  }
+  if (saturated || number > (kMaxMemoryBudget >> shift)) {
+    common::Diagnose(err, "%s \"%s\" is more than %zu bytes; %zu are used",
+                     kName, shown.c_str(), kMaxMemoryBudget,
+                     kMaxMemoryBudget);
+    return kMaxMemoryBudget;
+  }
+  return static_cast<std::size_t>(number) << shift;
+}
+
+}  // namespace
+
+Environment ReadEnvironment(const EnvironmentLookup& lookup, std::FILE* err) {
+  Environment env;
+  env.strict_exit =
+      ReadBoolean(lookup, "TABFETCH_STRICT_EXIT", false,
+                  "the legacy exit codes apply", err);
+  env.profile = ReadBoolean(lookup, "TABFETCH_PROFILE", false,
+                            "no profile is printed", err);
+  if (!Lookup(lookup, "TABFETCH_PROGRESS").empty()) {
+    // Only a value that reads as a boolean overrides the terminal check.
+    const bool off = !ReadBoolean(lookup, "TABFETCH_PROGRESS", true,
+                                  "progress is shown only on a terminal",
+                                  err);
+    const bool on = ReadBoolean(lookup, "TABFETCH_PROGRESS", false, "",
+                                nullptr);
+    if (off) env.progress = ProgressMode::kOff;
+    if (on) env.progress = ProgressMode::kOn;
+  }
+  env.memory_budget = ReadMemoryBudget(lookup, err);
+  env.lock_timeout = ReadSeconds(lookup, "TABFETCH_LOCK_TIMEOUT",
+                                 env.lock_timeout, "waiting 30 s", err);
+  env.connect_timeout =
+      ReadSeconds(lookup, "TABFETCH_CONNECT_TIMEOUT", env.connect_timeout,
+                  "waiting 30 s", err);
+  env.read_timeout = ReadSeconds(lookup, "TABFETCH_READ_TIMEOUT",
+                                 env.read_timeout, "no read timeout", err);
+  env.defaults_file = std::string(Lookup(lookup, "TABFETCH_DEFAULTS_FILE"));
+  const std::string_view temp_dir = Lookup(lookup, "TMPDIR");
+  if (!temp_dir.empty()) env.temp_dir = std::string(temp_dir);
+  return env;
+}
+
+Environment ReadEnvironment(std::FILE* err) {
+  return ReadEnvironment(
+      [](const char* name) -> const char* { return std::getenv(name); }, err);
+}
+
+}  // namespace run
