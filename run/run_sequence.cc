@@ -80,7 +80,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
                      values.host.c_str(), run.last_status,
                      db::dbLastError(conn).c_str());
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
-    return run.env.strict_exit ? kConnectFailedExit : 0;
+    return run.env.strict_exit ? kConnectFailedExit : kRunEndedExit;
   }
 
   querydef::QueryDefinition query;
@@ -106,7 +106,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
   }
 
   run.record_count = 0;
-  int failure_exit = 0;  // the strict exit code, once something failed
+  int failure_exit = kRunEndedExit;  // the strict code, once something failed
   extract::RecordList records(ListOptions(run));
   const auto fetch_started = std::chrono::steady_clock::now();
   run.last_status = db::dbOpenQuery(conn, query.statement);
@@ -173,7 +173,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
   std::fprintf(run.out, "%i Saetze kopiert in Datei %s \n", run.record_count,
                run.extract_path.c_str());
   extract::FreeRecordList(records);
-  return run.env.strict_exit ? failure_exit : 0;
+  return run.env.strict_exit ? failure_exit : kRunEndedExit;
 }
 
 }  // namespace run
