@@ -384,45 +384,6 @@ std::size_t DefaultMemoryBudget() {
   return std::max(kMin, std::min(kMax, quarter));
 }
 
-bool ParseMemoryBudget(const char* text, std::size_t& bytes) {
-  if (text == nullptr || *text < '0' || *text > '9') return false;
-  std::size_t value = 0;
-  const char* p = text;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    const std::size_t digit = static_cast<std::size_t>(*p - '0');
-    if (value > (std::numeric_limits<std::size_t>::max() - digit) / 10) {
-      return false;
-    }
-    value = value * 10 + digit;
-  }
-  int shift = 0;
-  switch (*p) {
-    case '\0':
-      break;
-    case 'k':
-    case 'K':
-      shift = 10;
-      break;
-    case 'm':
-    case 'M':
-      shift = 20;
-      break;
-    case 'g':
-    case 'G':
-      shift = 30;
-      break;
-    default:
-      return false;
-  }
-  if (shift != 0 && *++p != '\0') return false;
-  if (value == 0 ||
-      value > (std::numeric_limits<std::size_t>::max() >> shift)) {
-    return false;
-  }
-  bytes = value << shift;
-  return true;
-}
-
 int FreeRecordList(RecordList& list) {
   list.Clear();
   return 0;

@@ -113,11 +113,6 @@ class RecordList {
   char* fill_end_ = nullptr;
 };
 
-// Reads a memory budget: decimal bytes with an optional suffix K, M or G
-// (binary multiples, either letter case), greater than 0. Returns false
-// (leaving `bytes` alone) for anything else.
-bool ParseMemoryBudget(const char* text, std::size_t& bytes);
-
 // Releases the records. Returns 0.
 int FreeRecordList(RecordList& list);
 
