@@ -31,7 +31,7 @@ bool TypeRecognised(std::string_view type) {
   return querydef::ParseFieldKind(type).has_value();
 }
 
-// "CHAR, DEC, TXT"
+// The type words, separated by ", ".
 std::string TypeWordList() {
   std::string list;
   for (std::string_view word : querydef::kTypeWords) {
