@@ -18,16 +18,14 @@ using querydef::FieldKind;
 // Empties every label and type word and sets every width to 0.
 void ClearColumnDefinitions(querydef::ColumnDefinitions& columns);
 
-// Blanks are the space and the TAB, nothing else (no LF, CR, VT or 0xA0).
-// Trim drops leading and trailing blanks, TrimRight trailing blanks only. A
-// text of blanks only becomes the empty text with either.
-std::string_view Trim(std::string_view text);
-std::string_view TrimRight(std::string_view text);
+// `value` without its blanks: on both sides for CHAR and DEC, on the right
+// only for TXT. Blanks are the space and the TAB, nothing else (no LF, CR,
+// VT or 0xA0); a text of blanks only becomes the empty text.
+std::string_view TrimForKind(FieldKind kind, std::string_view value);
 
 // The part of `value` that a field of `kind` and `width` (> 0) keeps in the
-// record, before its padding: the value trimmed for its kind (CHAR and DEC on
-// both sides, TXT on the right), then cut to its last `width` characters.
-std::string_view TrimForKind(FieldKind kind, std::string_view value);
+// record, before its padding: TrimForKind, then cut to its last `width`
+// characters.
 std::string_view KeptPart(FieldKind kind, std::size_t width,
                           std::string_view value);
 

@@ -124,10 +124,14 @@ const TrimCase kTrimCases[] = {
     {"\r", "\r", "\r"},
 };
 
-TEST(TrimTest, RemovesSpacesAndTabsOnly) {
+TEST(TrimForKindTest, RemovesSpacesAndTabsOnly) {
   for (const auto& c : kTrimCases) {
-    EXPECT_EQ(Trim(c.text), c.trimmed) << "'" << c.text << "'";
-    EXPECT_EQ(TrimRight(c.text), c.right_trimmed) << "'" << c.text << "'";
+    EXPECT_EQ(TrimForKind(FieldKind::kChar, c.text), c.trimmed)
+        << "'" << c.text << "'";
+    EXPECT_EQ(TrimForKind(FieldKind::kDec, c.text), c.trimmed)
+        << "'" << c.text << "'";
+    EXPECT_EQ(TrimForKind(FieldKind::kTxt, c.text), c.right_trimmed)
+        << "'" << c.text << "'";
   }
 }
 
