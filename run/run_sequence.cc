@@ -13,6 +13,7 @@
 #include "extract/field_format.h"
 #include "extract/record_list.h"
 #include "querydef/query_definition.h"
+#include "querydef/row_buffer.h"
 #include "run/command_line.h"
 #include "settings/connection_settings.h"
 
@@ -26,7 +27,7 @@ int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
                  extract::RecordList& records, RunState& run) {
   // dbFetchRow resets every slot of the row it delivers, so the row needs
   // no clearing of its own before each fetch.
-  db::RowBuffer row;
+  querydef::RowBuffer row;
   for (;;) {
     run.last_status = db::dbFetchRow(conn, row);
     if (run.last_status != db::kOk) return run.last_status;
