@@ -62,6 +62,7 @@ const std::vector<Command>& Commands() {
        2,
        "EXTRACT SECTION",
        RunView},
+      {"connect", kConnectHelp, {{"--settings", true}}, 0, "", RunConnect},
   };
   return kCommands;
 }

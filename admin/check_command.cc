@@ -18,6 +18,8 @@
 #include "querydef/definition_keys.h"
 #include "querydef/query_definition.h"
 #include "querydef/row_buffer.h"
+#include "run/connect_step.h"
+#include "run/environment.h"
 #include "settings/connection_settings.h"
 
 namespace admin {
@@ -153,7 +155,8 @@ bool RunQuery(const Args& args, std::string_view section,
   const std::string& user = values.user;
   db::Connection conn;
   int status =
-      db::dbConnect(conn, user, values.password, host, settings::kDatabaseName);
+      conn.Connect(user, values.password, host, settings::kDatabaseName,
+                   run::ConnectOptionsFor(run::ReadEnvironment(err)));
   settings::WipeSecret(values.password);
   if (status != db::kOk) {
     PrintMessage(
@@ -167,7 +170,7 @@ bool RunQuery(const Args& args, std::string_view section,
 
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
-  const querydef::TerminalName name = db::dbTerminalName(conn, terminal);
+  const querydef::TerminalName name = conn.TerminalNameFor(terminal);
   status = querydef::GetIniValuesFromProfile(loaded.profile, section, name,
                                              false, out, def);
   if (status == querydef::kTerminalRefused) {
@@ -187,7 +190,7 @@ bool RunQuery(const Args& args, std::string_view section,
   PrintLine(out, "Run with terminal name " + Quoted(terminal) + ":");
   PrintLine(out,
             "  statement as sent: '" + DisplayText(def.statement, false) + "'");
-  status = db::dbOpenQuery(conn, def.statement);
+  status = conn.OpenQuery(def.statement);
   if (status != db::kOk) {
     PrintMessage(err, "the server rejected the statement: status " +
                           std::to_string(status) +
@@ -198,9 +201,9 @@ bool RunQuery(const Args& args, std::string_view section,
   const extract::RecordLayout layout = extract::CompileLayout(def.columns);
   ColumnStatistics stats(layout);
   querydef::RowBuffer row;
-  while ((status = db::dbFetchRow(conn, row)) == db::kOk) stats.Add(row);
-  const int result_columns = db::dbColumnCount(conn);
-  (void)db::dbCloseQuery(conn);
+  while ((status = conn.FetchRow(row)) == db::kOk) stats.Add(row);
+  const int result_columns = conn.ColumnCount();
+  (void)conn.CloseQuery();
   if (status == db::kResultFailed) {
     PrintMessage(err, "the result broke off at row " +
                           std::to_string(stats.rows() + 1) +

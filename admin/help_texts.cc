@@ -14,9 +14,8 @@ const char kToolHelp[] =
     "\n"
     "Shows what tabfetch will do with its settings file, its query "
     "definitions\n"
-    "and its extract files. Reads files and, with check --run, the "
-    "database;\n"
-    "writes nothing.\n"
+    "and its extract files. Reads files and, with check --run and connect,\n"
+    "the database; writes nothing.\n"
     "\n"
     "Commands:\n"
     "  encipher VALUE        print the value text of VALUE for the settings "
@@ -28,6 +27,8 @@ const char kToolHelp[] =
     "  check SECTION         check a query definition: statement, columns,\n"
     "                        record length and silent pitfalls\n"
     "  view EXTRACT SECTION  show an extract file as a table, or as CSV\n"
+    "  connect               connect as tabfetch does and show how: route,\n"
+    "                        option file, TLS, authentication, session\n"
     "\n"
     "Files, relative to the working directory as tabfetch uses them:\n"
     "  ../../Files/Palventra.Ini  settings file (NET8, LOGIN, PASS, "
@@ -170,5 +171,26 @@ const char kViewHelp[] =
     "Exit codes: 0 done; 1 the file ends with a partial record (the whole\n"
     "records are shown, the error goes to standard error); 2 usage error, or\n"
     "the file or the definition cannot be read, or no column contributes.\n";
+
+const char kConnectHelp[] =
+    "Usage: tabfetch-admin connect [--settings PATH]\n"
+    "\n"
+    "Connects exactly as tabfetch does: NET8, LOGIN and PASS from the\n"
+    "settings file, database PALVDATA, the option file (TABFETCH_DEFAULTS_FILE,\n"
+    "else /etc/tabfetch/tabfetch.cnf when it exists) and the timeouts\n"
+    "TABFETCH_CONNECT_TIMEOUT and TABFETCH_READ_TIMEOUT. Prints the host and\n"
+    "how it was reached (socket path or TCP host:port), the option file read\n"
+    "(absolute path) or none, the server version, the TLS version and cipher\n"
+    "or not encrypted, whether the server's certificate was verified, the\n"
+    "account's authentication plugin, the session's character set and\n"
+    "sql_mode, which terminal names tabfetch will accept under them and why,\n"
+    "and the connect time. Never the password. Nothing is written and nothing\n"
+    "is committed.\n"
+    "\n"
+    "Options:\n"
+    "  --settings PATH   the settings file (default ../../Files/Palventra.Ini)\n"
+    "\n"
+    "Exit codes: 0 connected; 1 the connect failed (the cause on standard\n"
+    "error); 2 usage error.\n";
 
 }  // namespace admin

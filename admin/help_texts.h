@@ -14,5 +14,6 @@ extern const char kSettingHelp[];
 // libraries that define them.
 extern const std::string kCheckHelp;
 extern const char kViewHelp[];
+extern const char kConnectHelp[];
 
 }  // namespace admin

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   db::Connection conn;
-  const int status = db::dbConnect(conn, argv[1], argv[2], argv[3], argv[4]);
+  const int status = conn.Connect(argv[1], argv[2], argv[3], argv[4]);
   std::printf("%d\n", status);
   return 0;
 }

@@ -1,12 +1,9 @@
 // Tests of the database connection against the throwaway MariaDB server.
 #include "db/db_connection.h"
 
-#include <arpa/inet.h>
 #include <errmsg.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/fault_support.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/throwaway_mariadb.h"
 
@@ -44,7 +42,7 @@ class dbConnectionTest : public testsupport::ServerTest {
  protected:
   void Connect(db::Connection& conn, std::string_view host = "") {
     ASSERT_EQ(
-        db::dbConnect(conn, server().user, server().password, host, kDatabase),
+        conn.Connect(server().user, server().password, host, kDatabase),
         db::kOk);
   }
 
@@ -55,12 +53,12 @@ class dbConnectionTest : public testsupport::ServerTest {
   // Runs `sql` and returns the first column of its first row ("<status N>"
   // when anything fails).
   std::string QueryOne(db::Connection& conn, std::string_view sql) {
-    int status = db::dbOpenQuery(conn, sql);
+    int status = conn.OpenQuery(sql);
     db::RowBuffer row;
-    if (status == db::kOk) status = db::dbFetchRow(conn, row);
+    if (status == db::kOk) status = conn.FetchRow(row);
     // Copied before the close: the slots view the stored result set.
     const std::string value(row.slots[0]);
-    (void)db::dbCloseQuery(conn);
+    (void)conn.CloseQuery();
     if (status != db::kOk) return "<status " + std::to_string(status) + ">";
     return value;
   }
@@ -79,11 +77,11 @@ TEST_F(dbConnectionTest,
     EXPECT_EQ(QueryOne(conn, "SELECT @@character_set_results"), "latin1");
     EXPECT_EQ(QueryOne(conn, "SELECT DATABASE()"), kDatabase);
     // The throwaway server is MariaDB 10 or later (10.11.19 = 101119).
-    EXPECT_GE(db::dbServerVersion(conn), 100000u);
-    EXPECT_FALSE(db::dbServerIsMySql(conn));
+    EXPECT_GE(conn.Session().server_version, 100000u);
+    EXPECT_FALSE(conn.Session().mysql_server);
   }
   db::Connection unconnected;
-  EXPECT_EQ(db::dbServerVersion(unconnected), 0u);
+  EXPECT_EQ(unconnected.Session().server_version, 0u);
 }
 
 TEST_F(dbConnectionTest, ConnectFailureGivesTheLibraryErrorNumber) {
@@ -104,13 +102,13 @@ TEST_F(dbConnectionTest, ConnectFailureGivesTheLibraryErrorNumber) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.user + "@" + c.host + "/" + c.database);
     db::Connection conn;
-    EXPECT_EQ(db::dbConnect(conn, c.user, c.password, c.host, c.database),
+    EXPECT_EQ(conn.Connect(c.user, c.password, c.host, c.database),
               c.want);
-    EXPECT_EQ(db::dbLastError(conn).rfind(c.message, 0), 0u)
-        << db::dbLastError(conn);
-    EXPECT_FALSE(db::dbSession(conn).known);
+    EXPECT_EQ(conn.LastError().rfind(c.message, 0), 0u)
+        << conn.LastError();
+    EXPECT_FALSE(conn.Session().known);
     EXPECT_EQ(conn.NativeHandle(), nullptr);
-    EXPECT_EQ(db::dbOpenQuery(conn, "SELECT 1"), 2006);  // server gone
+    EXPECT_EQ(conn.OpenQuery("SELECT 1"), 2006);  // server gone
   }
 }
 
@@ -164,15 +162,9 @@ std::string RunProbe(const std::vector<std::string>& overrides,
 
 TEST_F(dbConnectionTest, NoServerBehindTheDefaultSocketOrPort) {
   // A TCP port that is bound but not listening refuses connections.
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(sock, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  const std::string closed_port = std::to_string(ntohs(addr.sin_port));
+  const testsupport::LoopbackPort closed(false);
+  ASSERT_NE(closed.port(), "");
+  const std::string closed_port = closed.port();
   testsupport::TempDir dir;
   const std::string missing_socket = dir.path() + "/missing.sock";
   const std::vector<std::string> nowhere = {"MYSQL_UNIX_PORT=" + missing_socket,
@@ -188,7 +180,6 @@ TEST_F(dbConnectionTest, NoServerBehindTheDefaultSocketOrPort) {
       "MYSQL_TCP_PORT=" + std::to_string(server().port)};
   EXPECT_EQ(RunProbe(there, {user, password, "", kDatabase}), "0\n");
   EXPECT_EQ(RunProbe(there, {user, password, "127.0.0.1", kDatabase}), "0\n");
-  close(sock);
 }
 
 TEST_F(dbConnectionTest, LibraryCopyOfThePasswordIsWipedAfterConnect) {
@@ -211,11 +202,11 @@ TEST_F(dbConnectionTest, ChangesRollBackWhenTheConnectionEnds) {
     {
       db::Connection conn;
       Connect(conn);
-      ASSERT_EQ(db::dbOpenQuery(conn, "INSERT INTO db_autocommit VALUES (1)"),
+      ASSERT_EQ(conn.OpenQuery("INSERT INTO db_autocommit VALUES (1)"),
                 db::kOk);
       EXPECT_EQ(QueryOne(conn, "SELECT COUNT(*) FROM db_autocommit"), "1");
       if (explicit_end) {
-        db::dbDisconnect(conn);
+        conn.Disconnect();
         EXPECT_EQ(conn.NativeHandle(), nullptr);
       }
     }
@@ -235,22 +226,20 @@ TEST_F(dbConnectionTest,
         "SELECT seq, CONCAT('r', seq) FROM seq_1_to_100 "
         "ORDER BY seq LIMIT " +
         std::to_string(rows);
-    ASSERT_EQ(db::dbOpenQuery(conn, sql), db::kOk);
-    EXPECT_EQ(db::dbColumnCount(conn), 2);
+    ASSERT_EQ(conn.OpenQuery(sql), db::kOk);
+    EXPECT_EQ(conn.ColumnCount(), 2);
     db::RowBuffer row = SentinelRow();
     for (int i = 1; i <= rows; ++i) {
-      ASSERT_EQ(db::dbFetchRow(conn, row), db::kOk);
+      ASSERT_EQ(conn.FetchRow(row), db::kOk);
       EXPECT_EQ(row.slots[0], std::to_string(i));
       EXPECT_EQ(row.slots[1], "r" + std::to_string(i));
       EXPECT_EQ(row.slots[2], "");
     }
     row = SentinelRow();
-    EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoMoreRows);
-    EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoMoreRows);
+    EXPECT_EQ(conn.FetchRow(row), db::kNoMoreRows);
+    EXPECT_EQ(conn.FetchRow(row), db::kNoMoreRows);
     for (std::string_view slot : row.slots) EXPECT_EQ(slot, kSentinel);
-    // The count of a streamed result is known at its end.
-    EXPECT_EQ(db::dbRowCount(conn), static_cast<uint64_t>(rows));
-    EXPECT_EQ(db::dbCloseQuery(conn), db::kOk);
+    EXPECT_EQ(conn.CloseQuery(), db::kOk);
   }
 }
 
@@ -282,15 +271,15 @@ TEST_F(dbConnectionTest, RowBufferSlots) {
   Connect(conn);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sql);
-    ASSERT_EQ(db::dbOpenQuery(conn, c.sql), db::kOk);
-    EXPECT_EQ(db::dbColumnCount(conn), c.columns);
+    ASSERT_EQ(conn.OpenQuery(c.sql), db::kOk);
+    EXPECT_EQ(conn.ColumnCount(), c.columns);
     db::RowBuffer row = SentinelRow();
-    ASSERT_EQ(db::dbFetchRow(conn, row), db::kOk);
+    ASSERT_EQ(conn.FetchRow(row), db::kOk);
     for (size_t i = 0; i < row.slots.size(); ++i) {
       EXPECT_EQ(row.slots[i], i < c.want.size() ? c.want[i] : "")
           << "slot " << i;
     }
-    EXPECT_EQ(db::dbCloseQuery(conn), db::kOk);
+    EXPECT_EQ(conn.CloseQuery(), db::kOk);
   }
 }
 
@@ -311,85 +300,66 @@ TEST_F(dbConnectionTest, RejectedStatementGivesTheServerErrorNumber) {
   Connect(conn);
   for (const auto& [sql, want] : cases) {
     SCOPED_TRACE(sql);
-    EXPECT_EQ(db::dbOpenQuery(conn, sql), want);
-    EXPECT_EQ(db::dbColumnCount(conn), 0);
+    EXPECT_EQ(conn.OpenQuery(sql), want);
+    EXPECT_EQ(conn.ColumnCount(), 0);
     db::RowBuffer row;
-    EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoResultSet);
-    EXPECT_EQ(db::dbCloseQuery(conn), db::kNoResultSet);
+    EXPECT_EQ(conn.FetchRow(row), db::kNoResultSet);
+    EXPECT_EQ(conn.CloseQuery(), db::kNoResultSet);
   }
 }
 
 TEST_F(dbConnectionTest, StatementWithoutResultSetIsAccepted) {
   db::Connection conn;
   Connect(conn);
-  ASSERT_EQ(db::dbOpenQuery(conn, "SELECT 1, 2"), db::kOk);
-  ASSERT_EQ(db::dbCloseQuery(conn), db::kOk);
-  EXPECT_EQ(db::dbOpenQuery(conn, "DO 1"), db::kOk);
-  EXPECT_EQ(db::dbColumnCount(conn), 0);
-  EXPECT_EQ(db::dbRowCount(conn), 0u);
+  ASSERT_EQ(conn.OpenQuery("SELECT 1, 2"), db::kOk);
+  ASSERT_EQ(conn.CloseQuery(), db::kOk);
+  EXPECT_EQ(conn.OpenQuery("DO 1"), db::kOk);
+  EXPECT_EQ(conn.ColumnCount(), 0);
   db::RowBuffer row = SentinelRow();
-  EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoResultSet);
+  EXPECT_EQ(conn.FetchRow(row), db::kNoResultSet);
   EXPECT_EQ(row.slots[0], kSentinel);
-  EXPECT_EQ(db::dbCloseQuery(conn), db::kNoResultSet);
+  EXPECT_EQ(conn.CloseQuery(), db::kNoResultSet);
 }
 
 TEST_F(dbConnectionTest, SecondCloseAndFetchAfterCloseGiveNoResultSet) {
   db::Connection conn;
   Connect(conn);
-  ASSERT_EQ(db::dbOpenQuery(conn, "SELECT 1 UNION ALL SELECT 2"), db::kOk);
+  ASSERT_EQ(conn.OpenQuery("SELECT 1 UNION ALL SELECT 2"), db::kOk);
   db::RowBuffer row;
-  ASSERT_EQ(db::dbFetchRow(conn, row), db::kOk);
-  EXPECT_EQ(db::dbCloseQuery(conn), db::kOk);
-  EXPECT_EQ(db::dbCloseQuery(conn), db::kNoResultSet);
-  EXPECT_EQ(db::dbFetchRow(conn, row), db::kNoResultSet);
-  EXPECT_EQ(db::dbRowCount(conn), 0u);
+  ASSERT_EQ(conn.FetchRow(row), db::kOk);
+  EXPECT_EQ(conn.CloseQuery(), db::kOk);
+  EXPECT_EQ(conn.CloseQuery(), db::kNoResultSet);
+  EXPECT_EQ(conn.FetchRow(row), db::kNoResultSet);
 }
 
-TEST_F(dbConnectionTest, StatementHandleOperations) {
+TEST_F(dbConnectionTest, RefusedStatementLeavesTheCurrentResult) {
   db::Connection conn;
   Connect(conn);
-  db::StatementHandle handle;
-  MYSQL_ROW row = nullptr;
-  EXPECT_EQ(db::dbFetch(handle, row), db::kNoResultSet);
-  handle.text = "SELECT 'a', NULL UNION ALL SELECT 'b', 'c'";
-  ASSERT_EQ(db::dbExecute(conn, handle), db::kOk);
-  ASSERT_EQ(db::dbFetch(handle, row), db::kOk);
-  EXPECT_STREQ(row[0], "a");
-  EXPECT_EQ(row[1], nullptr);
-  EXPECT_EQ(handle.rows_fetched, 1u);
+  ASSERT_EQ(conn.OpenQuery("SELECT 'a', NULL UNION ALL SELECT 'b', 'c'"),
+            db::kOk);
+  db::RowBuffer row = SentinelRow();
+  ASSERT_EQ(conn.FetchRow(row), db::kOk);
+  EXPECT_EQ(row.slots[0], "a");
+  EXPECT_EQ(row.slots[1], "");
 
   // No other statement can run while rows are still on the connection;
-  // the refused one leaves the handle as it was.
-  const MYSQL_RES* streamed = handle.result.get();
-  db::StatementHandle other;
-  other.text = "SELECT 1";
-  EXPECT_EQ(db::dbExecute(conn, other), CR_COMMANDS_OUT_OF_SYNC);
-  EXPECT_EQ(other.result, nullptr);
-  EXPECT_EQ(handle.result.get(), streamed);
+  // the refused one leaves the result open, to be closed.
+  EXPECT_EQ(conn.OpenQuery("SELECT 1"), CR_COMMANDS_OUT_OF_SYNC);
+  EXPECT_EQ(conn.ColumnCount(), 0);
+  EXPECT_EQ(conn.CloseQuery(), db::kOk);
 
-  // The refusal stays the connection's last error until the next statement
-  // runs, so the rest of these rows is dropped and new ones are read.
-  handle.result.reset();
-  handle.text = "SELECT 'b', 'c'";
-  ASSERT_EQ(db::dbExecute(conn, handle), db::kOk);
-  ASSERT_EQ(db::dbFetch(handle, row), db::kOk);
-  EXPECT_STREQ(row[0], "b");
-  EXPECT_STREQ(row[1], "c");
-  const MYSQL_ROW last = row;
-  EXPECT_EQ(db::dbFetch(handle, row), db::kNoMoreRows);
-  EXPECT_EQ(row, last);
+  ASSERT_EQ(conn.OpenQuery("SELECT 'b', 'c'"), db::kOk);
+  ASSERT_EQ(conn.FetchRow(row), db::kOk);
+  EXPECT_EQ(row.slots[0], "b");
+  EXPECT_EQ(row.slots[1], "c");
+  EXPECT_EQ(conn.FetchRow(row), db::kNoMoreRows);
 
-  // Once the rows are read, a rejected statement leaves the handle as it
-  // was too.
-  const MYSQL_RES* read = handle.result.get();
-  handle.text = "SELEKT";
-  EXPECT_EQ(db::dbExecute(conn, handle), 1064);
-  EXPECT_EQ(handle.result.get(), read);
-  EXPECT_EQ(handle.rows_fetched, 1u);
-  EXPECT_EQ(db::dbFreeResult(handle), db::kOk);
-  EXPECT_EQ(handle.rows_fetched, 0u);
-  EXPECT_EQ(db::dbFreeResult(handle), db::kNoResultSet);
-  EXPECT_EQ(db::dbFetch(handle, row), db::kNoResultSet);
+  // Once the rows are read, a rejected statement leaves the result as it
+  // was too: it is still there to close.
+  EXPECT_EQ(conn.OpenQuery("SELEKT"), 1064);
+  EXPECT_EQ(conn.CloseQuery(), db::kOk);
+  EXPECT_EQ(conn.CloseQuery(), db::kNoResultSet);
+  EXPECT_EQ(conn.FetchRow(row), db::kNoResultSet);
 }
 
 TEST_F(dbConnectionTest, TextsArriveAsLatin1Bytes) {
@@ -426,8 +396,7 @@ TEST_F(dbConnectionTest, EscapingFollowsTheSessionSqlMode) {
       {"Gr\xFCn", "Gr\xFCn", "Gr\xFCn"},  // latin1 bytes pass unchanged
   };
   db::Connection unconnected;
-  EXPECT_TRUE(db::dbBackslashEscapes(unconnected));
-  EXPECT_EQ(db::dbEscapeLiteral(unconnected, "it's"), "it\\'s");
+  EXPECT_EQ(unconnected.EscapeLiteral("it's"), "it\\'s");
 
   db::Connection conn;
   Connect(conn);
@@ -437,10 +406,9 @@ TEST_F(dbConnectionTest, EscapingFollowsTheSessionSqlMode) {
         QueryOne(conn, backslashes ? "SET sql_mode = DEFAULT"
                                    : "SET sql_mode = 'NO_BACKSLASH_ESCAPES'"),
         "<status -1>");  // no result set to fetch from
-    EXPECT_EQ(db::dbBackslashEscapes(conn), backslashes);
     for (const Case& c : cases) {
       SCOPED_TRACE(Hex(c.text));
-      const std::string escaped = db::dbEscapeLiteral(conn, c.text);
+      const std::string escaped = conn.EscapeLiteral(c.text);
       EXPECT_EQ(escaped, backslashes ? c.with_backslashes : c.quotes_only);
       // The server reads the literal back as the original text (a raw NUL
       // would end the statement, so that one is not sent).
@@ -456,26 +424,26 @@ TEST_F(dbConnectionTest, EscapingFollowsTheSessionSqlMode) {
 TEST_F(dbConnectionTest, SessionIsReadBackAfterTheConnect) {
   db::Connection conn;
   Connect(conn);
-  const querydef::SqlSession& session = db::dbSession(conn);
+  const querydef::SqlSession& session = conn.Session();
   EXPECT_TRUE(session.known);
   EXPECT_TRUE(session.latin1);
   EXPECT_EQ(session.character_set_client, "latin1");
   EXPECT_TRUE(session.backslash_escapes);
   EXPECT_FALSE(session.ansi_quotes);
   EXPECT_EQ(session.unmodelled_flag, "");
-  EXPECT_EQ(session.server_version, db::dbServerVersion(conn));
-  const querydef::TerminalName name = db::dbTerminalName(conn, "O'B");
+  EXPECT_GE(session.server_version, 100000u);
+  const querydef::TerminalName name = conn.TerminalNameFor("O'B");
   EXPECT_EQ(name.plain, "O'B");
   EXPECT_EQ(name.escaped, "O\\'B");
   EXPECT_TRUE(name.session.known);
 
   EXPECT_EQ(QueryOne(conn, "SELECT * FROM NO_SUCH_TABLE"), "<status 1146>");
-  EXPECT_EQ(db::dbLastError(conn).rfind("Table 'PALVDATA.NO_SUCH_TABLE'", 0),
+  EXPECT_EQ(conn.LastError().rfind("Table 'PALVDATA.NO_SUCH_TABLE'", 0),
             0u)
-      << db::dbLastError(conn);
+      << conn.LastError();
 
-  db::dbDisconnect(conn);
-  EXPECT_FALSE(db::dbSession(conn).known);
+  conn.Disconnect();
+  EXPECT_FALSE(conn.Session().known);
 }
 
 }  // namespace

@@ -47,13 +47,6 @@ constexpr size_t kMaxUnknownVersions = 16;
 
 // Why every placeholder of a session may take only a strict plain name, or
 // kNone when the lexer models the session.
-RefusalReason StrictReason(const SqlSession& session) {
-  if (!session.known) return RefusalReason::kSessionUnknown;
-  if (!session.latin1) return RefusalReason::kSessionNotLatin1;
-  if (!session.unmodelled_flag.empty()) return RefusalReason::kUnmodelledMode;
-  return RefusalReason::kNone;
-}
-
 // The ways the server may read the statement: the session's sql_mode flags
 // (every combination of them when the session is unknown) and, when its
 // version is unknown, every server version (and kind) that matters for the
@@ -207,39 +200,47 @@ std::string QueryDefinitionFileName(std::string_view db_system) {
   return common::ResolvePath(name);
 }
 
-std::string RefusalText(const Refusal& refusal, const SqlSession& session) {
-  std::string text = "terminal name refused at $parm01 no. " +
-                     std::to_string(refusal.occurrence) + " (byte " +
-                     std::to_string(refusal.offset) + " of the statement): ";
-  switch (refusal.reason) {
+RefusalReason StrictReason(const SqlSession& session) {
+  if (!session.known) return RefusalReason::kSessionUnknown;
+  if (!session.latin1) return RefusalReason::kSessionNotLatin1;
+  if (!session.unmodelled_flag.empty()) return RefusalReason::kUnmodelledMode;
+  return RefusalReason::kNone;
+}
+
+std::string ReasonText(RefusalReason reason, const SqlSession& session) {
+  switch (reason) {
     case RefusalReason::kNotPlain:
-      return text +
-             "not a plain name (ASCII letters, digits, _) where it would be "
+      return "not a plain name (ASCII letters, digits, _) where it would be "
              "code, an identifier or a comment";
     case RefusalReason::kSessionUnknown:
-      return text +
-             "the session's character set and sql_mode are unknown, so only "
+      return "the session's character set and sql_mode are unknown, so only "
              "plain names (ASCII letters, digits, _) are accepted";
     case RefusalReason::kSessionNotLatin1:
-      return text + "the session is not latin1 (character_set_client " +
+      return "the session is not latin1 (character_set_client " +
              session.character_set_client + ", character_set_connection " +
              session.character_set_connection +
              "), so only plain names (ASCII letters, digits, _) are accepted";
     case RefusalReason::kUnmodelledMode:
-      return text + "sql_mode flag " + session.unmodelled_flag +
+      return "sql_mode flag " + session.unmodelled_flag +
              " changes how the server reads a statement in ways not checked "
              "here, so only plain names (ASCII letters, digits, _) are "
              "accepted";
     case RefusalReason::kChangesReading:
-      return text + "the name would change how the server reads the statement";
+      return "the name would change how the server reads the statement";
     case RefusalReason::kTooManyVersions:
-      return text +
-             "too many versioned comments (/*!NNNNN) to check every way the "
+      return "too many versioned comments (/*!NNNNN) to check every way the "
              "statement can read";
     case RefusalReason::kNone:
       break;
   }
-  return text + "no reason";
+  return "no reason";
+}
+
+std::string RefusalText(const Refusal& refusal, const SqlSession& session) {
+  return "terminal name refused at $parm01 no. " +
+         std::to_string(refusal.occurrence) + " (byte " +
+         std::to_string(refusal.offset) + " of the statement): " +
+         ReasonText(refusal.reason, session);
 }
 
 int SubstituteTerminal(std::string& statement, const TerminalName& terminal,

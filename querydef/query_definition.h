@@ -58,6 +58,13 @@ struct Refusal {
 // identifier or a comment".
 std::string RefusalText(const Refusal& refusal, const SqlSession& session);
 
+// Why only plain names are accepted at every placeholder on `session`
+// (unknown, not latin1, an sql_mode flag not modelled), or kNone when names
+// are judged by where they stand.
+RefusalReason StrictReason(const SqlSession& session);
+// The reason as RefusalText words it, without the placeholder.
+std::string ReasonText(RefusalReason reason, const SqlSession& session);
+
 struct QueryDefinition {
   std::string statement;
   ColumnDefinitions columns;

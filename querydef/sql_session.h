@@ -1,8 +1,8 @@
 // How the server reads a statement sent on one connection: the session's
 // character set and the sql_mode flags that change where string literals,
 // identifiers and comments begin and end. The connection reads them back
-// after the connect (db::dbConnect); the substitution of the terminal name
-// follows them.
+// after the connect (db::Connection::Connect); the substitution of the
+// terminal name follows them.
 #pragma once
 
 #include <cstdint>

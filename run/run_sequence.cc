@@ -15,6 +15,7 @@
 #include "querydef/query_definition.h"
 #include "querydef/row_buffer.h"
 #include "run/command_line.h"
+#include "run/connect_step.h"
 #include "settings/connection_settings.h"
 
 namespace run {
@@ -72,7 +73,7 @@ int Run(int argc, const char* const* argv, RunState& run) {
   db::Connection conn;  // closed on every way out (no commit: rolls back)
   run.last_status =
       db::dbConnect(conn, values.user, values.password, values.host,
-                    settings::kDatabaseName);
+                    settings::kDatabaseName, ConnectOptionsFor(run.env));
   settings::WipeSecret(run.connection.password);
   if (run.last_status != db::kOk) {
     common::Diagnose(run.err,
@@ -133,6 +134,11 @@ int Run(int argc, const char* const* argv, RunState& run) {
       failure_exit = kReadFailedExit;
     }
     run.last_status = db::dbCloseQuery(conn);
+  } else if (run.last_status > 0 && db::dbTimedOut(conn)) {
+    // No rejection: the result did not begin in time, so it broke off.
+    common::Diagnose(run.err, "the result did not begin: error %d: %s",
+                     run.last_status, db::dbLastError(conn).c_str());
+    failure_exit = kReadFailedExit;
   } else if (run.last_status > 0) {
     common::Diagnose(run.err, "the server rejected the statement: error %d: %s",
                      run.last_status, db::dbLastError(conn).c_str());

@@ -1,8 +1,11 @@
 # Shared by the scripts: installs the Debian packages the project needs.
 
-# Debian packages needed to build, test, run the demo and the benchmark.
+# Debian packages needed to build, test, run the demo and the benchmark
+# (openssl makes the TLS test server's certificates; mariadb-server ships its
+# auth_ed25519 plugin, libmariadb3 the client plugins).
 TABFETCH_PACKAGES=(g++ make cmake pkg-config googletest libgtest-dev libgmock-dev
-                   libmariadb-dev mariadb-server mariadb-client clang valgrind util-linux)
+                   libmariadb-dev mariadb-server mariadb-client clang valgrind util-linux
+                   openssl)
 
 # Installs whatever of TABFETCH_PACKAGES is missing (apt-get, as root or with
 # sudo). Returns non-zero when something is missing and cannot be installed.

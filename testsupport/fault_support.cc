@@ -2,9 +2,12 @@
 // failing-write library for the fault and concurrency tests.
 #include "testsupport/fault_support.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mysql.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -187,6 +190,25 @@ TmpfsMount::TmpfsMount(const std::string& dir, int size_kb) : dir_(dir) {
 
 TmpfsMount::~TmpfsMount() {
   if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+}
+
+LoopbackPort::LoopbackPort(bool listening) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+      (listening && ::listen(fd_, 8) != 0) ||
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    return;
+  }
+  port_ = std::to_string(ntohs(addr.sin_port));
+}
+
+LoopbackPort::~LoopbackPort() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 std::vector<std::string> WriteFaultEnv(const WriteFault& fault) {

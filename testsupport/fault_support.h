@@ -103,6 +103,24 @@ struct WriteFault {
 // The environment lines that load the library into a tabfetch run.
 std::vector<std::string> WriteFaultEnv(const WriteFault& fault);
 
+// A TCP socket bound to a free port on 127.0.0.1, closed by the destructor.
+// Bound only, it refuses connections; with `listening` the kernel accepts
+// them (completes the handshake) and nothing ever answers.
+class LoopbackPort {
+ public:
+  explicit LoopbackPort(bool listening);
+  ~LoopbackPort();
+  LoopbackPort(const LoopbackPort&) = delete;
+  LoopbackPort& operator=(const LoopbackPort&) = delete;
+
+  // The port as text, "" when the socket could not be made.
+  const std::string& port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::string port_;
+};
+
 // The entries of a directory, sorted ("." and ".." left out).
 std::vector<std::string> ListDirectory(const std::string& dir);
 

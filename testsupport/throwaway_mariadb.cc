@@ -45,6 +45,7 @@ bool ReadServerState(const std::string& state_dir, TestServer& server,
     if (key == "TABFETCH_DB_USER") s.user = value;
     if (key == "TABFETCH_DB_PASSWORD") s.password = value;
     if (key == "TABFETCH_DB_PID") s.pid = std::atoi(value.c_str());
+    if (key == "TABFETCH_DB_CERTS") s.certs = value;
   }
   if (s.socket.empty() || s.port == 0 || s.pid == 0) {
     *error = "incomplete server state file " + env_path;
@@ -54,20 +55,33 @@ bool ReadServerState(const std::string& state_dir, TestServer& server,
   return true;
 }
 
+namespace {
+
+// The running server whose state directory the environment variable
+// `variable` names.
+bool FindRunningServer(const char* variable, TestServer& s,
+                       std::string* error) {
+  const char* state = std::getenv(variable);
+  if (state == nullptr || *state == '\0') {
+    *error = std::string(variable) + " is not set";
+    return false;
+  }
+  if (!ReadServerState(state, s, error)) return false;
+  if (::kill(s.pid, 0) != 0) {
+    *error = "the server process " + std::to_string(s.pid) + " is not running";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 const TestServer* FindTestServer(std::string* error) {
   static TestServer server;
   static bool loaded = false;
   if (loaded) return &server;
-
-  const char* state = std::getenv("TABFETCH_TEST_SERVER_STATE");
-  if (state == nullptr || *state == '\0') {
-    *error = "TABFETCH_TEST_SERVER_STATE is not set";
-    return nullptr;
-  }
   TestServer s;
-  if (!ReadServerState(state, s, error)) return nullptr;
-  if (::kill(s.pid, 0) != 0) {
-    *error = "the server process " + std::to_string(s.pid) + " is not running";
+  if (!FindRunningServer("TABFETCH_TEST_SERVER_STATE", s, error)) {
     return nullptr;
   }
   ::setenv("MYSQL_UNIX_PORT", s.socket.c_str(), 1);
@@ -77,10 +91,32 @@ const TestServer* FindTestServer(std::string* error) {
   return &server;
 }
 
+const TestServer* FindTlsTestServer(std::string* error) {
+  static TestServer server;
+  static bool loaded = false;
+  if (loaded) return &server;
+  TestServer s;
+  if (!FindRunningServer("TABFETCH_TEST_TLS_SERVER_STATE", s, error)) {
+    return nullptr;
+  }
+  if (s.certs.empty()) {
+    *error = "the server of TABFETCH_TEST_TLS_SERVER_STATE has no certificates";
+    return nullptr;
+  }
+  server = s;
+  loaded = true;
+  return &server;
+}
+
 std::string RunAdminSql(const std::string& sql) {
   std::string error;
   const TestServer* s = FindTestServer(&error);
   if (s == nullptr) return error;
+  return RunAdminSqlOn(*s, sql);
+}
+
+std::string RunAdminSqlOn(const TestServer& server, const std::string& sql) {
+  const TestServer* s = &server;
   std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
   if (!m) return "mysql_init failed";
   mysql_options(m.get(), MYSQL_SET_CHARSET_NAME, "latin1");

@@ -15,6 +15,7 @@ struct TestServer {
   std::string password;  // its password
   int pid = 0;           // the server process
   std::string state_dir; // where the fixture keeps server.env
+  std::string certs;     // the TLS server's certificates (TABFETCH_DB_TLS=1)
 };
 
 // Reads STATE_DIR/server.env as throwaway_mariadb.sh start writes it.
@@ -29,10 +30,19 @@ bool ReadServerState(const std::string& state_dir, TestServer& server,
 // Returns nullptr and sets `error` when the server is not available.
 const TestServer* FindTestServer(std::string* error);
 
+// The TLS server that the CTest fixture `mariadb_tls` starts (state named by
+// TABFETCH_TEST_TLS_SERVER_STATE): TCP logins over TLS only, certificates in
+// `certs` (ca.pem, other-ca.pem, client-cert.pem, client-key.pem),
+// auth_ed25519 loaded. Unlike FindTestServer it leaves the library's
+// defaults alone. Returns nullptr and sets `error` when it is not running.
+const TestServer* FindTlsTestServer(std::string* error);
+
 // Runs SQL as the server's root user over the socket, one statement after the
 // other (`;`-separated statements are sent as one multi-statement call).
 // Returns "" on success, otherwise the server's error text.
 std::string RunAdminSql(const std::string& sql);
+// The same on `server`.
+std::string RunAdminSqlOn(const TestServer& server, const std::string& sql);
 
 // Base class for tests that need the server: a test fails (never skips) with
 // a clear message when the server cannot be reached.

@@ -15,6 +15,13 @@
 # (split at blanks), given after the defaults so that they win, e.g.
 # "--skip-character-set-client-handshake --character-set-server=sjis
 #  --collation-server=sjis_japanese_ci" for a test that needs such a server.
+#
+# TABFETCH_DB_TLS=1 at start makes a server that takes TCP logins only over
+# TLS (require_secure_transport; the Unix socket counts as secure): openssl
+# makes a CA, a server certificate for localhost and 127.0.0.1, a client
+# certificate and a second, unrelated CA in <home>/certs (never kept beyond
+# the server), the server loads auth_ed25519, and server.env gets
+# TABFETCH_DB_CERTS=<home>/certs.
 set -euo pipefail
 
 readonly DB_USER=tabfetch
@@ -61,6 +68,33 @@ stop_server() {
   rm -f "$state/server.env"
 }
 
+# Writes into DIR: ca.pem (a CA), server-cert.pem/server-key.pem (signed by
+# it, for localhost and 127.0.0.1), client-cert.pem/client-key.pem (signed by
+# it), other-ca.pem (a CA that signed nothing here).
+make_certs() {
+  local dir=$1
+  command -v openssl >/dev/null 2>&1 || die "openssl not found (apt-get install openssl)"
+  mkdir -p "$dir"
+  (
+    cd "$dir"
+    local key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+    openssl req -x509 "${key[@]}" -days 3 -subj "/CN=tabfetch test CA" \
+      -keyout ca-key.pem -out ca.pem
+    openssl req -x509 "${key[@]}" -days 3 -subj "/CN=tabfetch other CA" \
+      -keyout other-ca-key.pem -out other-ca.pem
+    openssl req "${key[@]}" -subj "/CN=localhost" -keyout server-key.pem \
+      -out server.csr
+    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' >server.ext
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca-key.pem \
+      -CAcreateserial -days 3 -extfile server.ext -out server-cert.pem
+    openssl req "${key[@]}" -subj "/CN=tabfetch client" -keyout client-key.pem \
+      -out client.csr
+    openssl x509 -req -in client.csr -CA ca.pem -CAkey ca-key.pem \
+      -CAcreateserial -days 3 -out client-cert.pem
+    chmod 644 ./*.pem
+  ) >"$dir/openssl.log" 2>&1 || { cat "$dir/openssl.log" >&2; die "openssl could not make the certificates"; }
+}
+
 start_server() {
   local state=$1
   mkdir -p "$state"
@@ -100,9 +134,20 @@ start_server() {
     die "mariadb-install-db failed"
   fi
 
-  local extra_opts=()
+  local extra_opts=() certs_line=""
+  if [ "${TABFETCH_DB_TLS:-0}" = 1 ]; then
+    make_certs "$home/certs"
+    extra_opts+=(--ssl-ca="$home/certs/ca.pem"
+                 --ssl-cert="$home/certs/server-cert.pem"
+                 --ssl-key="$home/certs/server-key.pem"
+                 --require-secure-transport=ON
+                 --plugin-load-add=auth_ed25519)
+    certs_line="TABFETCH_DB_CERTS=$home/certs"
+  fi
   if [ -n "${TABFETCH_DB_SERVER_OPTIONS:-}" ]; then
-    read -r -a extra_opts <<<"$TABFETCH_DB_SERVER_OPTIONS"
+    local more_opts=()
+    read -r -a more_opts <<<"$TABFETCH_DB_SERVER_OPTIONS"
+    extra_opts+=("${more_opts[@]}")
   fi
 
   local sock="$home/mysqld.sock" port pid="" attempt
@@ -151,6 +196,17 @@ CREATE USER '$DB_USER'@'%' IDENTIFIED BY '$DB_PASSWORD';
 GRANT ALL ON PALVDATA.* TO '$DB_USER'@'localhost';
 GRANT ALL ON PALVDATA.* TO '$DB_USER'@'%';
 SQL
+  if [ -n "$certs_line" ]; then
+    local host
+    for host in localhost %; do
+      "$client" --no-defaults --socket="$sock" -uroot <<SQL
+CREATE USER '${DB_USER}_x509'@'$host' IDENTIFIED BY '$DB_PASSWORD' REQUIRE X509;
+GRANT ALL ON PALVDATA.* TO '${DB_USER}_x509'@'$host';
+CREATE USER '${DB_USER}_ed25519'@'$host' IDENTIFIED VIA ed25519 USING PASSWORD('$DB_PASSWORD');
+GRANT ALL ON PALVDATA.* TO '${DB_USER}_ed25519'@'$host';
+SQL
+    done
+  fi
 
   cat >"$state/server.env" <<ENV
 MYSQL_UNIX_PORT=$sock
@@ -159,6 +215,7 @@ TABFETCH_DB_USER=$DB_USER
 TABFETCH_DB_PASSWORD='$DB_PASSWORD'
 TABFETCH_DB_PID=$pid
 TABFETCH_DB_HOME=$home
+$certs_line
 ENV
   echo "throwaway_mariadb: server $pid on $sock and 127.0.0.1:$port"
 }
