@@ -2,11 +2,16 @@
 #include "common/file_util.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <new>
 
 namespace common {
@@ -19,16 +24,84 @@ int SystemOpen(const char* path, int flags, mode_t mode) {
   return ::open(path, flags, mode);
 }
 
+int SystemStartWriteback(int fd) {
+  return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+int SystemSpace(int fd, std::uint64_t& available, std::uint64_t& total) {
+  struct statvfs fs;
+  if (::fstatvfs(fd, &fs) != 0) return -1;
+  available = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+  total = static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize;
+  return 0;
+}
+
+// Function addresses only: set up before the program runs, so that a
+// signal handler may use it.
+const FileOps kSystemFileOps{SystemOpen,  ::write,  ::fsync,
+                             ::close,     ::pwrite, ::pread,
+                             ::ftruncate, ::rename, ::linkat,
+                             ::unlink,    ::flock,  SystemStartWriteback,
+                             SystemSpace};
+
+// How many fresh names are tried before giving up.
+constexpr int kMaxNameAttempts = 100;
+
 }  // namespace
+
+// A name in `dir` that no other run picks.
+std::string FreshTempName(const std::string& dir) {
+  static std::atomic<std::uint64_t> counter{0};
+  static const std::uint64_t seed =
+      static_cast<std::uint64_t>(
+          std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<std::uint64_t>(::getpid()) << 32);
+  // splitmix64 step: different names even for close seeds.
+  std::uint64_t z = seed + 0x9E3779B97F4A7C15ull * (++counter);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  char name[40];
+  std::snprintf(name, sizeof name, "/.tabfetch-%016llx.tmp",
+                static_cast<unsigned long long>(z));
+  return dir + name;
+}
 
 void UniqueFd::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;
 }
 
-const FileOps& SystemFileOps() {
-  static const FileOps ops{SystemOpen, ::write, ::fsync, ::close};
-  return ops;
+const FileOps& SystemFileOps() { return kSystemFileOps; }
+
+UniqueFd CreateTempFile(const FileOps& ops, const std::string& dir,
+                        bool unnamed, std::string& name,
+                        void (*before_create)(const char* name)) {
+  name.clear();
+  if (unnamed) {
+    return UniqueFd(
+        ops.open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+  }
+  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+    // Told of no name while the name changes, then of the new one.
+    if (before_create != nullptr) before_create(nullptr);
+    name = FreshTempName(dir);
+    if (before_create != nullptr) before_create(name.c_str());
+    UniqueFd fd(ops.open(name.c_str(),
+                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                         0666));
+    if (fd.valid()) return fd;
+    if (errno != EEXIST) break;
+  }
+  const int error = errno;
+  if (before_create != nullptr) before_create(nullptr);
+  name.clear();
+  errno = error;
+  return UniqueFd();
+}
+
+bool NoUnnamedFiles(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
 bool WriteAll(const FileOps& ops, int fd, const char* data, std::size_t size) {
@@ -48,17 +121,34 @@ bool WriteAll(const FileOps& ops, int fd, const char* data, std::size_t size) {
   return true;
 }
 
-bool PwriteAll(int fd, std::string_view data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
-                               static_cast<off_t>(done));
+bool PwriteAll(const FileOps& ops, int fd, const char* data, std::size_t size,
+               std::uint64_t at) {
+  while (size > 0) {
+    const ssize_t n = ops.pwrite(fd, data, size, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = ENOSPC;
       return false;
     }
-    done += static_cast<std::size_t>(n);
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    at += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+bool PreadAll(const FileOps& ops, int fd, char* data, std::size_t size,
+              std::uint64_t at) {
+  while (size > 0) {
+    const ssize_t n = ops.pread(fd, data, size, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;  // shorter than what was written to it
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    at += static_cast<std::uint64_t>(n);
   }
   return true;
 }
@@ -120,9 +210,9 @@ int FollowSymlinks(const std::string& path, std::string& target) {
   }
 }
 
-bool StillNamed(int fd, const std::string& path) {
+bool StillNamed(int fd, const char* path) {
   struct stat by_fd, by_path;
-  return ::fstat(fd, &by_fd) == 0 && ::stat(path.c_str(), &by_path) == 0 &&
+  return ::fstat(fd, &by_fd) == 0 && ::stat(path, &by_path) == 0 &&
          by_fd.st_dev == by_path.st_dev && by_fd.st_ino == by_path.st_ino;
 }
 

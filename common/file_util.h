@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,14 +35,29 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-// The system calls that create, write, sync and close a file we write. A
-// test hands a failing set to the code under test; everything else uses
-// SystemFileOps() (::open, ::write, ::fsync, ::close).
+// The file layer: every system call the extract writer, its lock wait and
+// the spill file of the record list make on the files they write. A test
+// hands a set with some calls failing to the code under test (copy
+// SystemFileOps() and replace members); everything else uses
+// SystemFileOps(), the plain system calls. Its calls are
+// async-signal-safe, as the system calls are.
 struct FileOps {
   int (*open)(const char* path, int flags, mode_t mode);
   ssize_t (*write)(int fd, const void* data, std::size_t size);
   int (*fsync)(int fd);
   int (*close)(int fd);
+  ssize_t (*pwrite)(int fd, const void* data, std::size_t size, off_t at);
+  ssize_t (*pread)(int fd, void* data, std::size_t size, off_t at);
+  int (*ftruncate)(int fd, off_t length);
+  int (*rename)(const char* from, const char* to);
+  int (*linkat)(int from_dir, const char* from, int to_dir, const char* to,
+                int flags);
+  int (*unlink)(const char* path);
+  int (*flock)(int fd, int operation);
+  // Starts the disk writes of `fd` (SYNC_FILE_RANGE_WRITE over the file).
+  int (*start_writeback)(int fd);
+  // Bytes free for us and in all on the file system of `fd`.
+  int (*space)(int fd, std::uint64_t& available, std::uint64_t& total);
 };
 const FileOps& SystemFileOps();
 
@@ -51,8 +67,31 @@ const FileOps& SystemFileOps();
 [[nodiscard]] bool WriteAll(const FileOps& ops, int fd, const char* data,
                             std::size_t size);
 
-// Writes all of `data` at offset 0 of `fd` (pwrite). False with errno set.
-[[nodiscard]] bool PwriteAll(int fd, std::string_view data);
+// Writes all `size` bytes at offset `at` of `fd` (ops.pwrite), going on
+// after short writes and EINTR. False with errno set (ENOSPC when a write
+// wrote nothing). Async-signal-safe: the undo of a signal calls it.
+[[nodiscard]] bool PwriteAll(const FileOps& ops, int fd, const char* data,
+                             std::size_t size, std::uint64_t at);
+// Reads exactly `size` bytes at offset `at` of `fd` (ops.pread). False with
+// errno set (EIO when the file ends before).
+[[nodiscard]] bool PreadAll(const FileOps& ops, int fd, char* data,
+                            std::size_t size, std::uint64_t at);
+
+// A new file for writing in `dir`, the one way temporary files are made:
+// without a name (O_TMPFILE) when `unnamed`, else under a fresh name
+// "<dir>/.tabfetch-<16 hex digits>.tmp" that nobody else picks, which `name`
+// gets and `before_create` is told first (to arm its removal on a signal).
+// Mode 0666 before the umask, as a plain create of the file would get.
+// Invalid with errno set when none can be made (EOPNOTSUPP, EISDIR or
+// EINVAL for unnamed: the file system has no unnamed files).
+UniqueFd CreateTempFile(const FileOps& ops, const std::string& dir,
+                        bool unnamed, std::string& name,
+                        void (*before_create)(const char* name) = nullptr);
+// A fresh temporary name in `dir`, as CreateTempFile makes them.
+std::string FreshTempName(const std::string& dir);
+// Whether `error` from an unnamed CreateTempFile means only that the file
+// system has no unnamed files.
+bool NoUnnamedFiles(int error);
 
 // Replaces `bytes` with the whole content of the file `path`. False with
 // errno set, and `bytes` empty, when it cannot be opened or read (a
@@ -69,6 +108,10 @@ std::string DirName(const std::string& path);
 [[nodiscard]] int FollowSymlinks(const std::string& path, std::string& target);
 
 // Whether `path` names the file open as `fd` (same device and inode).
-bool StillNamed(int fd, const std::string& path);
+// Async-signal-safe.
+bool StillNamed(int fd, const char* path);
+inline bool StillNamed(int fd, const std::string& path) {
+  return StillNamed(fd, path.c_str());
+}
 
 }  // namespace common

@@ -335,6 +335,12 @@ void Connection::Disconnect() {
   mysql_.reset();
 }
 
+void Connection::Abandon() {
+  // mysql_free_result would read the rest of a streamed result first.
+  if (mysql_ && result_) (void)mariadb_cancel(mysql_.get());
+  Disconnect();
+}
+
 std::string Connection::EscapeLiteral(std::string_view text) {
   // Escaping at most doubles each byte, plus the terminating NUL.
   std::string escaped(text.size() * 2 + 1, '\0');

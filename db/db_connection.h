@@ -158,6 +158,12 @@ class Connection {
   // no commit). Does nothing when not connected.
   void Disconnect();
 
+  // Ends the connection at once, in the middle of a streamed result: the
+  // socket is shut down first, so the rows not yet read are not read (the
+  // server stops sending), then the result and the connection go. For a
+  // run that cannot keep the rows it fetched.
+  void Abandon();
+
   // `text` escaped for use inside a single-quoted SQL string literal, by
   // mysql_real_escape_string on the open connection: with backslashes
   // (' " \ NUL and others), or, when the session has NO_BACKSLASH_ESCAPES
@@ -244,6 +250,7 @@ class Connection {
 }
 inline int dbCloseQuery(Connection& conn) { return conn.CloseQuery(); }
 inline void dbDisconnect(Connection& conn) { conn.Disconnect(); }
+inline void dbAbandon(Connection& conn) { conn.Abandon(); }
 inline int dbErrorNumber(const Connection& conn) { return conn.ErrorNumber(); }
 inline std::string dbLastError(const Connection& conn) {
   return conn.LastError();

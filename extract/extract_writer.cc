@@ -40,10 +40,10 @@ enum class Status { kOk, kOpenFailed, kWriteFailed };
 struct Job {
   const WriteRequest& req;
   const common::FileOps& ops;
-  const RecordList& list;
+  RecordList& list;
   std::string target;  // the file written: path resolved, links followed
   Clock::time_point lock_deadline;
-  UndoOnSignal undo;
+  DisarmUndoAtExit undo;  // the signal undo, disarmed when the job ends
 };
 
 Status OpenFailed(const Job& job, int error) {
@@ -53,9 +53,24 @@ Status OpenFailed(const Job& job, int error) {
 }
 
 Status WriteFailed(const Job& job, int error) {
-  common::Diagnose(job.req.err, "cannot write extract file %s: %s",
-                   job.target.c_str(), std::strerror(error));
+  // The records could not be read (the temporary file of a large extract):
+  // that is the cause, not the extract file.
+  const std::string list_failure = job.list.FailureText();
+  if (!list_failure.empty()) {
+    common::Diagnose(job.req.err, "%s", list_failure.c_str());
+  } else {
+    common::Diagnose(job.req.err, "cannot write extract file %s: %s",
+                     job.target.c_str(), std::strerror(error));
+  }
   return Status::kWriteFailed;
+}
+
+std::string SecondsText(std::chrono::milliseconds waited) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld.%03lld",
+                static_cast<long long>(waited.count() / 1000),
+                static_cast<long long>(waited.count() % 1000));
+  return text;
 }
 
 // Closes the file we wrote through the replaceable close: on some file
@@ -73,7 +88,7 @@ enum class Lock { kHeld, kStartOver, kTimedOut };
 Lock LockExclusive(const Job& job, int fd) {
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return Lock::kHeld;
+    if (job.ops.flock(fd, LOCK_EX | LOCK_NB) == 0) return Lock::kHeld;
     if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) {
       return Lock::kHeld;
     }
@@ -85,14 +100,10 @@ Lock LockExclusive(const Job& job, int fd) {
         std::min<Clock::duration>(pause, job.lock_deadline - now));
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
-  const auto waited =
-      std::chrono::duration_cast<std::chrono::milliseconds>(job.req.lock_wait);
   common::Diagnose(job.req.err,
                    "gave up waiting for the lock (flock) on extract file %s "
-                   "after %lld.%03lld s: another process holds it",
-                   job.target.c_str(),
-                   static_cast<long long>(waited.count() / 1000),
-                   static_cast<long long>(waited.count() % 1000));
+                   "after %s s: another process holds it",
+                   job.target.c_str(), SecondsText(job.req.lock_wait).c_str());
   return Lock::kTimedOut;
 }
 
@@ -104,25 +115,43 @@ Lock LockNamed(const Job& job, int fd) {
   return common::StillNamed(fd, job.target) ? Lock::kHeld : Lock::kStartOver;
 }
 
-// Opens job.target for writing, creating it when missing. `created` tells
-// whether this call made the file.
-UniqueFd OpenForWriting(const Job& job, int flags, bool& created) {
-  created = false;
-  const char* path = job.target.c_str();
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    UniqueFd fd(::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | flags));
-    if (fd.valid() || errno != ENOENT) return fd;
-    fd.reset(::open(path,
-                    O_WRONLY | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL | flags,
-                    0666));
+// Opens the existing job.target for writing. A FIFO is waited for until a
+// process reads it, at most until the job's deadline (the lock wait): then
+// the open fails with ENXIO and `no_reader` set.
+UniqueFd OpenExisting(const Job& job, int flags, bool& no_reader) {
+  no_reader = false;
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    UniqueFd fd(job.ops.open(
+        job.target.c_str(),
+        O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0));
     if (fd.valid()) {
-      created = true;
+      // Written blocking, like any file.
+      const int fl = ::fcntl(fd.get(), F_GETFL);
+      if (fl != -1) (void)::fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
       return fd;
     }
-    if (errno != EEXIST) return fd;
+    if (errno == EINTR) continue;
+    if (errno != ENXIO) return fd;
+    const Clock::time_point now = Clock::now();
+    if (now >= job.lock_deadline) {
+      no_reader = true;
+      errno = ENXIO;
+      return fd;
+    }
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(pause, job.lock_deadline - now));
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
-  errno = EBUSY;
-  return UniqueFd();
+}
+
+Status OpenExistingFailed(const Job& job, int error, bool no_reader) {
+  if (!no_reader) return OpenFailed(job, error);
+  common::Diagnose(job.req.err,
+                   "gave up waiting for a reader of extract file %s after %s "
+                   "s: it is a FIFO that no process reads",
+                   job.target.c_str(), SecondsText(job.req.lock_wait).c_str());
+  return Status::kOpenFailed;
 }
 
 // Devices and pipes (an extract to /dev/null or a FIFO) are written straight,
@@ -147,11 +176,11 @@ Status WriteLocked(Job& job, UniqueFd fd, Check check, RollBack roll_back) {
       job.ops.fsync(fd.get()) != 0 || (error = check(fd.get())) != 0) {
     if (error == 0) error = errno;
     roll_back(fd.get());
-    job.undo.Disarm();
+    signal_undo::Disarm();
     return error < 0 ? Status::kWriteFailed : WriteFailed(job, error);
   }
   // The records are complete and synced: a signal from here on keeps them.
-  job.undo.Disarm();
+  signal_undo::Disarm();
   UniqueFd keep(::dup(fd.get()));
   if (!CloseChecked(job, fd)) {
     error = errno;
@@ -165,53 +194,71 @@ int NoCheck(int) { return 0; }
 
 // Replacing where no temporary file can be made beside the target (a
 // directory we may not write to): truncate and write, as the legacy tool
-// did. Holding the old bytes, a failed write can still put them back.
-Status ReplaceInPlace(Job& job, UniqueFd locked) {
-  bool created = false;
+// did. Only a file whose old bytes are held, within the memory budget, is
+// truncated: a failed write (or a signal) puts them back. A missing target
+// could not be created either: `temp_error` says why.
+Status ReplaceInPlace(Job& job, UniqueFd locked, int temp_error) {
   for (int attempt = 0; !locked.valid() && attempt < kMaxAttempts; ++attempt) {
-    UniqueFd fd = OpenForWriting(job, 0, created);
-    if (!fd.valid()) return OpenFailed(job, errno);
+    bool no_reader = false;
+    UniqueFd fd = OpenExisting(job, 0, no_reader);
+    if (!fd.valid()) {
+      if (errno == ENOENT) return OpenFailed(job, temp_error);
+      return OpenExistingFailed(job, errno, no_reader);
+    }
     const Lock lock = LockNamed(job, fd.get());
     if (lock == Lock::kTimedOut) return Status::kOpenFailed;
     if (lock == Lock::kHeld) locked = std::move(fd);
   }
   if (!locked.valid()) return OpenFailed(job, EBUSY);
-  std::string old;
-  const bool have_old = !created && common::ReadWholeFile(job.target, old);
-  if (created) {
-    job.undo.CutBack(locked.get(), 0);
-    job.undo.RemoveFile(job.target.c_str());
-  } else if (have_old) {
-    job.undo.CutBack(locked.get(), 0, old.data(), old.size());
+  struct stat st;
+  if (::fstat(locked.get(), &st) != 0) return OpenFailed(job, errno);
+  const std::size_t budget = job.list.options().memory_budget;
+  if (static_cast<std::uint64_t>(st.st_size) > budget) {
+    common::Diagnose(job.req.err,
+                     "cannot rewrite extract file %s in place: its %lld "
+                     "bytes are more than the memory budget of %zu bytes "
+                     "that would hold them until the new records are written",
+                     job.target.c_str(), static_cast<long long>(st.st_size),
+                     budget);
+    return Status::kOpenFailed;
   }
-  if (!created && ::ftruncate(locked.get(), 0) != 0) {
-    job.undo.Disarm();
+  std::string old;
+  if (!common::ReadWholeFile(job.target, old) || old.size() > budget) {
+    const int error = old.size() > budget ? EFBIG : errno;
+    common::Diagnose(job.req.err,
+                     "cannot rewrite extract file %s in place: its old "
+                     "content cannot be held to put it back: %s",
+                     job.target.c_str(), std::strerror(error));
+    return Status::kOpenFailed;
+  }
+  signal_undo::CutBack(locked.get(), 0, old.data(), old.size());
+  if (job.ops.ftruncate(locked.get(), 0) != 0) {
+    signal_undo::Disarm();
     return WriteFailed(job, errno);
   }
   return WriteLocked(job, std::move(locked), NoCheck, [&](int fd) {
-    if (created) {
-      if (common::StillNamed(fd, job.target)) ::unlink(job.target.c_str());
-    } else if (have_old && ::ftruncate(fd, 0) == 0 &&
-               common::PwriteAll(fd, old)) {
-      ::fsync(fd);
+    if (job.ops.ftruncate(fd, 0) == 0 &&
+        common::PwriteAll(job.ops, fd, old.data(), old.size(), 0)) {
+      job.ops.fsync(fd);
     }
   });
 }
 
-void SyncDirectory(const std::string& dir) {
-  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid()) ::fsync(fd.get());
+void SyncDirectory(const common::FileOps& ops, const std::string& dir) {
+  UniqueFd fd(ops.open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (fd.valid()) ops.fsync(fd.get());
 }
 
 // What a replace tries when its temporary file cannot take the target's
 // place.
 enum class Fallback { kNone, kNamedTemp, kInPlace };
 
-// Writes the records into `temp` and renames it over the target. kOk with
-// `fallback` set when the file could not be named or renamed: the caller
-// tries another way.
+// Writes the records into `temp` and renames it over the target (with
+// `replace`; else gives it the target's name only while that is free). kOk
+// with `fallback` set when the file could not be named or renamed: the
+// caller tries another way (kInPlace with EEXIST: the target appeared).
 Status WriteAndRename(Job& job, TempFile& temp, const struct stat* old,
-                      Fallback& fallback) {
+                      bool replace, Fallback& fallback) {
   UniqueFd& fd = temp.fd();
   if (old != nullptr) {
     // Keep owner (where we may) and permission bits of the replaced file.
@@ -231,14 +278,14 @@ Status WriteAndRename(Job& job, TempFile& temp, const struct stat* old,
     return Status::kOk;
   }
   if (!CloseChecked(job, fd)) return WriteFailed(job, errno);
-  if (!temp.RenameOverTarget()) {
+  if (!temp.NameAsTarget(replace)) {
     // Some targets may be written but not replaced: another owner's file
     // in a directory with the sticky bit, a file mounted over the target.
     // The legacy tool wrote those in place, and so do we.
     fallback = Fallback::kInPlace;
     return Status::kOk;
   }
-  SyncDirectory(common::DirName(job.target));
+  SyncDirectory(job.ops, common::DirName(job.target));
   return Status::kOk;
 }
 
@@ -249,9 +296,9 @@ Status Replace(Job& job) {
     if (!exists && errno != ENOENT) return OpenFailed(job, errno);
     if (exists && S_ISDIR(st.st_mode)) return OpenFailed(job, EISDIR);
     if (exists && !S_ISREG(st.st_mode)) {
-      UniqueFd fd(::open(job.target.c_str(),
-                         O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY));
-      if (!fd.valid()) return OpenFailed(job, errno);
+      bool no_reader = false;
+      UniqueFd fd = OpenExisting(job, O_TRUNC, no_reader);
+      if (!fd.valid()) return OpenExistingFailed(job, errno, no_reader);
       return WriteStream(job, std::move(fd));
     }
     // An existing target must be writable, as for a plain open: a read-only
@@ -259,7 +306,8 @@ Status Replace(Job& job) {
     // keeps appending runs out until the new file has taken its name.
     UniqueFd locked;
     if (exists) {
-      locked.reset(::open(job.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+      locked.reset(
+          job.ops.open(job.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY, 0));
       if (!locked.valid()) {
         if (errno == ENOENT) continue;
         return OpenFailed(job, errno);
@@ -270,42 +318,114 @@ Status Replace(Job& job) {
         continue;
       }
     }
+    int temp_error = 0;
     for (const bool unnamed : {true, false}) {
-      TempFile temp(job.ops, job.target, job.undo);
+      TempFile temp(job.ops, job.target);
       if (!temp.Create(unnamed)) {
+        temp_error = errno;
         if (unnamed) continue;
         break;
       }
       Fallback fallback = Fallback::kNone;
-      const Status status =
-          WriteAndRename(job, temp, exists ? &st : nullptr, fallback);
+      const Status status = WriteAndRename(job, temp, exists ? &st : nullptr,
+                                           true, fallback);
       if (fallback == Fallback::kNone) return status;
       if (fallback == Fallback::kInPlace) break;
     }
-    return ReplaceInPlace(job, std::move(locked));
+    return ReplaceInPlace(job, std::move(locked), temp_error);
   }
   return OpenFailed(job, EBUSY);
 }
 
+enum class NewFile { kWritten, kExists, kCannotLink };
+
+// A missing file to append to: written whole under a temporary name (or
+// none) and linked to its name only when complete, so that neither a
+// failure nor a signal, nor a lock another process takes meanwhile, can
+// leave a new empty or partial file behind. kExists when another run made
+// the file first: the caller appends to that one.
+NewFile AppendToNewFile(Job& job, Status& status) {
+  for (const bool unnamed : {true, false}) {
+    TempFile temp(job.ops, job.target);
+    if (!temp.Create(unnamed)) {
+      if (unnamed) continue;
+      status = OpenFailed(job, errno);
+      return NewFile::kWritten;
+    }
+    Fallback fallback = Fallback::kNone;
+    status = WriteAndRename(job, temp, nullptr, false, fallback);
+    if (fallback == Fallback::kNone) return NewFile::kWritten;
+    if (fallback == Fallback::kInPlace) {
+      return errno == EEXIST ? NewFile::kExists : NewFile::kCannotLink;
+    }
+  }
+  return NewFile::kCannotLink;
+}
+
+// Opens job.target to append to it; creates it (`created`) only on file
+// systems without hard links, where a new file cannot be named when it is
+// complete.
+UniqueFd OpenToAppend(Job& job, bool links, bool& created, bool& no_reader) {
+  created = false;
+  UniqueFd fd = OpenExisting(job, O_APPEND, no_reader);
+  if (fd.valid() || errno != ENOENT || links) return fd;
+  // Armed only once the file is ours: armed before, a signal could remove
+  // a file another run created in between. (A signal in the moment between
+  // can leave an empty file; only here, where nothing can be named whole.)
+  fd.reset(job.ops.open(
+      job.target.c_str(),
+      O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0666));
+  if (!fd.valid()) return fd;
+  signal_undo::CutBack(fd.get(), 0);
+  signal_undo::RemoveFile(job.target.c_str());
+  created = true;
+  return fd;
+}
+
 Status Append(Job& job) {
+  bool links = true;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     bool created = false;
-    UniqueFd fd = OpenForWriting(job, O_APPEND, created);
-    if (!fd.valid()) return OpenFailed(job, errno);
+    bool no_reader = false;
+    UniqueFd fd = OpenToAppend(job, links, created, no_reader);
+    if (!fd.valid() && errno == ENOENT && links) {
+      Status status = Status::kOk;
+      switch (AppendToNewFile(job, status)) {
+        case NewFile::kWritten:
+          return status;
+        case NewFile::kExists:
+          continue;
+        case NewFile::kCannotLink:
+          links = false;
+          continue;
+      }
+    }
+    if (!fd.valid()) return OpenExistingFailed(job, errno, no_reader);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return OpenFailed(job, errno);
     if (!S_ISREG(st.st_mode)) return WriteStream(job, std::move(fd));
     // The earlier length counts only once the lock is held: a run that
     // appended before us must not be cut back by our rollback.
     const Lock lock = LockNamed(job, fd.get());
-    if (lock == Lock::kTimedOut) return Status::kOpenFailed;
-    if (lock == Lock::kStartOver || ::fstat(fd.get(), &st) != 0) continue;
+    if (lock != Lock::kHeld || ::fstat(fd.get(), &st) != 0) {
+      // A file this run created goes again (the undo is still armed),
+      // unless another run has appended to it meanwhile.
+      struct stat now;
+      if (created && ::fstat(fd.get(), &now) == 0 && now.st_size == 0 &&
+          common::StillNamed(fd.get(), job.target)) {
+        job.ops.unlink(job.target.c_str());
+      }
+      signal_undo::Disarm();
+      if (lock == Lock::kTimedOut) return Status::kOpenFailed;
+      continue;
+    }
     const off_t earlier = st.st_size;
     // A file this run created goes again, unless another run has appended
     // to it in between.
     const bool remove = created && earlier == 0;
-    job.undo.CutBack(fd.get(), earlier);
-    if (remove) job.undo.RemoveFile(job.target.c_str());
+    signal_undo::Disarm();
+    signal_undo::CutBack(fd.get(), earlier);
+    if (remove) signal_undo::RemoveFile(job.target.c_str());
     bool gone = false;
     return WriteLocked(
         job, std::move(fd),
@@ -322,9 +442,9 @@ Status Append(Job& job) {
         },
         [&](int locked_fd) {
           if (remove && !gone && common::StillNamed(locked_fd, job.target)) {
-            ::unlink(job.target.c_str());
-          } else if (::ftruncate(locked_fd, earlier) == 0) {
-            ::fsync(locked_fd);
+            job.ops.unlink(job.target.c_str());
+          } else if (job.ops.ftruncate(locked_fd, earlier) == 0) {
+            job.ops.fsync(locked_fd);
           }
         });
   }
@@ -358,11 +478,9 @@ int WriteFile(const WriteRequest& req, RecordList& list) {
             std::string(req.path),
             Clock::now() + req.lock_wait,
             {}};
-    if (!list.Sort()) {
+    if (!list.sorted() && !list.Sort()) {
       // Out of memory, or the temporary file of a large extract failed.
-      common::Diagnose(req.err, "sorting the records for extract file %s "
-                       "failed: %s", job.target.c_str(),
-                       std::strerror(list.error_number()));
+      common::Diagnose(req.err, "%s", list.FailureText().c_str());
       status = Status::kWriteFailed;
     } else if ((status = Resolve(job)) == Status::kOk) {
       status = req.replace_flag == 1 ? Replace(job) : Append(job);

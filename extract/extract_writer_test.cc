@@ -158,8 +158,55 @@ int PlannedClose(int fd) {
   return rc;
 }
 
-const common::FileOps kPlannedOps{PlannedOpen, PlannedWrite, PlannedFsync,
-                                  PlannedClose};
+common::FileOps PlannedOps() {
+  common::FileOps ops = common::SystemFileOps();
+  ops.open = PlannedOpen;
+  ops.write = PlannedWrite;
+  ops.fsync = PlannedFsync;
+  ops.close = PlannedClose;
+  return ops;
+}
+const common::FileOps kPlannedOps = PlannedOps();
+
+// Injected failures of the record list's temporary file (the spill): made,
+// written, checked for room or read back at the merge.
+enum class SpillFault { kNone, kCreate, kWrite, kFull, kRead };
+SpillFault spill_fault = SpillFault::kNone;
+
+common::FileOps SpillOps() {
+  common::FileOps ops = common::SystemFileOps();
+  ops.open = [](const char* path, int flags, mode_t mode) {
+    if (spill_fault == SpillFault::kCreate) {
+      errno = EACCES;
+      return -1;
+    }
+    return ::open(path, flags, mode);
+  };
+  ops.pwrite = [](int fd, const void* data, std::size_t size, off_t at) {
+    if (spill_fault == SpillFault::kWrite) {
+      errno = EIO;
+      return ssize_t{-1};
+    }
+    return ::pwrite(fd, data, size, at);
+  };
+  ops.pread = [](int fd, void* data, std::size_t size, off_t at) {
+    if (spill_fault == SpillFault::kRead) {
+      errno = EIO;
+      return ssize_t{-1};
+    }
+    return ::pread(fd, data, size, at);
+  };
+  ops.space = [](int fd, std::uint64_t& available, std::uint64_t& total) {
+    if (spill_fault != SpillFault::kFull) {
+      return common::SystemFileOps().space(fd, available, total);
+    }
+    total = std::uint64_t{1} << 40;
+    available = total / 25;  // 4 % free
+    return 0;
+  };
+  return ops;
+}
+const common::FileOps kSpillOps = SpillOps();
 
 // The next writes in this scope go through the plan.
 class ScopedFailPlan {
@@ -330,10 +377,23 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheDirectoryIsReadOnly) {
       s += Describe(Write(path, 1, {"xx", "yy", "zz"}));
     }
     // A new file cannot be created there at all.
-    return s + Describe(Write(path + ".new", 1, {"cc"}));
+    s += Describe(Write(path + ".new", 1, {"cc"}));
+    // Old bytes beyond the memory budget could not be put back: the file
+    // is not truncated, and the cause is named.
+    RecordListOptions small;
+    small.memory_budget = 3;
+    RecordList list(small);
+    EXPECT_EQ(InsertRecord(list, "zz"), 1);
+    const Result r = Write(path, 1, list);
+    return s + Describe(r) + r.err;
   });
   EXPECT_EQ(got, "0|" + std::string(kStr) + kEnd + "#aabb#" + "-1|" + kStr +
-                     kWriteFailed + "-1|" + kStr + kOpenFailed);
+                     kWriteFailed + "-1|" + kStr + kOpenFailed + "-1|" +
+                     kStr + kOpenFailed +
+                     "tabfetch: cannot rewrite extract file " + path +
+                     " in place: its 4 bytes are more than the memory budget "
+                     "of 3 bytes that would hold them until the new records "
+                     "are written\n");
   EXPECT_EQ(ReadFileBytes(path), "aabb");
   EXPECT_EQ(ListDirectory(dir / "ro_dir"), std::vector<std::string>{"out.dat"});
 }
@@ -422,6 +482,19 @@ TEST(WriteFileTest, FifoTargetIsWrittenNotReplaced) {
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
   }
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"pipe"});
+
+  // Nobody reads it: the run waits the lock wait, then fails as an open.
+  for (int flag : {0, 1}) {
+    RecordList list = MakeList({"ab"});
+    Captured out, err;
+    WriteRequest req{fifo, flag, false, out.stream(), err.stream()};
+    req.lock_wait = std::chrono::milliseconds(200);
+    EXPECT_EQ(WriteFile(req, list), extract::kWriteFailed);
+    EXPECT_EQ(out.Take(), kOpenFailed);
+    EXPECT_EQ(err.Take(), "tabfetch: gave up waiting for a reader of extract "
+                          "file " + fifo + " after 0.200 s: it is a FIFO "
+                          "that no process reads\n");
+  }
 }
 
 // What a run leaves when a signal ends it in the middle of the write: the
@@ -539,11 +612,13 @@ TEST(WriteFileTest, AppendToAFileThatLosesItsName) {
   }
 }
 
-// Every kind of write failure, with both flags, on an existing and a
-// missing file: the message, -1, and the directory exactly as before.
+// Every kind of write failure, of the extract file and of the record list's
+// temporary file, with both flags, on an existing and a missing file: the
+// cause, -1, and the directory exactly as before.
 struct FailureCase {
   const char* name;
   FailPlan plan;
+  SpillFault spill = SpillFault::kNone;
 };
 
 const FailureCase kFailureCases[] = {
@@ -554,7 +629,32 @@ const FailureCase kFailureCases[] = {
     {"fsync fails", {SIZE_MAX, ENOSPC, true}},
     {"close fails", {SIZE_MAX, ENOSPC, false, true}},
     {"short writes, then fails", {70000, ENOSPC, false, false, 333}},
+    {"temporary file cannot be made", {}, SpillFault::kCreate},
+    {"temporary file cannot be written", {}, SpillFault::kWrite},
+    {"temporary file would leave less than 5 % free", {}, SpillFault::kFull},
+    {"temporary file cannot be read back", {}, SpillFault::kRead},
 };
+
+// The cause each spill fault gives on standard error.
+std::string SpillCause(SpillFault fault, const std::string& tmp) {
+  switch (fault) {
+    case SpillFault::kNone:
+      break;
+    case SpillFault::kCreate:
+      return "tabfetch: cannot create the temporary file in TMPDIR " + tmp +
+             ": " + std::strerror(EACCES) + "\n";
+    case SpillFault::kWrite:
+      return "tabfetch: cannot write the temporary file in TMPDIR " + tmp +
+             ": " + std::strerror(EIO) + "\n";
+    case SpillFault::kFull:
+      return "tabfetch: the temporary file in TMPDIR " + tmp +
+             " would leave less than 5 % of its file system free\n";
+    case SpillFault::kRead:
+      return "tabfetch: cannot read back the temporary file in TMPDIR " + tmp +
+             ": " + std::strerror(EIO) + "\n";
+  }
+  return "";
+}
 
 TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
   std::vector<std::string> records;
@@ -572,7 +672,20 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
         const std::string path = dir / "out.dat";
         if (exists) dir.Write("out.dat", old);
         if (exists) ::chmod(path.c_str(), 0640);
-        RecordList list = MakeList(records);
+        // Spill faults: every run goes to the temporary file; the list stops
+        // taking records at the first that cannot be spilled.
+        TempDir tmp;
+        RecordListOptions options;
+        if (c.spill != SpillFault::kNone) {
+          options.memory_budget = 1;
+          options.temp_dir = tmp.path();
+          options.file_ops = &kSpillOps;
+          spill_fault = c.spill;
+        }
+        RecordList list(options);
+        for (const auto& rec : records) {
+          if (InsertRecord(list, rec) == 0) break;
+        }
         Result r;
         {
           FailPlan p = c.plan;
@@ -580,17 +693,23 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
           ScopedFailPlan fail(p);
           r = Write(path, flag, list);
         }
+        spill_fault = SpillFault::kNone;
         const std::string what = std::string(c.name) + " flag " +
                                  std::to_string(flag) +
                                  (exists ? " existing" : " missing") +
                                  (tmpfile ? "" : " named temp");
         EXPECT_EQ(r.rc, -1) << what;
         EXPECT_EQ(r.out, std::string(kStr) + kWriteFailed) << what;
-        EXPECT_EQ(r.err.rfind("tabfetch: cannot write extract file " + path +
-                                  ": ",
-                              0),
-                  0u)
-            << what << ": " << r.err;
+        if (c.spill == SpillFault::kNone) {
+          EXPECT_EQ(r.err.rfind("tabfetch: cannot write extract file " + path +
+                                    ": ",
+                                0),
+                    0u)
+              << what << ": " << r.err;
+        } else {
+          EXPECT_EQ(r.err, SpillCause(c.spill, tmp.path())) << what;
+          EXPECT_TRUE(fs::is_empty(tmp.path())) << what;
+        }
         EXPECT_EQ(ReadFileBytes(path), exists ? old : "<missing>") << what;
         if (exists) {
           EXPECT_EQ(ModeOf(path), 0640u) << what;

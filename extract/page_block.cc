@@ -48,8 +48,9 @@ bool PageBlock::Resize(std::size_t bytes) {
   if (length == 0) return false;
   void* p;
   if (data_ == nullptr) {
-    // The block is made as large as the records it is meant for, so every
-    // page will be written: take them all now.
+    // The pages come as the records are written to them: taking them all
+    // in advance would have the kernel zero memory that is about to be
+    // overwritten, and count pages a short last chunk never uses.
     p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE,
                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p != MAP_FAILED) {
@@ -58,9 +59,6 @@ bool PageBlock::Resize(std::size_t bytes) {
       // page-table walk of its own. Where the system does not give them,
       // the pages stay small.
       (void)::madvise(p, length, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-      (void)::madvise(p, length, MADV_POPULATE_WRITE);
-#endif
     }
   } else {
     // The kernel moves the pages, not the bytes.

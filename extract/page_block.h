@@ -9,9 +9,9 @@ namespace extract {
 // The size of a memory page, 4096 when the system does not say.
 std::size_t PageSize();
 
-// Memory straight from the kernel for the record arena: its pages are
-// taken in one go when it is made (one system call instead of a page fault
-// for every 4 KiB as the records are written), and it grows without copying.
+// Memory straight from the kernel for the record arena: on large pages
+// where the system gives them, returned whole when released, grown without
+// copying.
 class PageBlock {
  public:
   PageBlock() = default;

@@ -5,12 +5,11 @@
 // file is written (sorted_runs.h).
 #include "extract/record_list.h"
 
-#include <pthread.h>
-#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -19,10 +18,10 @@
 #include <limits>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <utility>
 
+#include "common/quiet_thread.h"
 #include "extract/chunk_sort.h"
 #include "extract/page_block.h"
 #include "extract/sorted_runs.h"
@@ -52,8 +51,9 @@ struct RecordList::State {
   State(const RecordListOptions& options, std::size_t record_length)
       : length(record_length),
         use_thread(options.worker_thread),
-        runs(record_length, options.memory_budget, MemoryLimit(options),
-             options.temp_dir) {}
+        runs(record_length, options.memory_budget, options.temp_dir,
+             options.file_ops != nullptr ? *options.file_ops
+                                         : common::SystemFileOps()) {}
 
   ~State() { StopWorker(true); }
 
@@ -92,25 +92,24 @@ struct RecordList::State {
 
   // Chunks grow with the list, up to four times their first size: fewer
   // runs to merge in a large extract, little memory in hand in a small one.
+  // Three of them may be in hand, so they stay below a sixteenth of the
+  // budget (but not below 1 MiB: more runs would cost more at the merge
+  // than they save).
   static std::size_t MaxChunkBytes(const RecordListOptions& options) {
-    return 4 * options.chunk_bytes;
+    constexpr std::size_t kSmallest = std::size_t{1} << 20;
+    return std::min(4 * options.chunk_bytes,
+                    std::max(kSmallest, options.memory_budget / 16));
+  }
+  static std::size_t FirstChunkBytes(const RecordListOptions& options) {
+    return std::min(options.chunk_bytes, MaxChunkBytes(options));
   }
 
   void StartWorker() {
     use_thread = false;  // one try
-    // The thread takes the signal mask of its maker: with every signal
-    // blocked in it, signals go to the main thread, whose handlers and
-    // default actions end the whole process.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
-    try {
-      worker = std::thread([this] { WorkerLoop(); });
-    } catch (const std::system_error&) {
-      // No thread: the chunks are sorted on the main thread.
-    } catch (const std::bad_alloc&) {
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    chunks_in_hand = kChunksInHand;  // before the worker can read it
+    worker = common::StartQuietThread([this] { WorkerLoop(); });
+    // No thread: the chunks are sorted on the main thread.
+    if (!worker.joinable()) chunks_in_hand = 1;
   }
 
   // Waits until the worker has sorted every chunk handed to it (or, with
@@ -156,40 +155,49 @@ struct RecordList::State {
     }
   }
 
-  // Bytes of memory the sorted runs may take.
-  static std::size_t MemoryLimit(const RecordListOptions& options) {
-    const std::size_t budget = options.memory_budget;
-    // Room kept for reading back spilled runs at the merge.
-    // Besides the sorted runs, up to four chunks are in hand while rows
-    // arrive (filling, waiting, being sorted, its sorted copy); they count
-    // against the budget too.
-    const std::size_t reserve =
-        std::min(budget / 8, SortedRuns::kMergeReserve) +
-        kChunksInHand * MaxChunkBytes(options);
-    return budget > reserve ? budget - reserve : 0;
-  }
-
   // Sorts the `count` records of `chunk` into a run of their own: a copy in
   // memory while the budget allows, the temporary file beyond. Only one
   // thread at a time gets here (the worker, or the main thread once the
   // worker has ended), so the runs need no lock.
   void SortChunk(const PageBlock& chunk, std::size_t count) {
-    if (error != 0) return;  // the run has failed already
+    if (failed.load(std::memory_order_acquire)) return;  // too late
     const double started = ThreadSeconds();
     const std::size_t bytes = count * length;
     if (!has_line_feed && std::memchr(chunk.data(), '\n', bytes) != nullptr) {
       has_line_feed = true;
     }
     if (!SortOrder(chunk.data(), length, count, order)) {
-      error = ENOMEM;
+      Fail({ListFailure::kMemory, ENOMEM});
       return;
     }
-    error = runs.Add(chunk.data(), order.data(), count);
-    if (error != 0) return;
+    // What else holds memory now: the chunks (filling, waiting, this one)
+    // and the sort order.
+    const std::size_t in_hand = chunks_in_hand * chunk.size() +
+                                order.capacity() * sizeof(SortEntry);
+    if (!runs.Add(chunk.data(), order.data(), count, in_hand)) {
+      Fail(runs.failure());
+      return;
+    }
     sort_seconds += ThreadSeconds() - started;
   }
 
-  static constexpr std::size_t kChunksInHand = 4;
+  // The first failure; the main thread sees `failed` at its next chunk and
+  // ends the fetch.
+  void Fail(const ListError& what) {
+    std::lock_guard<std::mutex> lock(mu);
+    if (failure.what != ListFailure::kNone) return;
+    failure = what;
+    failed.store(true, std::memory_order_release);
+  }
+
+  ListError Failure() {
+    std::lock_guard<std::mutex> lock(mu);
+    return failure;
+  }
+
+  // Chunks in hand while rows arrive: the one filling, one waiting, one
+  // being sorted.
+  static constexpr std::size_t kChunksInHand = 3;
 
   struct Pending {
     PageBlock chunk;
@@ -209,14 +217,17 @@ struct RecordList::State {
   std::vector<PageBlock> free_chunks;
   bool stopping = false;
   bool discarding = false;
+  ListError failure;
+  std::atomic<bool> failed{false};
   std::thread worker;
+  // Set before the worker starts.
+  std::size_t chunks_in_hand = 1;
 
   // Touched by one sorting thread at a time (see SortChunk); the merge of
   // the runs is read on the main thread only, after Sort().
   std::vector<SortEntry> order;
   SortedRuns runs;
   bool has_line_feed = false;
-  int error = 0;
   double sort_seconds = 0;
   double final_seconds = 0;
 
@@ -241,6 +252,7 @@ RecordList& RecordList::operator=(RecordList&& other) noexcept {
   record_length_ = std::exchange(other.record_length_, 0);
   length_fixed_ = std::exchange(other.length_fixed_, false);
   sorted_ = std::exchange(other.sorted_, false);
+  failure_ = std::exchange(other.failure_, ListError{});
   has_line_feed_ = std::exchange(other.has_line_feed_, false);
   fill_ = std::exchange(other.fill_, nullptr);
   fill_end_ = std::exchange(other.fill_end_, nullptr);
@@ -252,15 +264,17 @@ char* RecordList::NewChunk() {
     try {
       state_ = std::make_unique<State>(options_, record_length_);
     } catch (const std::bad_alloc&) {
+      failure_ = {ListFailure::kMemory, ENOMEM};
       return nullptr;
     }
   }
   State& s = *state_;
-  // A tenth of the records so far, between the first size and four times
-  // that.
+  if (s.failed.load(std::memory_order_acquire)) return nullptr;
+  // A tenth of the records so far, between the first size and the largest.
   const std::size_t want =
       std::min(State::MaxChunkBytes(options_),
-               std::max(options_.chunk_bytes, count_ / 10 * record_length_));
+               std::max(State::FirstChunkBytes(options_),
+                        count_ / 10 * record_length_));
   const std::size_t chunk_records =
       std::min<std::size_t>(std::max<std::size_t>(want / record_length_, 1),
                             std::numeric_limits<std::uint32_t>::max());
@@ -271,7 +285,11 @@ char* RecordList::NewChunk() {
     s.Submit(std::move(s.filling), filled);
     fill_ = fill_end_ = nullptr;
   }
-  if (!s.TakeChunk(s.filling, chunk_bytes)) return nullptr;
+  if (s.failed.load(std::memory_order_acquire)) return nullptr;
+  if (!s.TakeChunk(s.filling, chunk_bytes)) {
+    failure_ = {ListFailure::kMemory, ENOMEM};
+    return nullptr;
+  }
   fill_ = s.filling.data();
   fill_end_ = fill_ + chunk_bytes;
   return fill_;
@@ -306,26 +324,28 @@ bool RecordList::Sort() {
     return true;
   }
   State& s = *state_;
-  if (sorted_) return s.error == 0 && s.runs.Rewind();
+  if (sorted_) return s.runs.Rewind();
   const auto started = std::chrono::steady_clock::now();
   s.StopWorker(false);
-  if (fill_ != nullptr) {
-    const std::size_t filled =
-        static_cast<std::size_t>(fill_ - s.filling.data()) / record_length_;
-    if (filled > 0) s.SortChunk(s.filling, filled);
-    s.Recycle(std::move(s.filling));
-    fill_ = fill_end_ = nullptr;
-  }
-  // The blocks for further chunks go back to the system.
+  // The blocks for further chunks go back to the system; the last chunk is
+  // the only one in hand.
   {
     std::lock_guard<std::mutex> lock(s.mu);
     s.free_chunks.clear();
   }
+  s.chunks_in_hand = 1;
+  if (fill_ != nullptr) {
+    const std::size_t filled =
+        static_cast<std::size_t>(fill_ - s.filling.data()) / record_length_;
+    if (filled > 0) s.SortChunk(s.filling, filled);
+    s.filling.Release();
+    fill_ = fill_end_ = nullptr;
+  }
   decltype(s.order)().swap(s.order);
   has_line_feed_ = s.has_line_feed;
-  if (s.error != 0) return false;
+  if (failure_.what != ListFailure::kNone || s.failed.load()) return false;
   if (!s.runs.StartMerge()) {
-    s.error = errno != 0 ? errno : EIO;
+    s.Fail(s.runs.failure());
     return false;
   }
   sorted_ = true;
@@ -333,8 +353,7 @@ bool RecordList::Sort() {
   return true;
 }
 
-std::ptrdiff_t RecordList::ReadSorted(char* out,
-                                      std::size_t max_records) const {
+std::ptrdiff_t RecordList::ReadSorted(char* out, std::size_t max_records) {
   if (!sorted_) return 0;
   if (!state_) {
     // Records of length 0: nothing to copy, only the count.
@@ -343,7 +362,7 @@ std::ptrdiff_t RecordList::ReadSorted(char* out,
   return state_->runs.Read(out, max_records);
 }
 
-int RecordList::NextRecord(std::string_view& record) const {
+int RecordList::NextRecord(std::string_view& record) {
   if (!sorted_ || !state_) return 0;
   std::string& one = state_->one_record;
   one.resize(record_length_);
@@ -353,12 +372,47 @@ int RecordList::NextRecord(std::string_view& record) const {
   return 1;
 }
 
-bool RecordList::Rewind() const {
+bool RecordList::Rewind() {
   if (!sorted_ || !state_) return true;
   return state_->runs.Rewind();
 }
 
-int RecordList::error_number() const { return state_ ? state_->error : 0; }
+ListError RecordList::failure() const {
+  if (failure_.what != ListFailure::kNone || !state_) return failure_;
+  const ListError sorting = state_->Failure();
+  if (sorting.what != ListFailure::kNone) return sorting;
+  // Reading back: the merge has ended (one reader at a time).
+  return state_->runs.failure();
+}
+
+std::string RecordList::FailureText() const {
+  const ListError f = failure();
+  const std::string dir =
+      state_ ? state_->runs.temp_dir()
+             : options_.temp_dir.empty() ? "/tmp" : options_.temp_dir;
+  const char* what = nullptr;
+  switch (f.what) {
+    case ListFailure::kNone:
+      return std::string();
+    case ListFailure::kMemory:
+      return "out of memory for the records after " + std::to_string(count_) +
+             " rows (memory budget " + std::to_string(options_.memory_budget) +
+             " bytes)";
+    case ListFailure::kSpillFull:
+      return "the temporary file in TMPDIR " + dir +
+             " would leave less than 5 % of its file system free";
+    case ListFailure::kSpillCreate:
+      what = "cannot create the temporary file in TMPDIR ";
+      break;
+    case ListFailure::kSpillWrite:
+      what = "cannot write the temporary file in TMPDIR ";
+      break;
+    case ListFailure::kSpillRead:
+      what = "cannot read back the temporary file in TMPDIR ";
+      break;
+  }
+  return what + dir + ": " + std::strerror(f.error);
+}
 
 RecordListTimes RecordList::times() const {
   RecordListTimes t;
@@ -373,15 +427,6 @@ RecordListTimes RecordList::times() const {
 void RecordList::Clear() {
   const RecordListOptions options = options_;
   *this = RecordList(options);
-}
-
-std::size_t DefaultMemoryBudget() {
-  constexpr std::size_t kMin = std::size_t{64} << 20;
-  constexpr std::size_t kMax = std::size_t{1} << 30;
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  if (pages <= 0) return kMax;
-  const std::size_t quarter = static_cast<std::size_t>(pages) / 4 * PageSize();
-  return std::max(kMin, std::min(kMax, quarter));
 }
 
 int FreeRecordList(RecordList& list) {

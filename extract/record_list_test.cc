@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -272,7 +273,7 @@ const MergeCase kMergeCases[] = {
     {5000, 31 * 40, 64 << 20, true},  // many runs in memory, partial last
     {5000, 31 * 40, 64 << 20, false},
     {5000, 1000 * 31, 1, true},          // every run spilled
-    {5000, 999 * 31, 700 * 1000, true},  // spilled and in memory mixed
+    {5000, 999 * 31, 200 * 1000, true},  // spilled and in memory mixed
     {1, 31, 1, true},
     {64, 31, 1, false},  // a run of one record each
 };
@@ -321,14 +322,23 @@ TEST(RecordListTest, SpillThatCannotBeWrittenFailsTheSort) {
   options.memory_budget = 1;
   options.temp_dir = tmp.path() + "/missing";
   RecordList list(options);
-  for (const auto& r : ExtractLikeRecords(100, 3)) {
-    ASSERT_EQ(InsertRecord(list, r), 1);
+  // The first run that cannot be spilled ends the taking of records (on the
+  // second thread: a few more may be taken before that shows).
+  std::size_t taken = 0;
+  for (const auto& r : ExtractLikeRecords(1000, 3)) {
+    taken += static_cast<std::size_t>(InsertRecord(list, r));
   }
+  EXPECT_LT(taken, 1000u);
   EXPECT_FALSE(list.Sort());
-  EXPECT_EQ(list.error_number(), ENOENT);
+  EXPECT_EQ(list.AppendSlot(31), nullptr);
+  EXPECT_EQ(list.failure().what, ListFailure::kSpillCreate);
+  EXPECT_EQ(list.failure().error, ENOENT);
+  EXPECT_EQ(list.FailureText(), "cannot create the temporary file in TMPDIR " +
+                                    options.temp_dir + ": " +
+                                    std::strerror(ENOENT));
   EXPECT_FALSE(list.Sort()) << "a failed list stays failed";
   list.Clear();
-  EXPECT_EQ(list.error_number(), 0);
+  EXPECT_EQ(list.failure().what, ListFailure::kNone);
 }
 
 TEST(RecordListTest, LineFeedsAreNoticedInEveryRun) {
@@ -346,12 +356,6 @@ TEST(RecordListTest, LineFeedsAreNoticedInEveryRun) {
   for (int i = 0; i < 10; ++i) ASSERT_EQ(InsertRecord(plain, "abc"), 1);
   ASSERT_TRUE(plain.Sort());
   EXPECT_FALSE(plain.has_line_feed());
-}
-
-TEST(RecordListTest, DefaultMemoryBudgetStaysWithinItsBounds) {
-  const std::size_t budget = DefaultMemoryBudget();
-  EXPECT_GE(budget, std::size_t{64} << 20);
-  EXPECT_LE(budget, std::size_t{1} << 30);
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 #include "extract/record_output.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,10 +13,11 @@
 #include <new>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "common/quiet_thread.h"
 
 namespace extract {
 namespace {
@@ -32,17 +31,18 @@ constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 // (a pipe, a device) is of no consequence.
 class WritebackStarter {
  public:
-  explicit WritebackStarter(int fd) : fd_(fd) {}
+  WritebackStarter(const common::FileOps& ops, int fd) : ops_(ops), fd_(fd) {}
 
   void Wrote(std::size_t bytes) {
     pending_ += bytes;
     if (pending_ < kWritebackStep) return;
     pending_ = 0;
-    (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    (void)ops_.start_writeback(fd_);
   }
 
  private:
   static constexpr std::size_t kWritebackStep = std::size_t{2} << 20;
+  const common::FileOps& ops_;
   int fd_;
   std::size_t pending_ = 0;
 };
@@ -51,7 +51,7 @@ class WritebackStarter {
 class BlockWriter {
  public:
   BlockWriter(const common::FileOps& ops, int fd, std::size_t block_size)
-      : ops_(ops), fd_(fd), block_(block_size), writeback_(fd) {}
+      : ops_(ops), fd_(fd), block_(block_size), writeback_(ops, fd) {}
 
   bool Append(const char* data, std::size_t size) {
     while (size > 0) {
@@ -90,20 +90,12 @@ class BlockWriter {
 // one. Two blocks take turns: the merge fills one while the other is written.
 class MergeAhead {
  public:
-  MergeAhead(const RecordList& list, std::size_t per_block)
+  MergeAhead(RecordList& list, std::size_t per_block)
       : list_(list), per_block_(per_block) {
     for (Block& b : blocks_) b.data.resize(per_block * list.record_length());
-    // With every signal blocked in it, signals go to the writing thread,
-    // whose handler undoes the write.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
-    try {
-      merger_ = std::thread([this] { MergeLoop(); });
-    } catch (const std::system_error&) {
-      // No thread: the caller merges on its own.
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    // Signals go to the writing thread, whose handler undoes the write. No
+    // thread: the caller merges on its own.
+    merger_ = common::StartQuietThread([this] { MergeLoop(); });
   }
   ~MergeAhead() {
     {
@@ -166,7 +158,7 @@ class MergeAhead {
     }
   }
 
-  const RecordList& list_;
+  RecordList& list_;  // read only by the merge thread while it runs
   const std::size_t per_block_;
   Block blocks_[2];
   std::size_t taken_ = 0;
@@ -179,11 +171,11 @@ class MergeAhead {
 // Records without a line feed go straight into the block, whole blocks of
 // them at a time, merged from the list's sorted runs (on a second thread
 // where one can be had).
-bool WriteGathered(const common::FileOps& ops, int fd, const RecordList& list) {
+bool WriteGathered(const common::FileOps& ops, int fd, RecordList& list) {
   const std::size_t length = list.record_length();
   const std::size_t per_block = std::max<std::size_t>(
       1, std::min(list.count(), kBlockSize / length));
-  WritebackStarter writeback(fd);
+  WritebackStarter writeback(ops, fd);
   // One block's worth is merged as fast as it is written.
   std::optional<MergeAhead> ahead;
   if (list.count() > per_block) ahead.emplace(list, per_block);
@@ -208,7 +200,7 @@ bool WriteGathered(const common::FileOps& ops, int fd, const RecordList& list) {
 // The records in list order; every LF becomes CR LF, as the legacy tool's
 // text-mode file did it. Only records holding an LF are looked at byte by
 // byte. The list is read from its first record, also on a second write.
-bool WriteRecords(const common::FileOps& ops, int fd, const RecordList& list) {
+bool WriteRecords(const common::FileOps& ops, int fd, RecordList& list) {
   if (list.count() == 0 || list.record_length() == 0) return true;
   if (!list.Rewind()) return false;
   try {

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "common/file_util.h"
+
 namespace extract {
 namespace {
 
@@ -38,14 +40,9 @@ void Undo() {
   const int fd = cut_fd.load();
   if (fd >= 0 && ::ftruncate(fd, cut_length.load()) == 0) {
     const char* data = restore_data.load();
-    const std::size_t size = restore_size.load();
-    std::size_t done = 0;
-    while (data != nullptr && done < size) {
-      const ssize_t n =
-          ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
+    if (data != nullptr) {
+      (void)common::PwriteAll(common::SystemFileOps(), fd, data,
+                              restore_size.load(), 0);
     }
     (void)::fsync(fd);
   }
@@ -53,12 +50,7 @@ void Undo() {
   if (path == nullptr) return;
   // A file this run created goes again, but only while the path still names
   // it: another process may have renamed a file of its own over it.
-  struct stat by_fd, by_path;
-  if (fd >= 0 && (::fstat(fd, &by_fd) != 0 || ::stat(path, &by_path) != 0 ||
-                  by_fd.st_dev != by_path.st_dev ||
-                  by_fd.st_ino != by_path.st_ino)) {
-    return;
-  }
+  if (fd >= 0 && !common::StillNamed(fd, path)) return;
   (void)::unlink(path);
 }
 
@@ -104,10 +96,12 @@ void InstallSignalCleanup() {
   }
 }
 
-void UndoOnSignal::RemoveFile(const char* path) { remove_path.store(path); }
+namespace signal_undo {
 
-void UndoOnSignal::CutBack(int fd, off_t length, const char* restore,
-                           std::size_t restore_length) {
+void RemoveFile(const char* path) { remove_path.store(path); }
+
+void CutBack(int fd, off_t length, const char* restore,
+             std::size_t restore_length) {
   cut_fd.store(-1);
   cut_length.store(length);
   restore_data.store(restore);
@@ -115,11 +109,12 @@ void UndoOnSignal::CutBack(int fd, off_t length, const char* restore,
   cut_fd.store(fd);
 }
 
-void UndoOnSignal::Disarm() {
+void Disarm() {
   cut_fd.store(-1);
   remove_path.store(nullptr);
   restore_data.store(nullptr);
   restore_size.store(0);
 }
 
+}  // namespace signal_undo
 }  // namespace extract

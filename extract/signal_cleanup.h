@@ -26,25 +26,33 @@ namespace extract {
 // that the undo never races with the writing code.
 void InstallSignalCleanup();
 
-// Arms the undo for the time the object lives. The texts and bytes passed in
-// must outlive the object (the handler only reads them). Only one undo is
-// armed at a time; arming replaces what was armed before.
-class UndoOnSignal {
- public:
-  UndoOnSignal() = default;
-  ~UndoOnSignal() { Disarm(); }
-  UndoOnSignal(const UndoOnSignal&) = delete;
-  UndoOnSignal& operator=(const UndoOnSignal&) = delete;
+// The undo a signal carries out. There is one for the whole process (a
+// signal handler has no object to look in), armed by the writing thread
+// before each step it may have to undo: before a file is created or
+// truncated, not after. The texts and bytes passed in must stay until the
+// undo is disarmed (the handler only reads them). Arming replaces what was
+// armed before.
+namespace signal_undo {
 
-  // A signal removes the file `path`; with a CutBack armed as well, only
-  // while `path` still names that descriptor's file.
-  void RemoveFile(const char* path);
-  // A signal cuts the file open as `fd` back to `length` bytes, then writes
-  // `restore` (`restore_size` bytes) at its start when given, and syncs it.
-  void CutBack(int fd, off_t length, const char* restore = nullptr,
-               std::size_t restore_size = 0);
-  // Nothing left to undo.
-  void Disarm();
+// A signal removes the file `path`; with a CutBack armed as well, only
+// while `path` still names that descriptor's file.
+void RemoveFile(const char* path);
+// A signal cuts the file open as `fd` back to `length` bytes, then writes
+// `restore` (`restore_size` bytes) at its start when given, and syncs it.
+void CutBack(int fd, off_t length, const char* restore = nullptr,
+             std::size_t restore_size = 0);
+// Nothing left to undo.
+void Disarm();
+
+}  // namespace signal_undo
+
+// Disarms the undo when it goes, on every way out of a write.
+class DisarmUndoAtExit {
+ public:
+  DisarmUndoAtExit() = default;
+  ~DisarmUndoAtExit() { signal_undo::Disarm(); }
+  DisarmUndoAtExit(const DisarmUndoAtExit&) = delete;
+  DisarmUndoAtExit& operator=(const DisarmUndoAtExit&) = delete;
 };
 
 }  // namespace extract

@@ -18,79 +18,61 @@ namespace {
 constexpr std::size_t kStagingBytes = std::size_t{1} << 20;
 constexpr std::size_t kMinReadBytes = std::size_t{16} << 10;
 
-bool PwriteAll(int fd, const char* data, std::size_t size, std::uint64_t at) {
-  while (size > 0) {
-    const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    at += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
-bool PreadAll(int fd, char* data, std::size_t size, std::uint64_t at) {
-  while (size > 0) {
-    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;  // the file is shorter than what was written to it
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    at += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
 // A file without a name in `dir`: nothing is left of it however the
 // process ends. Where the file system cannot make one, a named file is
 // removed right after it was made.
-int OpenSpillFile(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return fd;
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return -1;
-  std::string name = dir + "/.tabfetch-spill-XXXXXX";
-  fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) ::unlink(name.c_str());
+common::UniqueFd OpenSpillFile(const common::FileOps& ops,
+                               const std::string& dir) {
+  std::string name;
+  common::UniqueFd fd = common::CreateTempFile(ops, dir, true, name);
+  if (fd.valid() || !common::NoUnnamedFiles(errno)) return fd;
+  fd = common::CreateTempFile(ops, dir, false, name);
+  if (fd.valid()) ops.unlink(name.c_str());
   return fd;
 }
 
 }  // namespace
 
 SortedRuns::SortedRuns(std::size_t record_length, std::size_t budget,
-                       std::size_t memory_limit, std::string temp_dir)
+                       std::string temp_dir, const common::FileOps& ops)
     : length_(record_length),
       budget_(budget),
-      memory_limit_(memory_limit),
-      temp_dir_(std::move(temp_dir)) {
+      temp_dir_(std::move(temp_dir)),
+      ops_(ops) {
   if (temp_dir_.empty()) temp_dir_ = "/tmp";
 }
 
-int SortedRuns::Add(const char* records, const SortEntry* order,
-                    std::size_t count) {
+std::size_t SortedRuns::MergeReserve(std::size_t budget) {
+  return std::min(budget / 8, kMaxMergeReserve);
+}
+
+bool SortedRuns::Fail(ListFailure what, int error) {
+  failure_.what = what;
+  failure_.error = error != 0 ? error : EIO;
+  errno = failure_.error;
+  return false;
+}
+
+bool SortedRuns::Add(const char* records, const SortEntry* order,
+                     std::size_t count, std::size_t in_hand) {
   const std::size_t bytes = count * length_;
   SortedRun run;
   run.count = count;
-  if (memory_bytes_ + bytes <= memory_limit_ && run.block.Resize(bytes)) {
+  // While rows arrive the chunks in hand take their share of the budget; at
+  // the merge they are gone and the merge's read buffers take it.
+  const std::size_t besides = std::max(in_hand, MergeReserve(budget_));
+  if (memory_bytes_ + bytes + besides <= budget_ && run.block.Resize(bytes)) {
     CopyInOrder(records, order, count, run.block.data());
     memory_bytes_ += bytes;
   } else if (!Spill(records, order, count, run)) {
-    return errno != 0 ? errno : EIO;
+    return false;
   }
   try {
     runs_.push_back(std::move(run));
   } catch (const std::bad_alloc&) {
-    return ENOMEM;
+    return Fail(ListFailure::kMemory, ENOMEM);
   }
-  return 0;
+  return true;
 }
 
 // The records `ord[0..count)` name, in that order, to `out`.
@@ -110,11 +92,21 @@ void SortedRuns::CopyInOrder(const char* records, const SortEntry* ord,
   }
 }
 
+// Whether the temporary file may grow by `bytes` and leave at least 5 % of
+// its file system free: an unbounded result must not fill the disk that
+// other programs share.
+bool SortedRuns::RoomFor(std::size_t bytes) {
+  std::uint64_t available = 0;
+  std::uint64_t total = 0;
+  if (ops_.space(spill_fd_.get(), available, total) != 0) return true;
+  return available >= bytes && available - bytes >= total / kKeepFreeDivisor;
+}
+
 bool SortedRuns::Spill(const char* records, const SortEntry* order,
                        std::size_t count, SortedRun& run) {
   if (!spill_fd_.valid()) {
-    spill_fd_.reset(OpenSpillFile(temp_dir_));
-    if (!spill_fd_.valid()) return false;
+    spill_fd_ = OpenSpillFile(ops_, temp_dir_);
+    if (!spill_fd_.valid()) return Fail(ListFailure::kSpillCreate, errno);
   }
   try {
     if (staging_.empty()) {
@@ -122,18 +114,18 @@ bool SortedRuns::Spill(const char* records, const SortEntry* order,
                       length_);
     }
   } catch (const std::bad_alloc&) {
-    errno = ENOMEM;
-    return false;
+    return Fail(ListFailure::kMemory, ENOMEM);
   }
   const std::size_t per_write = staging_.size() / length_;
   run.in_file = true;
   run.offset = spill_size_;
   for (std::size_t i = 0; i < count; i += per_write) {
     const std::size_t n = std::min(per_write, count - i);
+    if (!RoomFor(n * length_)) return Fail(ListFailure::kSpillFull, ENOSPC);
     CopyInOrder(records, order + i, n, staging_.data());
-    if (!PwriteAll(spill_fd_.get(), staging_.data(), n * length_,
-                   spill_size_)) {
-      return false;
+    if (!common::PwriteAll(ops_, spill_fd_.get(), staging_.data(),
+                           n * length_, spill_size_)) {
+      return Fail(ListFailure::kSpillWrite, errno);
     }
     spill_size_ += n * length_;
   }
@@ -147,8 +139,7 @@ bool SortedRuns::StartMerge() {
   for (const SortedRun& run : runs_) file_runs += run.in_file ? 1 : 0;
   std::size_t buffer_bytes = 0;
   if (file_runs > 0) {
-    const std::size_t reserve = std::min(budget_ / 8, kMergeReserve);
-    buffer_bytes = std::min(reserve / file_runs, kStagingBytes);
+    buffer_bytes = std::min(MergeReserve(budget_) / file_runs, kStagingBytes);
     buffer_bytes = std::max(buffer_bytes, kMinReadBytes);
     buffer_bytes = std::max<std::size_t>(buffer_bytes / length_, 1) * length_;
   }
@@ -160,13 +151,14 @@ bool SortedRuns::StartMerge() {
     }
     tree_.assign(std::max<std::size_t>(runs_.size(), 1), 0);
   } catch (const std::bad_alloc&) {
-    errno = ENOMEM;
-    return false;
+    return Fail(ListFailure::kMemory, ENOMEM);
   }
+  at_start_ = false;
   return Rewind();
 }
 
 bool SortedRuns::Rewind() {
+  if (at_start_) return true;
   for (MergeSource& s : sources_) {
     const SortedRun& run = *s.run;
     if (!run.in_file) {
@@ -179,6 +171,7 @@ bool SortedRuns::Rewind() {
     if (!Refill(s)) return false;
   }
   if (!sources_.empty()) tree_[0] = InitTree(1);
+  at_start_ = true;
   return true;
 }
 
@@ -187,7 +180,10 @@ bool SortedRuns::Refill(MergeSource& s) {
       std::min<std::uint64_t>(s.buffer.size(), s.file_end - s.file_pos));
   s.cur = s.end = s.buffer.data();
   if (n == 0) return true;
-  if (!PreadAll(spill_fd_.get(), s.buffer.data(), n, s.file_pos)) return false;
+  if (!common::PreadAll(ops_, spill_fd_.get(), s.buffer.data(), n,
+                        s.file_pos)) {
+    return Fail(ListFailure::kSpillRead, errno);
+  }
   s.file_pos += n;
   s.end = s.cur + n;
   return true;
@@ -221,6 +217,7 @@ std::size_t SortedRuns::InitTree(std::size_t node) {
 }
 
 std::ptrdiff_t SortedRuns::Read(char* out, std::size_t max_records) {
+  at_start_ = false;
   const std::size_t k = sources_.size();
   std::size_t n = 0;
   if (k == 0) return 0;

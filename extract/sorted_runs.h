@@ -11,6 +11,7 @@
 #include "common/file_util.h"
 #include "extract/chunk_sort.h"
 #include "extract/page_block.h"
+#include "extract/record_list.h"
 
 namespace extract {
 
@@ -39,18 +40,26 @@ class SortedRuns {
  public:
   // At most this much of the budget is kept for reading back spilled runs
   // at the merge (an eighth of it when that is less).
-  static constexpr std::size_t kMergeReserve = std::size_t{32} << 20;
+  static constexpr std::size_t kMaxMergeReserve = std::size_t{32} << 20;
+  // The spill stops before its file system would have less than this
+  // share free (one in 20: 5 %).
+  static constexpr std::uint64_t kKeepFreeDivisor = 20;
 
-  // Runs take up to `memory_limit` bytes of memory; the spill file goes to
-  // `temp_dir` (empty: $TMPDIR, else /tmp). `budget` sizes the read buffers
-  // of the merge.
+  // Runs, the chunks in hand and the merge's read buffers take up to
+  // `budget` bytes of memory; the spill file goes to `temp_dir` (empty:
+  // /tmp), through `ops`.
   SortedRuns(std::size_t record_length, std::size_t budget,
-             std::size_t memory_limit, std::string temp_dir);
+             std::string temp_dir, const common::FileOps& ops);
+
+  // The part of the budget kept for the merge's read buffers.
+  static std::size_t MergeReserve(std::size_t budget);
 
   // Adds the `count` records at `records`, in the order `order` names them,
-  // as one run: a copy in memory while the limit allows, the temporary file
-  // beyond. Returns 0, or the errno of the failure.
-  int Add(const char* records, const SortEntry* order, std::size_t count);
+  // as one run: a copy in memory while the budget allows, with `in_hand`
+  // bytes of chunks and sort order held besides, the temporary file beyond.
+  // False when that failed (failure() says why).
+  bool Add(const char* records, const SortEntry* order, std::size_t count,
+           std::size_t in_hand);
 
   // Sets up the merge of all runs, reading from the first record. False
   // with errno set.
@@ -65,8 +74,12 @@ class SortedRuns {
 
   std::size_t count() const { return runs_.size(); }
   std::size_t spilled() const { return spilled_runs_; }
+  const ListError& failure() const { return failure_; }
+  const std::string& temp_dir() const { return temp_dir_; }
 
  private:
+  bool Fail(ListFailure what, int error);
+  bool RoomFor(std::size_t bytes);
   void CopyInOrder(const char* records, const SortEntry* ord, std::size_t count,
                    char* out) const;
   bool Spill(const char* records, const SortEntry* order, std::size_t count,
@@ -77,8 +90,9 @@ class SortedRuns {
 
   const std::size_t length_;
   const std::size_t budget_;
-  const std::size_t memory_limit_;
   std::string temp_dir_;
+  const common::FileOps& ops_;
+  ListError failure_;
 
   std::vector<char> staging_;
   std::vector<SortedRun> runs_;
@@ -90,6 +104,7 @@ class SortedRuns {
   // The merge.
   std::vector<MergeSource> sources_;
   std::vector<std::size_t> tree_;
+  bool at_start_ = false;  // nothing read since StartMerge or Rewind
 };
 
 }  // namespace extract

@@ -12,13 +12,13 @@ namespace extract {
 // Unnamed where the file system allows (O_TMPFILE: nothing is left if the
 // process dies), else named ".tabfetch-<hex>.tmp". Created with mode 0666,
 // so it gets the bits (umask, default ACL) a plain create of the target
-// would give. While the file has a temporary name, `undo` removes it on a
-// signal; the destructor removes it unless it was renamed over the target.
+// would give. While the file has a temporary name, a signal removes it
+// (signal_undo); the destructor removes it unless it was renamed over the
+// target.
 class TempFile {
  public:
-  TempFile(const common::FileOps& ops, const std::string& target,
-           UndoOnSignal& undo)
-      : ops_(ops), target_(target), undo_(undo) {}
+  TempFile(const common::FileOps& ops, const std::string& target)
+      : ops_(ops), target_(target) {}
   ~TempFile();
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -31,17 +31,14 @@ class TempFile {
   // Gives a complete unnamed file its temporary name (a named one has it
   // already); false with errno set.
   bool Link();
-  // Renames the named file over the target; false with errno set.
-  bool RenameOverTarget();
+  // Gives the named file the target's name: renamed over it (`replace`),
+  // or linked to it only while no file has that name (EEXIST otherwise).
+  // False with errno set.
+  bool NameAsTarget(bool replace);
 
  private:
-  // Tries fresh temporary names with `make` until one is free.
-  template <typename Make>
-  bool UnderAFreshName(Make make);
-
   const common::FileOps& ops_;
   const std::string& target_;
-  UndoOnSignal& undo_;
   common::UniqueFd fd_;
   std::string name_;
   bool named_ = false;

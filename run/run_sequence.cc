@@ -3,6 +3,7 @@
 // exit codes are read by the calling scripts and stay as they always were.
 #include "run/run_sequence.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "db/db_connection.h"
 #include "extract/extract_writer.h"
 #include "extract/field_format.h"
+#include "extract/memory_budget.h"
 #include "extract/record_list.h"
 #include "querydef/query_definition.h"
 #include "querydef/row_buffer.h"
@@ -21,9 +23,14 @@
 namespace run {
 namespace {
 
+// What ends the fetch loop when the record list cannot take the next row
+// (out of memory, or its temporary file failed): not a status of the
+// database.
+constexpr int kListFailed = -1000;
+
 // The fetch loop: every row becomes one record of the list as it arrives.
 // Returns the status that ended the loop (kNoMoreRows at the end of the
-// rows).
+// rows, kListFailed when the list failed).
 int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
                  extract::RecordList& records, RunState& run) {
   // dbFetchRow resets every slot of the row it delivers, so the row needs
@@ -33,25 +40,46 @@ int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
     run.last_status = db::dbFetchRow(conn, row);
     if (run.last_status != db::kOk) return run.last_status;
     char* slot = records.AppendSlot(layout.record_length);
-    if (slot == nullptr) {
-      // Out of memory: the record cannot be kept. End the loop like a read
-      // error so the extract is not silently short of a row.
-      return db::kNoResultSet;
-    }
+    if (slot == nullptr) return kListFailed;
     extract::FormatCompiledRecord(layout, row, slot);
     ++run.record_count;
   }
 }
 
-// The record list's options: the memory budget and the temporary directory
-// from the environment.
+// The record list's options: the memory budget (the environment's, but no
+// more than the memory limits of the process leave; else the default from
+// those limits) and the temporary directory.
 extract::RecordListOptions ListOptions(const RunState& run) {
   extract::RecordListOptions options;
+  const extract::MemoryLimits limits = extract::ReadMemoryLimits();
+  options.memory_budget = extract::DefaultMemoryBudget(limits);
   if (run.env.memory_budget != 0) {
-    options.memory_budget = run.env.memory_budget;
+    const std::size_t ceiling = extract::MemoryBudgetCeiling(limits);
+    options.memory_budget = std::min(run.env.memory_budget, ceiling);
+    if (run.env.memory_budget > ceiling) {
+      common::Diagnose(run.err,
+                       "TABFETCH_MEMORY_BUDGET of %zu bytes is more than the "
+                       "memory limits of the process leave; %zu bytes are "
+                       "used",
+                       run.env.memory_budget, ceiling);
+    }
   }
   options.temp_dir = run.env.temp_dir;
   return options;
+}
+
+// Memory ran out while the rows arrived or were sorted: the records so far
+// are not a complete extract, so nothing is written (the legacy tool wrote
+// them after its read error, and the short file read as complete).
+void OutOfMemory(RunState& run, extract::RecordList& records,
+                 int& failure_exit) {
+  common::Diagnose(run.err,
+                   "out of memory after %d rows (memory budget %zu bytes); "
+                   "nothing is written",
+                   run.record_count, records.options().memory_budget);
+  run.record_count = 0;
+  extract::FreeRecordList(records);
+  failure_exit = kReadFailedExit;
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point since) {
@@ -115,7 +143,15 @@ int Run(int argc, const char* const* argv, RunState& run) {
   if (run.last_status == db::kOk) {
     const extract::RecordLayout layout = extract::CompileLayout(query.columns);
     run.last_status = FetchRecords(conn, layout, records, run);
-    if (run.last_status == db::kResultFailed) {
+    if (run.last_status == kListFailed) {
+      // The rows not yet read stay unread: the server stops sending.
+      db::dbAbandon(conn);
+      if (records.failure().what == extract::ListFailure::kMemory) {
+        OutOfMemory(run, records, failure_exit);
+      }
+      // Otherwise the temporary file failed: the write fails below and
+      // names the cause.
+    } else if (run.last_status == db::kResultFailed) {
       // The result broke off while its rows arrived. A stored result failed
       // as a whole at the execution, with nothing written and no read
       // error printed; callers see the same now.
@@ -153,10 +189,15 @@ int Run(int argc, const char* const* argv, RunState& run) {
 
   const auto write_started = std::chrono::steady_clock::now();
   if (run.record_count != 0) {
-    // The last run is sorted here, so that the profile line can tell the
-    // sort from the write; a failure (memory, or the temporary file of a
-    // large extract) makes the write fail below, which says why.
-    (void)records.Sort();
+    // The last run is sorted here, once, so that the profile line can tell
+    // the sort from the write. Out of memory, nothing is written; a failed
+    // temporary file makes the write fail below, which says why.
+    if (!records.Sort() &&
+        records.failure().what == extract::ListFailure::kMemory) {
+      OutOfMemory(run, records, failure_exit);
+    }
+  }
+  if (run.record_count != 0) {
     extract::WriteRequest request{run.extract_path, run.replace_flag,
                                   run.debug, run.out, run.err};
     request.lock_wait = run.env.lock_timeout;
