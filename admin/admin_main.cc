@@ -53,7 +53,7 @@ const std::vector<Command>& Commands() {
        "KEY",
        RunSetting},
       {"check",
-       kCheckHelp,
+       kCheckHelp.c_str(),
        {{"--db-system", true}, {"--settings", true}, {"--run", true}},
        1,
        "SECTION",

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 namespace admin {
 namespace {
@@ -113,6 +114,17 @@ std::string CsvField(std::string_view bytes) {
   }
   out += '"';
   return out;
+}
+
+std::string CountWord(std::size_t n) {
+  static const char* const kWords[] = {
+      "zero",  "one",   "two",  "three", "four",   "five",  "six",
+      "seven", "eight", "nine", "ten",   "eleven", "twelve"};
+  return n < std::size(kWords) ? kWords[n] : std::to_string(n);
+}
+
+std::string ExitCodeText(int code) {
+  return "exit code " + std::to_string(code);
 }
 
 std::string MaskedValue(std::string_view value) {

@@ -36,6 +36,13 @@ std::string PadRight(std::string_view display_text, std::size_t width);
 // when it holds a comma, a double quote, CR or LF; otherwise as it is.
 std::string CsvField(std::string_view bytes);
 
+// `n` as an English word ("three") up to twelve, in digits above.
+std::string CountWord(std::size_t n);
+
+// "exit code N": how the messages name one of tabfetch's exit codes
+// (common/exit_codes.h).
+std::string ExitCodeText(int code);
+
 // What a masked secret shows instead of its value: "******** (N characters)".
 std::string MaskedValue(std::string_view value);
 

@@ -13,11 +13,12 @@
 #include "admin/command_support.h"
 #include "admin/commands.h"
 #include "admin/definition_check.h"
+#include "common/exit_codes.h"
 #include "db/db_connection.h"
-#include "db/row_buffer.h"
 #include "extract/field_format.h"
 #include "querydef/definition_keys.h"
 #include "querydef/query_definition.h"
+#include "querydef/row_buffer.h"
 #include "run/connect_step.h"
 #include "run/environment.h"
 #include "settings/connection_settings.h"
@@ -140,11 +141,13 @@ bool RunQuery(const Args& args, std::string_view section,
               std::FILE* out, std::FILE* err,
               std::vector<std::string>& warnings) {
   if (terminal.size() > querydef::kMaxNameLength) {
-    PrintMessage(err, "the terminal name has " +
-                          std::to_string(terminal.size()) +
-                          " characters: tabfetch refuses names over 31 "
-                          "characters (\"Terminalname zu lang, erlaubt: max. "
-                          "31 Zeichen\", exit code 1)");
+    PrintMessage(err,
+                 "the terminal name has " + std::to_string(terminal.size()) +
+                     " characters: tabfetch refuses names over " +
+                     std::to_string(querydef::kMaxNameLength) +
+                     " characters (\"Terminalname zu lang, erlaubt: max. " +
+                     std::to_string(querydef::kMaxNameLength) + " Zeichen\", " +
+                     ExitCodeText(common::kNameTooLongExit) + ")");
     return false;
   }
   const std::string path = SettingsPath(args);
@@ -164,7 +167,7 @@ bool RunQuery(const Args& args, std::string_view section,
             Quoted(user) + "): error " + std::to_string(status) + ": " +
             DisplayText(conn.LastError(), false) +
             "; tabfetch prints \"dbConnect_Status: " + std::to_string(status) +
-            "\" and ends with exit code 0");
+            "\" and ends with " + ExitCodeText(common::kRunEndedExit));
     return false;
   }
 
@@ -177,14 +180,13 @@ bool RunQuery(const Args& args, std::string_view section,
     PrintMessage(err, "the terminal name " + Quoted(terminal) +
                           " may not stand where $parm01 stands in the "
                           "statement: tabfetch prints \"Terminalname im "
-                          "SQL-Statement nicht zulaessig\" and ends with exit "
-                          "code 1");
+                          "SQL-Statement nicht zulaessig\" and ends with " +
+                          ExitCodeText(common::kTerminalRefusedExit));
     return false;
   }
   if (status != querydef::kOk) {
-    PrintMessage(err,
-                 "the section has no statement: tabfetch ends with exit code "
-                 "3");
+    PrintMessage(err, "the section has no statement: tabfetch ends with " +
+                          ExitCodeText(common::kNoStatementExit));
     return false;
   }
   PrintLine(out, "");
@@ -202,7 +204,7 @@ bool RunQuery(const Args& args, std::string_view section,
 
   const extract::RecordLayout layout = extract::CompileLayout(def.columns);
   ColumnStatistics stats(layout);
-  db::RowBuffer row;
+  querydef::RowBuffer row;
   while ((status = conn.FetchRow(row)) == db::kOk) stats.Add(row);
   const int result_columns = conn.ColumnCount();
   // Why the result broke off, read before the close drains the connection.
@@ -238,9 +240,10 @@ bool RunQuery(const Args& args, std::string_view section,
     }
   }
   if (result_columns > querydef::kColumnCount) {
-    warnings.push_back("run: the statement returns " +
-                       std::to_string(result_columns) +
-                       " columns: those after the 30th are never used");
+    warnings.push_back(
+        "run: the statement returns " + std::to_string(result_columns) +
+        " columns: those after the " + std::to_string(querydef::kColumnCount) +
+        "th are never used");
   }
   return true;
 }
@@ -254,9 +257,10 @@ int RunCheck(const Args& args, std::FILE* out, std::FILE* err) {
   const DefinitionCheck check = CheckDefinition(loaded.profile, section);
   if (check.status == querydef::kNoStatement) {
     PrintMessage(err, "section [" + DisplayText(section) + "] of " +
-                          loaded.shown_file +
-                          " has no statement (SQL001 missing or empty): "
-                          "tabfetch ends with exit code 3");
+                          loaded.shown_file + " has no statement (" +
+                          querydef::StatementKey(1) +
+                          " missing or empty): tabfetch ends with " +
+                          ExitCodeText(common::kNoStatementExit));
     return kExitError;
   }
   std::vector<std::string> warnings = loaded.notes;

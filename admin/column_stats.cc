@@ -16,7 +16,7 @@ ColumnStatistics::ColumnStatistics(const extract::RecordLayout& layout)
   }
 }
 
-void ColumnStatistics::Add(const db::RowBuffer& row) {
+void ColumnStatistics::Add(const querydef::RowBuffer& row) {
   ++rows_;
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     const extract::FieldLayout& field = fields_[i];

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "db/row_buffer.h"
 #include "extract/field_format.h"
+#include "querydef/row_buffer.h"
 
 namespace admin {
 
@@ -27,7 +27,7 @@ class ColumnStatistics {
   explicit ColumnStatistics(const extract::RecordLayout& layout);
 
   // Counts one row, trimming and cutting each value as the formatter does.
-  void Add(const db::RowBuffer& row);
+  void Add(const querydef::RowBuffer& row);
 
   std::uint64_t rows() const { return rows_; }
   // The contributing columns of the layout, in record order.

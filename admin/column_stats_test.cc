@@ -10,8 +10,8 @@
 namespace admin {
 namespace {
 
-db::RowBuffer Row(std::vector<std::string_view> values) {
-  db::RowBuffer row;
+querydef::RowBuffer Row(std::vector<std::string_view> values) {
+  querydef::RowBuffer row;
   for (std::size_t i = 0; i < values.size(); ++i) row.slots[i] = values[i];
   return row;
 }

@@ -8,6 +8,7 @@
 #include "admin/admin_text.h"
 #include "common/path_resolve.h"
 #include "admin/setting_report.h"
+#include "common/exit_codes.h"
 #include "querydef/query_definition.h"
 
 namespace admin {
@@ -106,15 +107,16 @@ bool LoadDefinitionFile(const Args& args, std::string_view section,
                                  "TABFETCH." + loaded.db_system + ".INI",
                                  error) +
                           " (DB_SYSTEM " + Quoted(loaded.db_system) +
-                          "): tabfetch ends with exit code 3");
+                          "): tabfetch ends with " +
+                          ExitCodeText(common::kNoStatementExit));
     return false;
   }
   loaded.profile = querydef::Profile::Load(loaded.file);
   if (!loaded.profile.HasSection(section)) {
     print_notes();
     PrintMessage(err, "there is no section [" + DisplayText(section) + "] in " +
-                          loaded.shown_file +
-                          ": tabfetch ends with exit code 3");
+                          loaded.shown_file + ": tabfetch ends with " +
+                          ExitCodeText(common::kNoStatementExit));
     return false;
   }
   return true;

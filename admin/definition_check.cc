@@ -10,7 +10,7 @@
 #include "admin/admin_text.h"
 #include "admin/placeholder_use.h"
 #include "common/ascii_case.h"
-#include "common/int_parse.h"
+#include "common/exit_codes.h"
 #include "extract/field_format.h"
 #include "querydef/definition_keys.h"
 
@@ -31,16 +31,14 @@ bool TypeRecognised(std::string_view type) {
   return querydef::ParseFieldKind(type).has_value();
 }
 
-bool AllDigits(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
+// The type words, separated by ", ".
+std::string TypeWordList() {
+  std::string list;
+  for (std::string_view word : querydef::kTypeWords) {
+    if (!list.empty()) list += ", ";
+    list += word;
   }
-  return true;
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
+  return list;
 }
 
 // The first SQLnnn the loader finds missing or empty: the statement ends
@@ -73,19 +71,18 @@ void CheckKeys(const querydef::Profile& profile, std::string_view section,
                          Quoted(value) + " is ignored");
       continue;
     }
-    if (StartsWith(name, "SQL")) {
-      const std::string_view digits = std::string_view(name).substr(3);
-      if (!AllDigits(digits) || digits.size() > 9) {
+    const querydef::ParsedKey parsed = querydef::ParseKey(key);
+    if (parsed.kind == querydef::KeyKind::kStatementLine) {
+      const int line = parsed.number;
+      if (line < 0) {
         warnings.push_back("key " + shown +
-                           " is never read: statement lines are SQL001, "
-                           "SQL002, ...");
-        continue;
-      }
-      const int line = common::AtoiWrap(digits);
-      if (line == 0) {
+                           " is never read: statement lines are " +
+                           StatementKey(1) + ", " + StatementKey(2) + ", ...");
+      } else if (line == 0) {
         warnings.push_back("key " + shown +
-                           " is never read: statement lines begin at SQL001");
-      } else if (name != StatementKey(line)) {
+                           " is never read: statement lines begin at " +
+                           StatementKey(1));
+      } else if (!parsed.read) {
         warnings.push_back("key " + shown + " is never read: line " +
                            std::to_string(line) + " of the statement is " +
                            StatementKey(line));
@@ -95,26 +92,12 @@ void CheckKeys(const querydef::Profile& profile, std::string_view section,
                            StatementKey(gap) + ", which is " +
                            (gap_present ? "empty" : "missing"));
       }
-      continue;
-    }
-    bool column_key = false;
-    for (std::string_view prefix :
-         {querydef::kLabelKey, querydef::kTypeKey, querydef::kWidthKey}) {
-      if (!StartsWith(name, prefix)) continue;
-      column_key = true;
-      const std::string_view digits =
-          std::string_view(name).substr(prefix.size());
-      const bool read = digits.size() == 2 && AllDigits(digits) &&
-                        digits != "00" &&
-                        common::AtoiWrap(digits) <= querydef::kColumnCount;
-      if (!read) {
-        warnings.push_back("key " + shown + " is never read: column keys are " +
-                           std::string(prefix) + "01 to " +
-                           std::string(prefix) + "30");
-      }
-    }
-    if (!column_key) {
+    } else if (parsed.kind == querydef::KeyKind::kOther) {
       warnings.push_back("key " + shown + " is not used by tabfetch");
+    } else if (!parsed.read) {
+      warnings.push_back("key " + shown + " is never read: column keys are " +
+                         ColumnKey(parsed.prefix, 1) + " to " +
+                         ColumnKey(parsed.prefix, querydef::kColumnCount));
     }
   }
 }
@@ -129,7 +112,8 @@ void CheckStatementLines(const querydef::Profile& profile,
     if (whole.size() > kStatementLineChars) {
       warnings.push_back(
           StatementKey(line) + " has " + std::to_string(whole.size()) +
-          " characters: only the first 199 are used, " +
+          " characters: only the first " + std::to_string(kStatementLineChars) +
+          " are used, " +
           Quoted(std::string_view(whole).substr(kStatementLineChars)) +
           " is dropped");
     }
@@ -140,14 +124,13 @@ void CheckStatementLines(const querydef::Profile& profile,
 void CheckColumn(const querydef::Profile& profile, std::string_view section,
                  const querydef::ColumnDefinition& column, ColumnReport& report,
                  std::vector<std::string>& warnings) {
-  const std::string nn = ColumnKey("", report.number);
-  const std::string raw_label = profile.Get(
-      section, ColumnKey(querydef::kLabelKey, report.number), kWholeValue);
-  const std::string raw_type = profile.Get(
-      section, ColumnKey(querydef::kTypeKey, report.number), kWholeValue);
-  const std::string raw_width = profile.Get(
-      section, ColumnKey(querydef::kWidthKey, report.number), kWholeValue);
-  const std::string prefix = "column " + nn + ": ";
+  const std::string label_key = ColumnKey(querydef::kLabelKey, report.number);
+  const std::string type_key = ColumnKey(querydef::kTypeKey, report.number);
+  const std::string width_key = ColumnKey(querydef::kWidthKey, report.number);
+  const std::string raw_label = profile.Get(section, label_key, kWholeValue);
+  const std::string raw_type = profile.Get(section, type_key, kWholeValue);
+  const std::string raw_width = profile.Get(section, width_key, kWholeValue);
+  const std::string prefix = "column " + ColumnKey("", report.number) + ": ";
   // Why the column contributes nothing is the query definition's own rule;
   // the warnings below say what in the file led to it.
   const querydef::ColumnUse use = querydef::UseOf(column);
@@ -155,8 +138,8 @@ void CheckColumn(const querydef::Profile& profile, std::string_view section,
 
   if (use == querydef::ColumnUse::kNoLabel) {
     if (!raw_type.empty() || !raw_width.empty()) {
-      warnings.push_back(prefix + "FTYP" + nn + "/FLEN" + nn +
-                         " are set, but FELD" + nn + " is " +
+      warnings.push_back(prefix + type_key + "/" + width_key +
+                         " are set, but " + label_key + " is " +
                          (raw_label.empty() ? "missing or empty" : "unusable") +
                          ": the column is switched off");
     }
@@ -165,14 +148,14 @@ void CheckColumn(const querydef::Profile& profile, std::string_view section,
 
   const bool recognised = TypeRecognised(column.type);
   if (raw_type.size() > column.type.size()) {
-    warnings.push_back(prefix + "type word " + Quoted(raw_type) +
-                       " is read as its first four characters " +
-                       Quoted(column.type) +
-                       (recognised ? "" : ", which is not recognised"));
+    warnings.push_back(
+        prefix + "type word " + Quoted(raw_type) + " is read as its first " +
+        CountWord(querydef::kTypeChars) + " characters " + Quoted(column.type) +
+        (recognised ? "" : ", which is not recognised"));
   }
   if (use == querydef::ColumnUse::kNoType) {
     warnings.push_back(prefix + "label " + Quoted(column.label) +
-                       " but no type word (FTYP" + nn +
+                       " but no type word (" + type_key +
                        "): the column contributes nothing");
   } else if (!recognised) {
     if (TypeRecognised(AsciiUpper(column.type))) {
@@ -182,15 +165,15 @@ void CheckColumn(const querydef::Profile& profile, std::string_view section,
                          " is recognised, the column contributes nothing");
     } else if (raw_type.size() <= column.type.size()) {
       warnings.push_back(prefix + "type word " + Quoted(column.type) +
-                         " is not one of CHAR, DEC, TXT: the column "
-                         "contributes nothing");
+                         " is not one of " + TypeWordList() +
+                         ": the column contributes nothing");
     }
   }
 
   if (raw_width.size() > kWidthChars) {
     warnings.push_back(
-        prefix + "width " + Quoted(raw_width) +
-        " is read as its first three characters " +
+        prefix + "width " + Quoted(raw_width) + " is read as its first " +
+        CountWord(kWidthChars) + " characters " +
         Quoted(std::string_view(raw_width).substr(0, kWidthChars)) +
         ": width " + std::to_string(column.width));
   }
@@ -200,7 +183,7 @@ void CheckColumn(const querydef::Profile& profile, std::string_view section,
                        ": the column contributes nothing");
   } else if (column.width == 0) {
     warnings.push_back(
-        prefix + "width 0 (FLEN" + nn + " " +
+        prefix + "width 0 (" + width_key + " " +
         (raw_width.empty() ? "missing" : "is " + Quoted(raw_width)) +
         "): the column contributes nothing");
   }
@@ -225,23 +208,27 @@ DefinitionCheck CheckDefinition(const querydef::Profile& profile,
     // Refused: the statement is the one before substitution.
     check.warnings.push_back(
         "tabfetch refuses even the plain terminal name " +
-        std::string(kSampleTerminal) +
-        " here: the text in place of $parm01 would change how the server "
-        "reads the statement (tabfetch prints \"Terminalname im "
-        "SQL-Statement nicht zulaessig\" and ends with exit code 1)");
+        std::string(kSampleTerminal) + " here: the text in place of " +
+        std::string(kPlaceholder) +
+        " would change how the server reads the statement (tabfetch prints "
+        "\"Terminalname im SQL-Statement nicht zulaessig\" and ends with " +
+        ExitCodeText(common::kTerminalRefusedExit) + ")");
   }
 
   if (section.size() > querydef::kMaxNameLength) {
     check.warnings.push_back(
         "the section name has " + std::to_string(section.size()) +
-        " characters: tabfetch refuses names over 31 characters (exit code 1)");
+        " characters: tabfetch refuses names over " +
+        std::to_string(querydef::kMaxNameLength) + " characters (" +
+        ExitCodeText(common::kNameTooLongExit) + ")");
   }
   CheckStatementLines(profile, section, check.warnings);
   CheckKeys(profile, section, check.warnings);
 
   if (check.placeholder_count == 0) {
-    check.warnings.push_back(
-        "the statement holds no $parm01: the terminal name is not used");
+    check.warnings.push_back("the statement holds no " +
+                             std::string(kPlaceholder) +
+                             ": the terminal name is not used");
   }
   for (std::string& w :
        PlaceholderWarnings(querydef::ReadStatement(profile, section))) {
@@ -271,13 +258,11 @@ DefinitionCheck CheckDefinition(const querydef::Profile& profile,
     CheckColumn(profile, section, def.columns[k], report, check.warnings);
   }
   const extract::RecordLayout layout = extract::CompileLayout(def.columns);
-  std::size_t offset = 0;
   for (const extract::FieldLayout& field : layout.fields) {
     ColumnReport& report = check.columns[field.slot];
     report.contributes = true;
-    report.offset = offset;
+    report.offset = field.offset;
     report.reason.clear();
-    offset += field.width;
   }
   check.record_length = layout.record_length;
   return check;

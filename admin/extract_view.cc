@@ -68,11 +68,10 @@ ExtractRecords SplitExtract(std::string_view file_bytes,
 std::vector<ViewColumn> ViewColumns(
     const querydef::ColumnDefinitions& columns) {
   std::vector<ViewColumn> view;
-  std::size_t offset = 0;
   for (const extract::FieldLayout& field :
        extract::CompileLayout(columns).fields) {
-    view.push_back(ViewColumn{columns[field.slot].label, offset, field.width});
-    offset += field.width;
+    view.push_back(
+        ViewColumn{columns[field.slot].label, field.offset, field.width});
   }
   return view;
 }

@@ -1,6 +1,10 @@
 // The help texts of tabfetch-admin and its commands.
 #include "admin/help_texts.h"
 
+#include "admin/admin_text.h"
+#include "common/exit_codes.h"
+#include "querydef/definition_keys.h"
+
 namespace admin {
 
 const char kToolHelp[] =
@@ -100,7 +104,7 @@ const char kSettingHelp[] =
     "other users can read the settings file goes to standard error and does\n"
     "not change the exit code.\n";
 
-const char kCheckHelp[] =
+const std::string kCheckHelp =
     "Usage: tabfetch-admin check SECTION [--db-system NAME] [--settings PATH]\n"
     "                                    [--run TERMINAL]\n"
     "\n"
@@ -111,9 +115,15 @@ const char kCheckHelp[] =
     "contributes) and one line for the unused ones, the record length, and a\n"
     "warning for every pitfall that tabfetch passes over in silence: a label\n"
     "with an unrecognised, lower-case, cut or missing type word; a type word\n"
-    "or width without label; a width text cut to three characters; a width\n"
-    "of 0 or below; an SQLnnn key after the first missing or empty one; a\n"
-    "statement line cut to 199 characters; misspelt, unknown or repeated\n"
+    "or width without label; a width text cut to " +
+    CountWord(querydef::kWidthChars) +
+    " characters; a width\n"
+    "of 0 or below; an " +
+    std::string(querydef::kStatementKeyPrefix) +
+    "nnn key after the first missing or empty one; a\n"
+    "statement line cut to " +
+    std::to_string(querydef::kStatementLineChars) +
+    " characters; misspelt, unknown or repeated\n"
     "keys; no $parm01 in the statement, or one in other letter case; a\n"
     "section name tabfetch refuses. It also warns where a legal terminal\n"
     "name changes what the statement means: $parm01 inside a LIKE pattern (a\n"
@@ -137,7 +147,9 @@ const char kCheckHelp[] =
     "\n"
     "Exit codes: 0 no warnings; 1 warnings; 2 usage error, or the definition\n"
     "cannot be loaded (file or section missing, no statement: tabfetch ends\n"
-    "with exit code 3 there), the terminal name is refused, or the\n"
+    "with " +
+    ExitCodeText(common::kNoStatementExit) +
+    " there), the terminal name is refused, or the\n"
     "connection, the statement or the fetch failed.\n";
 
 const char kViewHelp[] =

@@ -2,13 +2,17 @@
 // (COMMAND --help), printed as they are.
 #pragma once
 
+#include <string>
+
 namespace admin {
 
 extern const char kToolHelp[];
 extern const char kEncipherHelp[];
 extern const char kDecipherHelp[];
 extern const char kSettingHelp[];
-extern const char kCheckHelp[];
+// Names the query definition's limits and tabfetch's exit codes from the
+// libraries that define them.
+extern const std::string kCheckHelp;
 extern const char kViewHelp[];
 extern const char kConnectHelp[];
 

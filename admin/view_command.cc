@@ -81,7 +81,8 @@ int RunView(const Args& args, std::FILE* out, std::FILE* err) {
     return kExitError;
   }
   const std::vector<ViewColumn> columns = ViewColumns(def.columns);
-  const std::size_t record_length = extract::RecordLength(def.columns);
+  const std::size_t record_length =
+      extract::CompileLayout(def.columns).record_length;
   if (record_length == 0) {
     PrintMessage(err, "no column of section [" + DisplayText(section) +
                           "] contributes to the record (record length 0): "

@@ -15,13 +15,14 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "db/row_buffer.h"
 #include "extract/extract_writer.h"
 #include "extract/field_format.h"
 #include "extract/record_list.h"
 #include "querydef/column_definition.h"
+#include "querydef/row_buffer.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ struct Rows {
     lengths.push_back(null ? -1 : static_cast<int>(value.size()));
     if (!null) text += value;
   }
-  void Fill(std::size_t row, db::RowBuffer& buf) const {
+  void Fill(std::size_t row, querydef::RowBuffer& buf) const {
     for (int c = 0; c < kColumns; ++c) {
       const std::size_t i = row * kColumns + c;
       buf.slots[c] = lengths[i] < 0 ? std::string_view()
@@ -140,21 +141,7 @@ int main(int argc, char** argv) {
   const extract::RecordLayout layout = extract::CompileLayout(columns);
   std::printf("record length %zu bytes, %zu columns\n", layout.record_length,
               layout.fields.size());
-  db::RowBuffer row;
-
-  // Reference path: the column-by-column formatter and a copy per insert.
-  {
-    extract::RecordList list;
-    std::string record;
-    auto start = Clock::now();
-    for (std::size_t i = 0; i < n; ++i) {
-      row.Clear();
-      rows.Fill(i, row);
-      extract::FormatRecord(columns, row, record);
-      extract::InsertRecord(list, record);
-    }
-    Report("format+insert (reference)", n, Seconds(start));
-  }
+  querydef::RowBuffer row;
 
   extract::RecordList list;
   auto start = Clock::now();
@@ -182,7 +169,7 @@ int main(int argc, char** argv) {
     std::string previous;
     std::string_view rec;
     for (std::size_t i = 0; list.NextRecord(rec) > 0; ++i) {
-      if (i > 0 && extract::CompareRecords(previous, rec) > 0) {
+      if (i > 0 && std::string_view(previous).compare(rec) > 0) {
         std::printf("NOT SORTED at %zu\n", i);
         return 1;
       }

@@ -12,11 +12,15 @@
 #include <string>
 #include <string_view>
 
-#include "db/row_buffer.h"
 #include "querydef/query_definition.h"
+#include "querydef/row_buffer.h"
 #include "querydef/sql_session.h"
 
 namespace db {
+
+// Rows are fetched into the row type the record layout reads.
+using querydef::kRowSlots;
+using querydef::RowBuffer;
 
 inline constexpr int kOk = 0;
 inline constexpr int kNoMoreRows = 1032;  // end of the rows; not an error

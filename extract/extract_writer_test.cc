@@ -28,6 +28,7 @@
 #include "extract/signal_cleanup.h"
 #include "testsupport/fault_support.h"
 #include "testsupport/legacy_texts.h"
+#include "testsupport/record_oracle.h"
 #include "testsupport/temp_dir.h"
 
 namespace extract {
@@ -35,6 +36,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testsupport::InChildWithoutPrivileges;
+using testsupport::InsertRecord;
 using testsupport::ListDirectory;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;

@@ -1,7 +1,9 @@
 // Field formatting by the CHAR, DEC and TXT rules.
 #include "extract/field_format.h"
 
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace extract {
 namespace {
@@ -35,10 +37,25 @@ void FillBytes(char* out, char c, std::size_t n) {
   }
 }
 
+// The trim runs for every field of every record: plain pointer steps, no
+// bounds-checked substr, and inline in the formatter's loop. TXT keeps
+// leading blanks; a TXT value of blanks only still becomes the empty text,
+// so it ends up as padding like the other two kinds.
+inline std::string_view TrimFor(FieldKind kind, std::string_view text) {
+  const char* value = text.data();
+  std::size_t len = text.size();
+  while (len > 0 && IsBlank(value[len - 1])) --len;
+  if (kind != FieldKind::kTxt) {
+    while (len > 0 && IsBlank(*value)) {
+      ++value;
+      --len;
+    }
+  }
+  return std::string_view(value, len);
+}
+
 }  // namespace
 
-// "char", "DECIMAL" cut to "DECI" or an empty word are not recognised and
-// switch the column off.
 void ClearColumnDefinitions(querydef::ColumnDefinitions& columns) {
   for (auto& column : columns) {
     column.label.clear();
@@ -47,59 +64,16 @@ void ClearColumnDefinitions(querydef::ColumnDefinitions& columns) {
   }
 }
 
-std::string_view Trim(std::string_view text) {
-  text = TrimRight(text);
-  std::size_t start = 0;
-  while (start < text.size() && IsBlank(text[start])) ++start;
-  return text.substr(start);
-}
-
-std::string_view TrimRight(std::string_view text) {
-  std::size_t end = text.size();
-  while (end > 0 && IsBlank(text[end - 1])) --end;
-  return text.substr(0, end);
-}
-
 std::string_view TrimForKind(FieldKind kind, std::string_view value) {
-  // TXT keeps leading blanks; a TXT value of blanks only still becomes the
-  // empty text, so it ends up as padding like the other two kinds.
-  return kind == FieldKind::kTxt ? TrimRight(value) : Trim(value);
+  return TrimFor(kind, value);
 }
 
 std::string_view KeptPart(FieldKind kind, std::size_t width,
                           std::string_view value) {
-  value = TrimForKind(kind, value);
+  value = TrimFor(kind, value);
   // Too long: the value loses its beginning, not its end.
-  return value.size() > width ? value.substr(value.size() - width) : value;
-}
-
-void FormatField(std::string_view value, int width, std::string_view type,
-                 std::string& record) {
-  const std::optional<FieldKind> kind = ParseFieldKind(type);
-  if (!kind || width <= 0) return;
-  const std::size_t w = static_cast<std::size_t>(width);
-  value = KeptPart(*kind, w, value);
-  if (*kind == FieldKind::kDec) {
-    record.append(w - value.size(), '0');
-    record.append(value);
-  } else {
-    record.append(value);
-    record.append(w - value.size(), ' ');
-  }
-}
-
-void FormatRecord(const querydef::ColumnDefinitions& columns,
-                  const db::RowBuffer& row, std::string& record) {
-  record.clear();
-  for (std::size_t k = 0; k < columns.size(); ++k) {
-    const auto& column = columns[k];
-    if (column.label.empty()) continue;
-    FormatField(row.slots[k], column.width, column.type, record);
-  }
-}
-
-std::size_t RecordLength(const querydef::ColumnDefinitions& columns) {
-  return CompileLayout(columns).record_length;
+  if (value.size() <= width) return value;
+  return std::string_view(value.data() + (value.size() - width), width);
 }
 
 RecordLayout CompileLayout(const querydef::ColumnDefinitions& columns) {
@@ -107,38 +81,34 @@ RecordLayout CompileLayout(const querydef::ColumnDefinitions& columns) {
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const auto& column = columns[k];
     if (querydef::UseOf(column) != querydef::ColumnUse::kContributes) continue;
-    const FieldKind kind = *ParseFieldKind(column.type);
+    const FieldKind kind = *querydef::ParseFieldKind(column.type);
     const std::size_t width = static_cast<std::size_t>(column.width);
-    layout.fields.push_back(FieldLayout{k, kind, width});
+    layout.fields.push_back(FieldLayout{k, kind, width, layout.record_length});
     layout.record_length += width;
   }
   return layout;
 }
 
 void FormatCompiledRecord(const RecordLayout& layout,
-                          const db::RowBuffer& row, char* out) {
+                          const querydef::RowBuffer& row, char* out) {
   for (const FieldLayout& field : layout.fields) {
-    const std::string_view slot = row.slots[field.slot];
-    const char* value = slot.data();
-    std::size_t len = slot.size();
-    while (len > 0 && IsBlank(value[len - 1])) --len;
-    if (field.kind != FieldKind::kTxt) {
-      while (len > 0 && IsBlank(*value)) {
-        ++value;
-        --len;
-      }
-    }
+    // The KeptPart of the slot: trimmed for its kind, and a value longer
+    // than the field keeps its last `w` characters (the first branch).
+    const std::string_view value = TrimFor(field.kind, row.slots[field.slot]);
+    const std::size_t len = value.size();
     const std::size_t w = field.width;
+    char* at = out + field.offset;
     if (len >= w) {
-      CopyBytes(out, value + (len - w), w);
+      CopyBytes(at, value.data() + (len - w), w);
     } else if (field.kind == FieldKind::kDec) {
-      FillBytes(out, '0', w);
-      CopyBytes(out + (w - len), value, len);
+      // Padding first, over the whole field, then the value over it: whole
+      // 8-byte moves beat filling only the gap.
+      FillBytes(at, '0', w);
+      CopyBytes(at + (w - len), value.data(), len);
     } else {
-      FillBytes(out, ' ', w);
-      CopyBytes(out, value, len);
+      FillBytes(at, ' ', w);
+      CopyBytes(at, value.data(), len);
     }
-    out += w;
   }
 }
 

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "testsupport/record_oracle.h"
 
 namespace extract {
 namespace {
@@ -70,6 +71,7 @@ const FieldCase kFieldCases[] = {
     {"abc", 3, "", ""},
     {"abc", 3, "DECI", ""},
     {"abc", 3, "TXTX", ""},
+    {"abc", 3, "TXT ", ""},
     {"abc", 3, "CHAR ", ""},
     // Values longer than 99 characters count in full.
     {kLong150, 200, "CHAR", kLong150 + std::string(50, ' ')},
@@ -78,27 +80,34 @@ const FieldCase kFieldCases[] = {
     {"7", 999, "DEC", std::string(998, '0') + "7"},
 };
 
-TEST(FormatFieldTest, AppliesTheTypeRules) {
-  for (const auto& c : kFieldCases) {
-    std::string record = "<";
-    FormatField(c.value, c.width, c.type, record);
-    EXPECT_EQ(record, "<" + c.want) << "value '" << c.value << "' width "
-                                    << c.width << " type '" << c.type << "'";
-  }
+querydef::ColumnDefinition Col(const char* label, const char* type, int width) {
+  return querydef::ColumnDefinition{label, type, width};
 }
 
-TEST(ParseFieldKindTest, OnlyTheThreeUpperCaseWords) {
-  const struct {
-    const char* word;
-    std::optional<FieldKind> want;
-  } kCases[] = {
-      {"CHAR", FieldKind::kChar}, {"DEC", FieldKind::kDec},
-      {"TXT", FieldKind::kTxt},   {"Char", std::nullopt},
-      {"", std::nullopt},         {"DECI", std::nullopt},
-      {"TXT ", std::nullopt},
-  };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(ParseFieldKind(c.word), c.want) << "'" << c.word << "'";
+querydef::RowBuffer Row(std::vector<std::string_view> values) {
+  querydef::RowBuffer row;
+  for (std::size_t i = 0; i < values.size(); ++i) row.slots[i] = values[i];
+  return row;
+}
+
+std::string FormatByLayout(const querydef::ColumnDefinitions& columns,
+                           const querydef::RowBuffer& row) {
+  const RecordLayout layout = CompileLayout(columns);
+  std::string out(layout.record_length, '\x01');
+  FormatCompiledRecord(layout, row, out.data());
+  return out;
+}
+
+// Each case as the only column of a record, in the middle of the row.
+TEST(FormatCompiledRecordTest, AppliesTheTypeRules) {
+  for (const auto& c : kFieldCases) {
+    querydef::ColumnDefinitions columns;
+    columns[4] = Col("L", c.type, c.width);
+    querydef::RowBuffer row;
+    row.slots[4] = c.value;
+    EXPECT_EQ(FormatByLayout(columns, row), c.want)
+        << "value '" << c.value << "' width " << c.width << " type '" << c.type
+        << "'";
   }
 }
 
@@ -115,46 +124,37 @@ const TrimCase kTrimCases[] = {
     {"\r", "\r", "\r"},
 };
 
-TEST(TrimTest, RemovesSpacesAndTabsOnly) {
+TEST(TrimForKindTest, RemovesSpacesAndTabsOnly) {
   for (const auto& c : kTrimCases) {
-    EXPECT_EQ(Trim(c.text), c.trimmed) << "'" << c.text << "'";
-    EXPECT_EQ(TrimRight(c.text), c.right_trimmed) << "'" << c.text << "'";
+    EXPECT_EQ(TrimForKind(FieldKind::kChar, c.text), c.trimmed)
+        << "'" << c.text << "'";
+    EXPECT_EQ(TrimForKind(FieldKind::kDec, c.text), c.trimmed)
+        << "'" << c.text << "'";
+    EXPECT_EQ(TrimForKind(FieldKind::kTxt, c.text), c.right_trimmed)
+        << "'" << c.text << "'";
   }
 }
 
-querydef::ColumnDefinition Col(const char* label, const char* type, int width) {
-  return querydef::ColumnDefinition{label, type, width};
-}
-
-db::RowBuffer Row(std::vector<std::string_view> values) {
-  db::RowBuffer row;
-  for (std::size_t i = 0; i < values.size(); ++i) row.slots[i] = values[i];
-  return row;
-}
-
-std::string FormatByLayout(const querydef::ColumnDefinitions& columns,
-                           const db::RowBuffer& row) {
-  const RecordLayout layout = CompileLayout(columns);
-  std::string out(layout.record_length, '\x01');
-  FormatCompiledRecord(layout, row, out.data());
-  return out;
-}
-
-TEST(FormatRecordTest, BuildsTheWholeRecord) {
+TEST(CompileLayoutTest, BuildsTheWholeRecord) {
   querydef::ColumnDefinitions columns;
   columns[0] = Col("TERM", "CHAR", 6);
   columns[1] = Col("NR", "DEC", 4);
   columns[2] = Col("", "CHAR", 3);  // switched off: slot 3 is skipped
   columns[3] = Col("TEXT", "TXT", 5);
-  const db::RowBuffer row = Row({"Tor", "17", "x", " ab"});
-  std::string record = "left over";
-  FormatRecord(columns, row, record);
-  EXPECT_EQ(record, "Tor   0017 ab  ");
-  EXPECT_EQ(RecordLength(columns), 15u);
-  EXPECT_EQ(FormatByLayout(columns, row), record);
+  const RecordLayout layout = CompileLayout(columns);
+  EXPECT_EQ(layout.record_length, 15u);
+  ASSERT_EQ(layout.fields.size(), 3u);
+  const std::size_t want_slot[] = {0, 1, 3};
+  const std::size_t want_offset[] = {0, 6, 10};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(layout.fields[i].slot, want_slot[i]) << "field " << i;
+    EXPECT_EQ(layout.fields[i].offset, want_offset[i]) << "field " << i;
+  }
+  EXPECT_EQ(FormatByLayout(columns, Row({"Tor", "17", "x", " ab"})),
+            "Tor   0017 ab  ");
 }
 
-TEST(FormatRecordTest, SkipsColumnsThatContributeNothing) {
+TEST(CompileLayoutTest, SkipsColumnsThatContributeNothing) {
   querydef::ColumnDefinitions columns;
   columns[0] = Col("A", "CHAR", 2);
   columns[1] = Col("B", "char", 5);  // unrecognised type
@@ -162,36 +162,29 @@ TEST(FormatRecordTest, SkipsColumnsThatContributeNothing) {
   columns[3] = Col("D", "", 3);      // empty type
   columns[6] = Col("G", "DEC", 3);   // slot 7 empty: padding only
   columns[29] = Col("Z", "TXT", 2);
-  db::RowBuffer row = Row({"a", "b", "c", "d"});
+  querydef::RowBuffer row = Row({"a", "b", "c", "d"});
   row.slots[29] = "zz";
-  std::string record;
-  FormatRecord(columns, row, record);
-  EXPECT_EQ(record, "a 000zz");
-  EXPECT_EQ(RecordLength(columns), 7u);
-  EXPECT_EQ(FormatByLayout(columns, row), record);
+  EXPECT_EQ(CompileLayout(columns).record_length, 7u);
+  EXPECT_EQ(FormatByLayout(columns, row), "a 000zz");
 }
 
-TEST(FormatRecordTest, AllLabelsEmptyGiveTheEmptyRecord) {
+TEST(CompileLayoutTest, AllLabelsEmptyGiveTheEmptyRecord) {
   querydef::ColumnDefinitions columns;
   for (auto& c : columns) c = Col("", "CHAR", 5);
-  std::string record = "x";
-  FormatRecord(columns, Row({"a", "b"}), record);
-  EXPECT_EQ(record, "");
-  EXPECT_EQ(RecordLength(columns), 0u);
-  EXPECT_TRUE(CompileLayout(columns).fields.empty());
+  const RecordLayout layout = CompileLayout(columns);
+  EXPECT_EQ(layout.record_length, 0u);
+  EXPECT_TRUE(layout.fields.empty());
+  EXPECT_EQ(FormatByLayout(columns, Row({"a", "b"})), "");
 }
 
-TEST(FormatRecordTest, RecordsLongerThanTheLegacyBuffer) {
+TEST(CompileLayoutTest, RecordsLongerThanTheLegacyBuffer) {
   querydef::ColumnDefinitions columns;
   for (auto& c : columns) c = Col("F", "CHAR", 999);
   const std::string value(1000, 'q');
-  db::RowBuffer row;
+  querydef::RowBuffer row;
   row.slots.fill(value);
-  std::string record;
-  FormatRecord(columns, row, record);
-  EXPECT_EQ(record, std::string(30 * 999, 'q'));
-  EXPECT_EQ(RecordLength(columns), 30u * 999u);
-  EXPECT_EQ(FormatByLayout(columns, row), record);
+  EXPECT_EQ(CompileLayout(columns).record_length, 30u * 999u);
+  EXPECT_EQ(FormatByLayout(columns, row), std::string(30 * 999, 'q'));
 }
 
 TEST(ClearColumnDefinitionsTest, EmptiesEveryColumn) {
@@ -205,9 +198,10 @@ TEST(ClearColumnDefinitionsTest, EmptiesEveryColumn) {
   }
 }
 
-// The prepared layout must give the same bytes as the column-by-column
-// rules for any definitions and values.
-TEST(CompileLayoutTest, AgreesWithFormatRecordOnRandomInput) {
+// The layout must give the bytes of the CHAR, DEC and TXT rules, written out
+// independently, for any definitions and values: every width and value
+// length around the 8-byte moves of the formatter.
+TEST(FormatCompiledRecordTest, AgreesWithTheRulesOnRandomInput) {
   std::mt19937 rng(20240611);
   const char* kTypes[] = {"CHAR", "DEC", "TXT", "char", "", "DECI", "TX"};
   const char kAlphabet[] = {' ',  '\t', 'a',    'Z',    '0',
@@ -220,18 +214,17 @@ TEST(CompileLayoutTest, AgreesWithFormatRecordOnRandomInput) {
       c.type = kTypes[pick(7)];
       c.width = pick(45) - 5;
     }
-    std::vector<std::string> values(db::kRowSlots);
-    db::RowBuffer row;
-    const int filled = pick(db::kRowSlots + 1);
+    std::vector<std::string> values(querydef::kRowSlots);
+    querydef::RowBuffer row;
+    const int filled = pick(querydef::kRowSlots + 1);
     for (int i = 0; i < filled; ++i) {
       const int len = pick(4) == 0 ? 0 : pick(60);
       for (int j = 0; j < len; ++j) values[i] += kAlphabet[pick(10)];
       row.slots[i] = values[i];
     }
-    std::string record;
-    FormatRecord(columns, row, record);
-    ASSERT_EQ(record.size(), RecordLength(columns)) << "round " << round;
-    ASSERT_EQ(FormatByLayout(columns, row), record) << "round " << round;
+    ASSERT_EQ(FormatByLayout(columns, row),
+              testsupport::ExpectedRecord(columns, row))
+        << "round " << round;
   }
 }
 

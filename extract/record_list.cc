@@ -429,21 +429,6 @@ void RecordList::Clear() {
   *this = RecordList(options);
 }
 
-int InsertRecord(RecordList& list, std::string_view record) {
-  char* slot = list.AppendSlot(record.size());
-  if (slot == nullptr) return 0;
-  if (!record.empty()) std::memcpy(slot, record.data(), record.size());
-  return 1;
-}
-
-int CompareRecords(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  const int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
-  if (c != 0) return c < 0 ? -1 : 1;
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 int FreeRecordList(RecordList& list) {
   list.Clear();
   return 0;

@@ -141,14 +141,6 @@ class RecordList {
   char* fill_end_ = nullptr;
 };
 
-// Stores a copy of `record`. Returns 1 when stored, 0 when not (its length
-// differs from the records already stored, or memory ran out).
-int InsertRecord(RecordList& list, std::string_view record);
-
-// -1, 0 or 1 as `a` sorts before, equal to or after `b`: bytes compared as
-// unsigned values, a text that is the beginning of the other sorts first.
-int CompareRecords(std::string_view a, std::string_view b);
-
 // Releases the records. Returns 0.
 int FreeRecordList(RecordList& list);
 

@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "extract/field_format.h"
+#include "testsupport/record_oracle.h"
 #include "testsupport/temp_dir.h"
 
 namespace extract {
 namespace {
+
+using testsupport::InsertRecord;
 
 // The records in sorted order, read through the merge from the first.
 std::vector<std::string> Contents(RecordList& list) {
@@ -29,32 +32,34 @@ std::vector<std::string> Contents(RecordList& list) {
   return out;
 }
 
-struct CompareCase {
-  std::string a;
-  std::string b;
-  int want;
+// Pairs of records of one length; `low` sorts before `high` or equals it.
+struct OrderCase {
+  std::string low;
+  std::string high;
 };
 
-const CompareCase kCompareCases[] = {
-    {"abc", "abc", 0},
-    {"", "", 0},
-    {"A", "a", -1},  // upper case before lower case
-    {"Z", "a", -1},
-    {" ", "0", -1},  // space before the digits
-    {"9", "A", -1},
-    {"z", "\xC4", -1},  // bytes above 0x7F last
-    {"\x7F", "\x80", -1},
-    {"\xFF", "\xFE", 1},
-    {"ab", "abc", -1},  // a beginning sorts first
-    {"", "a", -1},
-    {"b", "abc", 1},
-    {std::string("a\0b", 3), std::string("a\0c", 3), -1},
+const OrderCase kOrderCases[] = {
+    {"abc", "abc"},
+    {"", ""},
+    {"A", "a"},  // upper case before lower case
+    {"Z", "a"},
+    {" ", "0"},  // space before the digits
+    {"9", "A"},
+    {"z", "\xC4"},  // bytes above 0x7F last
+    {"\x7F", "\x80"},
+    {"\xFE", "\xFF"},
+    {std::string("a\0b", 3), std::string("a\0c", 3)},
 };
 
-TEST(CompareRecordsTest, PlainUnsignedByteOrder) {
-  for (const auto& c : kCompareCases) {
-    EXPECT_EQ(CompareRecords(c.a, c.b), c.want) << "'" << c.a << "' '" << c.b;
-    EXPECT_EQ(CompareRecords(c.b, c.a), -c.want) << "'" << c.b << "' '" << c.a;
+TEST(RecordListTest, SortsInPlainUnsignedByteOrder) {
+  for (const auto& c : kOrderCases) {
+    for (bool low_first : {true, false}) {
+      RecordList list;
+      ASSERT_EQ(InsertRecord(list, low_first ? c.low : c.high), 1);
+      ASSERT_EQ(InsertRecord(list, low_first ? c.high : c.low), 1);
+      EXPECT_EQ(Contents(list), (std::vector<std::string>{c.low, c.high}))
+          << "'" << c.low << "' '" << c.high << "'";
+    }
   }
 }
 
@@ -96,12 +101,19 @@ TEST(RecordListTest, ZeroPaddedDecColumnsSortNumerically) {
   std::vector<int> numbers(500);
   for (int i = 0; i < 500; ++i) numbers[i] = i * 37 % 1000;
   std::shuffle(numbers.begin(), numbers.end(), std::mt19937(7));
+  querydef::ColumnDefinitions columns;
+  columns[0] = {"NR", "DEC", 6};
+  columns[1] = {"X", "CHAR", 2};
+  const RecordLayout layout = CompileLayout(columns);
   RecordList list;
   for (int n : numbers) {
-    std::string record;
-    FormatField(std::to_string(n), 6, "DEC", record);
-    FormatField("x", 2, "CHAR", record);
-    ASSERT_EQ(InsertRecord(list, record), 1);
+    const std::string value = std::to_string(n);
+    querydef::RowBuffer row;
+    row.slots[0] = value;
+    row.slots[1] = "x";
+    char* slot = list.AppendSlot(layout.record_length);
+    ASSERT_NE(slot, nullptr);
+    FormatCompiledRecord(layout, row, slot);
   }
   const std::vector<std::string> sorted = Contents(list);
   std::sort(numbers.begin(), numbers.end());
@@ -145,7 +157,7 @@ TEST(RecordListTest, FreeRecordListEmptiesTheList) {
   EXPECT_EQ(InsertRecord(list, "abcdef"), 1);
 }
 
-// The chunked sort against std::sort with CompareRecords, on records with
+// The chunked sort against std::sort (unsigned byte order), on records with
 // long shared beginnings, many duplicates, bytes above 0x7F and NUL bytes,
 // and lengths around the 8-byte chunk size.
 struct SortCase {
@@ -188,11 +200,8 @@ TEST(RecordListTest, SortMatchesAComparisonSort) {
       }
       records.push_back(r);
     }
-    auto less = [](const std::string& a, const std::string& b) {
-      return CompareRecords(a, b) < 0;
-    };
     std::vector<std::string> want = records;
-    std::sort(want.begin(), want.end(), less);
+    std::sort(want.begin(), want.end());
     if (std::string(c.order) == "sorted") records = want;
     if (std::string(c.order) == "reversed") {
       records.assign(want.rbegin(), want.rend());

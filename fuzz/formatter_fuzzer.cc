@@ -15,15 +15,18 @@
 #include <vector>
 
 #include "common/int_parse.h"
-#include "db/row_buffer.h"
 #include "extract/field_format.h"
 #include "extract/record_list.h"
 #include "fuzz/fuzz_check.h"
 #include "querydef/column_definition.h"
+#include "querydef/definition_keys.h"
+#include "querydef/row_buffer.h"
+#include "testsupport/record_oracle.h"
 
 namespace {
 
 using fuzz::Check;
+using testsupport::InsertRecord;
 
 constexpr char kRowSeparator = '\x1E';
 constexpr char kSlotSeparator = '\x1F';
@@ -44,15 +47,16 @@ querydef::ColumnDefinitions ParseColumns(std::string_view text) {
   for (querydef::ColumnDefinition& column : columns) {
     if (text.empty()) break;
     std::string_view line = fuzz::TakeLine(text);
-    column.label = std::string(Take(line, ';').substr(0, 99));
-    column.type = std::string(Take(line, ';').substr(0, 4));
-    column.width = common::AtoiWrap(line.substr(0, 3));
+    column.label =
+        std::string(Take(line, ';').substr(0, querydef::kLabelChars));
+    column.type = std::string(Take(line, ';').substr(0, querydef::kTypeChars));
+    column.width = common::AtoiWrap(line.substr(0, querydef::kWidthChars));
   }
   return columns;
 }
 
-db::RowBuffer ParseRow(std::string_view text) {
-  db::RowBuffer row;
+querydef::RowBuffer ParseRow(std::string_view text) {
+  querydef::RowBuffer row;
   for (std::string_view& slot : row.slots) {
     if (text.empty()) break;
     slot = Take(text, kSlotSeparator);
@@ -60,55 +64,11 @@ db::RowBuffer ParseRow(std::string_view text) {
   return row;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// The record as the CHAR, DEC and TXT rules make it, written out
-// independently of the formatter.
-std::string ExpectedRecord(const querydef::ColumnDefinitions& columns,
-                           const db::RowBuffer& row) {
-  std::string record;
-  for (size_t k = 0; k < columns.size(); ++k) {
-    const querydef::ColumnDefinition& column = columns[k];
-    const bool known =
-        column.type == "CHAR" || column.type == "DEC" || column.type == "TXT";
-    if (column.label.empty() || !known || column.width <= 0) continue;
-    const size_t width = static_cast<size_t>(column.width);
-    std::string_view value = row.slots[k];
-    while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
-    if (column.type != "TXT") {
-      while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
-    }
-    if (value.size() >= width) {
-      record.append(value.substr(value.size() - width));
-    } else if (column.type == "DEC") {
-      record.append(width - value.size(), '0');
-      record.append(value);
-    } else {
-      record.append(value);
-      record.append(width - value.size(), ' ');
-    }
-  }
-  return record;
-}
-
-int Sign(int x) { return (x > 0) - (x < 0); }
-
-void CheckCompare(std::string_view a, std::string_view b) {
-  // std::string_view compares as unsigned bytes, a beginning first.
-  Check(Sign(extract::CompareRecords(a, b)) == Sign(a.compare(b)),
-        "CompareRecords is not plain unsigned byte order");
-}
-
 void CheckSorted(extract::RecordList& list,
                  const std::vector<std::string>& records) {
+  // std::string compares as unsigned bytes, the order of the extract.
   std::vector<std::string> want = records;
   std::sort(want.begin(), want.end());
-  std::vector<std::string> by_compare = records;
-  std::sort(by_compare.begin(), by_compare.end(),
-            [](const std::string& a, const std::string& b) {
-              return extract::CompareRecords(a, b) < 0;
-            });
-  Check(by_compare == want, "CompareRecords sorts differently");
 
   Check(list.Sort(), "Sort failed");
   Check(list.sorted(), "not sorted after Sort");
@@ -133,14 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const querydef::ColumnDefinitions columns =
       ParseColumns(Take(rest, kRowSeparator));
 
-  const size_t length = extract::RecordLength(columns);
   const extract::RecordLayout layout = extract::CompileLayout(columns);
-  Check(layout.record_length == length, "RecordLength and layout differ");
+  const size_t length = layout.record_length;
   querydef::ColumnDefinitions cleared = columns;
   extract::ClearColumnDefinitions(cleared);
-  Check(extract::RecordLength(cleared) == 0, "cleared columns make records");
+  Check(extract::CompileLayout(cleared).record_length == 0,
+        "cleared columns make records");
 
-  std::vector<db::RowBuffer> rows;
+  std::vector<querydef::RowBuffer> rows;
   while (!rest.empty() && rows.size() < kMaxRows &&
          (rows.size() + 1) * length <= kMaxListBytes) {
     rows.push_back(ParseRow(Take(rest, kRowSeparator)));
@@ -156,25 +116,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   extract::RecordList list(options);
 
   std::vector<std::string> records;
-  std::string record;
-  for (const db::RowBuffer& row : rows) {
-    extract::FormatRecord(columns, row, record);
-    Check(record.size() == length, "record length differs from RecordLength");
-    Check(record == ExpectedRecord(columns, row), "formatted field bytes");
+  for (const querydef::RowBuffer& row : rows) {
+    const std::string record = testsupport::ExpectedRecord(columns, row);
+    Check(record.size() == length, "record length differs from the layout's");
     // Exactly the record's bytes, so that a write behind them is caught.
-    auto fast = std::make_unique<char[]>(length);
-    extract::FormatCompiledRecord(layout, row, fast.get());
-    Check(std::string_view(fast.get(), length) == record,
-          "compiled layout formats differently");
-    CheckCompare(row.slots[0], row.slots[1]);
+    auto formatted = std::make_unique<char[]>(length);
+    extract::FormatCompiledRecord(layout, row, formatted.get());
+    Check(std::string_view(formatted.get(), length) == record,
+          "formatted field bytes");
 
-    Check(extract::InsertRecord(list, record) == 1, "InsertRecord refused");
+    Check(InsertRecord(list, record) == 1, "InsertRecord refused");
     records.push_back(record);
   }
   Check(list.count() == records.size(), "record count");
   if (!records.empty()) {
     Check(list.record_length() == length, "record length of the list");
-    Check(extract::InsertRecord(list, records[0] + "x") == 0,
+    Check(InsertRecord(list, records[0] + "x") == 0,
           "a record of another length was stored");
     Check(list.count() == records.size(), "refused record counted");
   }
@@ -183,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!records.empty()) {
     // Appending after the sort returns to append order, and a new sort
     // takes in the new record.
-    Check(extract::InsertRecord(list, records.back()) == 1,
+    Check(InsertRecord(list, records.back()) == 1,
           "InsertRecord after Sort refused");
     records.push_back(records.back());
     Check(!list.sorted(), "still sorted after an append");

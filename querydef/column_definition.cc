@@ -6,13 +6,6 @@
 
 namespace querydef {
 
-std::optional<FieldKind> ParseFieldKind(std::string_view word) {
-  if (word == "CHAR") return FieldKind::kChar;
-  if (word == "DEC") return FieldKind::kDec;
-  if (word == "TXT") return FieldKind::kTxt;
-  return std::nullopt;
-}
-
 ColumnUse UseOf(const ColumnDefinition& column) {
   if (column.label.empty()) return ColumnUse::kNoLabel;
   if (column.type.empty()) return ColumnUse::kNoType;

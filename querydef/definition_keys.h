@@ -1,6 +1,6 @@
-// The keys of a query definition section, the placeholder, and how much of
-// each value counts. tabfetch's loader and tabfetch-admin's checks both read
-// them from here.
+// The keys of a query definition section (made from a number, and read back
+// into one), the placeholder, and how much of each value counts. tabfetch's
+// loader and tabfetch-admin's checks both read them from here.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +24,10 @@ inline constexpr std::size_t kWidthChars = 3;            // FLENnn: "1000" -> 10
 // tool; longer names are refused rather than cut.
 inline constexpr std::size_t kMaxNameLength = 31;
 
+// The prefix of the statement lines; the line number follows in at least
+// three digits.
+inline constexpr std::string_view kStatementKeyPrefix = "SQL";
+
 // The prefixes of the column keys; the column number follows in two digits.
 inline constexpr std::string_view kLabelKey = "FELD";
 inline constexpr std::string_view kTypeKey = "FTYP";
@@ -33,7 +37,7 @@ inline constexpr std::string_view kWidthKey = "FLEN";
 inline std::string StatementKey(std::size_t line) {
   std::string digits = std::to_string(line);
   if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
-  return "SQL" + digits;
+  return std::string(kStatementKeyPrefix) + digits;
 }
 
 // `prefix` and the 1-based column number in two digits: ColumnKey("FELD", 7)
@@ -44,5 +48,25 @@ inline std::string ColumnKey(std::string_view prefix, int column) {
   key += static_cast<char>('0' + column % 10);
   return key;
 }
+
+// The other direction: what a key of a section names.
+enum class KeyKind { kStatementLine, kLabel, kType, kWidth, kOther };
+
+struct ParsedKey {
+  KeyKind kind = KeyKind::kOther;  // by its prefix, in any letter case
+  std::string_view prefix;         // kStatementKeyPrefix, kLabelKey, ...;
+                                   // empty for kOther
+  // The number after the prefix when that is 1 to 9 decimal digits (leading
+  // zeros included), otherwise -1.
+  int number = -1;
+  // Whether the loader reads the key: it is, but for letter case, the key
+  // that StatementKey (line 1 and up) or ColumnKey (column 1 to
+  // kColumnCount) makes of `number`.
+  bool read = false;
+};
+
+// Key names are compared without regard to ASCII letter case, as the
+// loader's lookups compare them.
+ParsedKey ParseKey(std::string_view name);
 
 }  // namespace querydef

@@ -3,17 +3,18 @@
 
 #include <string>
 
+#include "common/exit_codes.h"
 #include "querydef/definition_keys.h"
 #include "run/run_state.h"
 
 namespace run {
 
+// GetParameters' results: kUsable, or the exit code of the unusable command
+// line (common/exit_codes.h).
 inline constexpr int kUsable = 0;
-inline constexpr int kTooFewArguments = 1;  // fewer than four arguments
-inline constexpr int kBadReplaceFlag = 2;
-// A section or terminal name over kMaxNameLength characters. The legacy tool
-// had no such check; the refusal ends like a bad argument count.
-inline constexpr int kNameTooLong = 1;
+inline constexpr int kTooFewArguments = common::kTooFewArgumentsExit;
+inline constexpr int kBadReplaceFlag = common::kBadReplaceFlagExit;
+inline constexpr int kNameTooLong = common::kNameTooLongExit;
 
 using querydef::kMaxNameLength;
 

@@ -135,7 +135,8 @@ TEST(EnvironmentTest, EveryVariableByOneRuleSet) {
     EXPECT_EQ(r.said, c.said);
   }
   // Bad budgets name the default, whose size depends on the machine.
-  for (const char* bad : {"0", "00000", "viel", "5T", "1.5G", "G"}) {
+  for (const char* bad : {"0", "00000", "viel", "5T", "1.5G", "G", "-5", " 5",
+                          "5 ", "5MB", "5KK"}) {
     SCOPED_TRACE(bad);
     const Read r = ReadFrom({{"TABFETCH_MEMORY_BUDGET", bad}});
     EXPECT_EQ(r.env.memory_budget, 0u);

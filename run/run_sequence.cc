@@ -19,6 +19,7 @@
 #include "extract/memory_budget.h"
 #include "extract/record_list.h"
 #include "querydef/query_definition.h"
+#include "querydef/row_buffer.h"
 #include "run/command_line.h"
 #include "run/connect_step.h"
 #include "run/progress.h"
@@ -40,7 +41,7 @@ int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
                  RunState& run) {
   // dbFetchRow resets every slot of the row it delivers, so the row needs
   // no clearing of its own before each fetch.
-  db::RowBuffer row;
+  querydef::RowBuffer row;
   for (;;) {
     run.last_status = db::dbFetchRow(conn, row);
     if (run.last_status != db::kOk) return run.last_status;
@@ -166,7 +167,7 @@ int RunSteps(RunState& run, Progress& progress) {
                      values.host.c_str(), run.last_status,
                      db::dbLastError(conn).c_str());
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
-    return run.env.strict_exit ? kConnectFailedExit : 0;
+    return run.env.strict_exit ? kConnectFailedExit : kRunEndedExit;
   }
 
   querydef::QueryDefinition query;
@@ -201,7 +202,7 @@ int RunSteps(RunState& run, Progress& progress) {
   }
 
   run.record_count = 0;
-  int failure_exit = 0;  // the strict exit code, once something failed
+  int failure_exit = kRunEndedExit;  // the strict code, once something failed
   extract::RecordList records(ListOptions(run));
   const auto fetch_started = std::chrono::steady_clock::now();
   progress.Phase("fetching");
@@ -304,7 +305,7 @@ int RunSteps(RunState& run, Progress& progress) {
   std::fprintf(run.out, "%i Saetze kopiert in Datei %s \n", run.record_count,
                run.extract_path.c_str());
   extract::FreeRecordList(records);
-  return run.env.strict_exit ? failure_exit : 0;
+  return run.env.strict_exit ? failure_exit : kRunEndedExit;
 }
 
 }  // namespace

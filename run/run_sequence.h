@@ -2,25 +2,19 @@
 // summary line.
 #pragma once
 
+#include "common/exit_codes.h"
 #include "run/run_state.h"
 
 namespace run {
 
-// Exit codes of a query definition that cannot be run: a section without
-// statement (or no query definition file) ended the legacy tool with 3; a
-// terminal name that may not stand where $parm01 stands in the statement (it
-// would change the statement) ends like a bad command line.
-inline constexpr int kNoStatementExit = 3;
-inline constexpr int kTerminalRefusedExit = 1;
-
-// Exit codes of a run that did not write its records, one per kind of
-// failure, only when TABFETCH_STRICT_EXIT is 1: the legacy tool ended such
-// runs with 0, which a scheduler reads as success. Without the variable they
-// still end with 0; callers rely on that.
-inline constexpr int kConnectFailedExit = 10;    // dbConnect_Status: ...
-inline constexpr int kStatementFailedExit = 11;  // the server rejected it
-inline constexpr int kReadFailedExit = 12;       // rows could not be read
-inline constexpr int kExtractFailedExit = 13;    // extract file not written
+// The exit codes the run ends with (common/exit_codes.h).
+using common::kConnectFailedExit;
+using common::kExtractFailedExit;
+using common::kNoStatementExit;
+using common::kReadFailedExit;
+using common::kRunEndedExit;
+using common::kStatementFailedExit;
+using common::kTerminalRefusedExit;
 
 // Runs the whole extract and returns the process exit code: 0 for a run that
 // got as far as the connect (also after a failed connect, statement, read or

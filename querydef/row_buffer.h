@@ -1,15 +1,18 @@
-// One fetched result row, as the formatter reads it.
+// One fetched result row, as the formatter reads it: the connection fills
+// it, the record layout reads it.
 #pragma once
 
 #include <array>
 #include <string_view>
 
-namespace db {
+#include "querydef/column_definition.h"
+
+namespace querydef {
 
 // The legacy row buffer had 30 slots of 100 bytes; the formatter reads slot k
 // for column definition k. Values are no longer cut at 99 characters: each
 // slot views the library's text of the column up to its first NUL byte.
-inline constexpr int kRowSlots = 30;
+inline constexpr int kRowSlots = kColumnCount;
 
 struct RowBuffer {
   // Slot i (0-based) holds result column i+1. An SQL NULL, an empty value and
@@ -20,4 +23,4 @@ struct RowBuffer {
   void Clear() { slots.fill(std::string_view()); }
 };
 
-}  // namespace db
+}  // namespace querydef
