@@ -95,7 +95,9 @@ bool LoadDefinitionFile(const Args& args, std::string_view section,
     }
   }
   loaded.file = querydef::QueryDefinitionFileName(loaded.db_system);
-  loaded.shown_file = ShownPath("TABFETCH." + loaded.db_system + ".INI");
+  const std::string legacy_name =
+      querydef::LegacyQueryDefinitionName(loaded.db_system);
+  loaded.shown_file = ShownPath(legacy_name);
   auto print_notes = [&] {
     for (const std::string& note : loaded.notes) {
       PrintMessage(err, "note: " + note);
@@ -103,8 +105,7 @@ bool LoadDefinitionFile(const Args& args, std::string_view section,
   };
   if (const int error = FileError(loaded.file); error != 0) {
     print_notes();
-    PrintMessage(err, CannotRead("the query definition file",
-                                 "TABFETCH." + loaded.db_system + ".INI",
+    PrintMessage(err, CannotRead("the query definition file", legacy_name,
                                  error) +
                           " (DB_SYSTEM " + Quoted(loaded.db_system) +
                           "): tabfetch ends with " +

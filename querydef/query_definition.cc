@@ -209,11 +209,15 @@ int Refuse(Refusal* why, RefusalReason reason, size_t index, size_t offset) {
 
 }  // namespace
 
-std::string QueryDefinitionFileName(std::string_view db_system) {
+std::string LegacyQueryDefinitionName(std::string_view db_system) {
   std::string name = "TABFETCH.";
   name += db_system;
   name += ".INI";
-  return common::ResolvePath(name);
+  return name;
+}
+
+std::string QueryDefinitionFileName(std::string_view db_system) {
+  return common::ResolvePath(LegacyQueryDefinitionName(db_system));
 }
 
 std::string NoStatementText(const QueryDefinition& def,

@@ -160,4 +160,8 @@ std::string ReadStatement(const Profile& profile, std::string_view section);
 // '\' in `db_system` counts as a directory separator.
 std::string QueryDefinitionFileName(std::string_view db_system);
 
+// The name as the legacy tool made it, "TABFETCH.<db_system>.INI", before
+// the path treatment.
+std::string LegacyQueryDefinitionName(std::string_view db_system);
+
 }  // namespace querydef
