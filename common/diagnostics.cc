@@ -2,16 +2,26 @@
 #include "common/diagnostics.h"
 
 #include <cstdarg>
+#include <cstddef>
+#include <string>
 
 namespace common {
 
 void Diagnose(std::FILE* err, const char* format, ...) {
   if (err == nullptr) return;
-  std::fputs("tabfetch: ", err);
   va_list args;
   va_start(args, format);
-  std::vfprintf(err, format, args);
+  va_list again;
+  va_copy(again, args);
+  const int size = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
+  std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  // A cause is one line whatever it quotes: a host, a path or a server's
+  // message with a line feed in it must not start a line of its own.
+  std::fputs("tabfetch: ", err);
+  std::fputs(Printable(text).c_str(), err);
   std::fputc('\n', err);
 }
 

@@ -9,7 +9,8 @@
 
 namespace common {
 
-// Prints "tabfetch: " and the printf-formatted text, then a line feed, to
+// Prints "tabfetch: " and the printf-formatted text, its control characters
+// shown as by Printable (so the cause stays one line), then a line feed, to
 // `err`. Does nothing when `err` is null.
 void Diagnose(std::FILE* err, const char* format, ...)
     __attribute__((format(printf, 2, 3)));

@@ -204,6 +204,10 @@ TEST_F(ConnectTest, ConnectFailsBeforeTheServerOrWithinTheTimeout) {
       {"named option file missing", "127.0.0.1",
        {"TABFETCH_DEFAULTS_FILE=missing.cnf"}, 5004,
        {"option file missing.cnf", "No such file or directory"}},
+      // A line feed in the name stays inside the one cause line.
+      {"named option file with a line feed", "127.0.0.1",
+       {"TABFETCH_DEFAULTS_FILE=a\nb.cnf"}, 5004,
+       {"option file a\\x0Ab.cnf", "No such file or directory\n"}},
       {"named option file is a directory", "127.0.0.1",
        {"TABFETCH_DEFAULTS_FILE=" + ws_.cwd()}, 5005,
        {"option file " + ws_.cwd(), "Is a directory"}},
@@ -230,6 +234,7 @@ TEST_F(ConnectTest, ConnectFailsBeforeTheServerOrWithinTheTimeout) {
     for (const std::string& part : c.err) {
       EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
     }
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
   }
 }
