@@ -75,12 +75,12 @@ void UniqueFd::reset(int fd) {
 const FileOps& SystemFileOps() { return kSystemFileOps; }
 
 UniqueFd CreateTempFile(const FileOps& ops, const std::string& dir,
-                        bool unnamed, std::string& name,
+                        bool unnamed, std::string& name, mode_t mode,
                         void (*before_create)(const char* name)) {
   name.clear();
   if (unnamed) {
     return UniqueFd(
-        ops.open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        ops.open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
   }
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     // Told of no name while the name changes, then of the new one.
@@ -89,7 +89,7 @@ UniqueFd CreateTempFile(const FileOps& ops, const std::string& dir,
     if (before_create != nullptr) before_create(name.c_str());
     UniqueFd fd(ops.open(name.c_str(),
                          O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                         0666));
+                         mode));
     if (fd.valid()) return fd;
     if (errno != EEXIST) break;
   }

@@ -81,11 +81,12 @@ const FileOps& SystemFileOps();
 // without a name (O_TMPFILE) when `unnamed`, else under a fresh name
 // "<dir>/.tabfetch-<16 hex digits>.tmp" that nobody else picks, which `name`
 // gets and `before_create` is told first (to arm its removal on a signal).
-// Mode 0666 before the umask, as a plain create of the file would get.
+// `mode` before the umask: 0666 for a file that becomes the extract, as a
+// plain create would get, 0600 for a file only this process may read.
 // Invalid with errno set when none can be made (EOPNOTSUPP, EISDIR or
 // EINVAL for unnamed: the file system has no unnamed files).
 UniqueFd CreateTempFile(const FileOps& ops, const std::string& dir,
-                        bool unnamed, std::string& name,
+                        bool unnamed, std::string& name, mode_t mode,
                         void (*before_create)(const char* name) = nullptr);
 // A fresh temporary name in `dir`, as CreateTempFile makes them.
 std::string FreshTempName(const std::string& dir);

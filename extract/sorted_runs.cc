@@ -24,9 +24,11 @@ constexpr std::size_t kMinReadBytes = std::size_t{16} << 10;
 common::UniqueFd OpenSpillFile(const common::FileOps& ops,
                                const std::string& dir) {
   std::string name;
-  common::UniqueFd fd = common::CreateTempFile(ops, dir, true, name);
+  // The records are the extract's: no other user may read them, even in
+  // the moment a named file stands in a shared TMPDIR.
+  common::UniqueFd fd = common::CreateTempFile(ops, dir, true, name, 0600);
   if (fd.valid() || !common::NoUnnamedFiles(errno)) return fd;
-  fd = common::CreateTempFile(ops, dir, false, name);
+  fd = common::CreateTempFile(ops, dir, false, name, 0600);
   if (fd.valid()) ops.unlink(name.c_str());
   return fd;
 }
@@ -119,9 +121,10 @@ bool SortedRuns::Spill(const char* records, const SortEntry* order,
   const std::size_t per_write = staging_.size() / length_;
   run.in_file = true;
   run.offset = spill_size_;
+  // One look at the free space for the whole run, written right after.
+  if (!RoomFor(count * length_)) return Fail(ListFailure::kSpillFull, ENOSPC);
   for (std::size_t i = 0; i < count; i += per_write) {
     const std::size_t n = std::min(per_write, count - i);
-    if (!RoomFor(n * length_)) return Fail(ListFailure::kSpillFull, ENOSPC);
     CopyInOrder(records, order + i, n, staging_.data());
     if (!common::PwriteAll(ops_, spill_fd_.get(), staging_.data(),
                            n * length_, spill_size_)) {

@@ -23,7 +23,7 @@ bool TempFile::Create(bool unnamed) {
   // A named file is armed for removal before it exists: a signal in
   // between finds nothing.
   fd_ = common::CreateTempFile(ops_, common::DirName(target_), unnamed, name_,
-                               signal_undo::RemoveFile);
+                               0666, signal_undo::RemoveFile);
   named_ = fd_.valid() && !unnamed;
   return fd_.valid();
 }
