@@ -133,6 +133,13 @@ UniqueFd OpenExisting(const Job& job, int flags, bool& no_reader) {
     }
     if (errno == EINTR) continue;
     if (errno != ENXIO) return fd;
+    // ENXIO also means a socket or a device that is not there: no reader
+    // will come for those, so they fail at once.
+    struct stat st;
+    if (::stat(job.target.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+      errno = ENXIO;
+      return fd;
+    }
     const Clock::time_point now = Clock::now();
     if (now >= job.lock_deadline) {
       no_reader = true;
