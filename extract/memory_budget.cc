@@ -119,10 +119,14 @@ std::size_t DefaultMemoryBudget(const MemoryLimits& limits) {
   return Clamp(Smallest(limits) / 4, kMaxDefaultMemoryBudget);
 }
 
+const MemoryLimits& ProcessMemoryLimits() {
+  // Read once: every record list and the run's budget check ask.
+  static const MemoryLimits limits = ReadMemoryLimits();
+  return limits;
+}
+
 std::size_t DefaultMemoryBudget() {
-  // The limits are read once: every record list asks.
-  static const std::size_t budget = DefaultMemoryBudget(ReadMemoryLimits());
-  return budget;
+  return DefaultMemoryBudget(ProcessMemoryLimits());
 }
 
 std::size_t MemoryBudgetCeiling(const MemoryLimits& limits) {

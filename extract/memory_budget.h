@@ -33,7 +33,9 @@ inline constexpr std::size_t kMaxDefaultMemoryBudget = std::size_t{1} << 30;
 // The default budget: a quarter of the smallest limit, at most 1 GiB, at
 // least 16 MiB.
 std::size_t DefaultMemoryBudget(const MemoryLimits& limits);
-// The same for this process (its limits read at the first call).
+// The limits of this process, read at the first call.
+const MemoryLimits& ProcessMemoryLimits();
+// The default budget for this process.
 std::size_t DefaultMemoryBudget();
 
 // The largest budget the limits leave room for: half of the smallest limit

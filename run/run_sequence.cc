@@ -57,11 +57,10 @@ int FetchRecords(db::Connection& conn, const extract::RecordLayout& layout,
 // more than the memory limits of the process leave; else the default from
 // those limits) and the temporary directory.
 extract::RecordListOptions ListOptions(const RunState& run) {
-  extract::RecordListOptions options;
-  const extract::MemoryLimits limits = extract::ReadMemoryLimits();
-  options.memory_budget = extract::DefaultMemoryBudget(limits);
+  extract::RecordListOptions options;  // the default budget
   if (run.env.memory_budget != 0) {
-    const std::size_t ceiling = extract::MemoryBudgetCeiling(limits);
+    const std::size_t ceiling =
+        extract::MemoryBudgetCeiling(extract::ProcessMemoryLimits());
     options.memory_budget = std::min(run.env.memory_budget, ceiling);
     if (run.env.memory_budget > ceiling) {
       common::Diagnose(run.err,
@@ -80,7 +79,7 @@ extract::RecordListOptions ListOptions(const RunState& run) {
 // deliberately leaves the choice to the client library).
 bool ReportSettings(const settings::ConnectionSettings& values,
                     RunState& run) {
-  const std::string file = common::Printable(common::AbsolutePath(values.file));
+  const std::string file = common::AbsolutePath(values.file);
   if (values.file_error != 0) {
     common::Diagnose(run.err, "cannot read settings file %s: %s", file.c_str(),
                      std::strerror(values.file_error));
@@ -150,7 +149,7 @@ int RunSteps(RunState& run, Progress& progress) {
     settings::WipeSecret(run.connection.password);
     run.last_status = settings::kNoUserStatus;
     std::fprintf(run.out, "dbConnect_Status: %d\n", run.last_status);
-    return run.env.strict_exit ? kConnectFailedExit : 0;
+    return run.env.strict_exit ? kConnectFailedExit : kRunEndedExit;
   }
 
   db::Connection conn;  // closed on every way out (no commit: rolls back)
