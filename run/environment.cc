@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 #include "common/diagnostics.h"
@@ -41,16 +42,19 @@ bool ParseDigits(std::string_view text, unsigned long long& value,
   return true;
 }
 
-// A boolean: "0" or "1". Anything else is named, with what applies instead.
-bool ReadBoolean(const EnvironmentLookup& lookup, const char* name,
-                 bool fallback, const char* instead, std::FILE* err) {
+// A boolean: "0" or "1"; none when unset, empty or anything else, which is
+// named with what applies instead.
+std::optional<bool> ReadBoolean(const EnvironmentLookup& lookup,
+                                const char* name, const char* instead,
+                                std::FILE* err) {
   const std::string_view value = Lookup(lookup, name);
-  if (value.empty()) return fallback;
   if (value == "0") return false;
   if (value == "1") return true;
-  common::Diagnose(err, "%s=%s is neither 0 nor 1; %s", name,
-                   common::Printable(value).c_str(), instead);
-  return fallback;
+  if (!value.empty()) {
+    common::Diagnose(err, "%s=%s is neither 0 nor 1; %s", name,
+                     std::string(value).c_str(), instead);
+  }
+  return std::nullopt;
 }
 
 // Whole seconds from 0 to kMaxTimeoutSeconds; larger numbers are lowered to
@@ -68,14 +72,14 @@ std::chrono::seconds ReadSeconds(const EnvironmentLookup& lookup,
     common::Diagnose(err,
                      "%s=%s is not a whole number of seconds from 0 to %ld; "
                      "%s",
-                     name, common::Printable(value).c_str(),
+                     name, std::string(value).c_str(),
                      kMaxTimeoutSeconds, instead);
     return fallback;
   }
   if (saturated || seconds > static_cast<unsigned long long>(
                                  kMaxTimeoutSeconds)) {
     common::Diagnose(err, "%s=%s is more than %ld seconds; %ld s are used",
-                     name, common::Printable(value).c_str(),
+                     name, std::string(value).c_str(),
                      kMaxTimeoutSeconds, kMaxTimeoutSeconds);
     return std::chrono::seconds(kMaxTimeoutSeconds);
   }
@@ -89,7 +93,7 @@ std::size_t ReadMemoryBudget(const EnvironmentLookup& lookup,
   constexpr char kName[] = "TABFETCH_MEMORY_BUDGET";
   std::string_view value = Lookup(lookup, kName);
   if (value.empty()) return 0;
-  const std::string shown = common::Printable(value);
+  const std::string shown = std::string(value);
   int shift = 0;
   switch (value.back()) {
     case 'k':
@@ -130,27 +134,28 @@ std::size_t ReadMemoryBudget(const EnvironmentLookup& lookup,
 
 Environment ReadEnvironment(const EnvironmentLookup& lookup, std::FILE* err) {
   Environment env;
-  env.strict_exit =
-      ReadBoolean(lookup, "TABFETCH_STRICT_EXIT", false,
-                  "the legacy exit codes apply", err);
-  env.profile = ReadBoolean(lookup, "TABFETCH_PROFILE", false,
-                            "no profile is printed", err);
-  if (!Lookup(lookup, "TABFETCH_PROGRESS").empty()) {
-    // Only a value that reads as a boolean overrides the terminal check.
-    const bool off = !ReadBoolean(lookup, "TABFETCH_PROGRESS", true,
-                                  "progress is shown only on a terminal",
-                                  err);
-    const bool on = ReadBoolean(lookup, "TABFETCH_PROGRESS", false, "",
-                                nullptr);
-    if (off) env.progress = ProgressMode::kOff;
-    if (on) env.progress = ProgressMode::kOn;
+  env.strict_exit = ReadBoolean(lookup, "TABFETCH_STRICT_EXIT",
+                                "the legacy exit codes apply", err)
+                        .value_or(env.strict_exit);
+  env.profile =
+      ReadBoolean(lookup, "TABFETCH_PROFILE", "no profile is printed", err)
+          .value_or(env.profile);
+  // Only a value that reads as a boolean overrides the terminal check.
+  if (const std::optional<bool> progress =
+          ReadBoolean(lookup, "TABFETCH_PROGRESS",
+                      "progress is shown only on a terminal", err)) {
+    env.progress = *progress ? ProgressMode::kOn : ProgressMode::kOff;
   }
   env.memory_budget = ReadMemoryBudget(lookup, err);
+  const std::string waiting_lock =
+      "waiting " + std::to_string(env.lock_timeout.count()) + " s";
   env.lock_timeout = ReadSeconds(lookup, "TABFETCH_LOCK_TIMEOUT",
-                                 env.lock_timeout, "waiting 30 s", err);
+                                 env.lock_timeout, waiting_lock.c_str(), err);
+  const std::string waiting_connect =
+      "waiting " + std::to_string(env.connect_timeout.count()) + " s";
   env.connect_timeout =
       ReadSeconds(lookup, "TABFETCH_CONNECT_TIMEOUT", env.connect_timeout,
-                  "waiting 30 s", err);
+                  waiting_connect.c_str(), err);
   env.read_timeout = ReadSeconds(lookup, "TABFETCH_READ_TIMEOUT",
                                  env.read_timeout, "no read timeout", err);
   env.defaults_file = std::string(Lookup(lookup, "TABFETCH_DEFAULTS_FILE"));
