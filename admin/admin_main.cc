@@ -12,6 +12,7 @@
 
 #include "admin/admin_args.h"
 #include "admin/admin_text.h"
+#include "admin/command_support.h"
 #include "admin/commands.h"
 #include "admin/help_texts.h"
 
@@ -127,9 +128,8 @@ int AdminMain(int argc, const char* const* argv, std::FILE* out,
     return command->run(args, out, err);
   } catch (const std::exception& e) {
     std::fflush(out);
-    std::fprintf(err, "tabfetch-admin %.*s: not carried out: %s\n",
-                 static_cast<int>(command->name.size()), command->name.data(),
-                 e.what());
+    PrintMessage(err, std::string(command->name) + ": not carried out: " +
+                          DisplayText(e.what(), false));
     return kExitError;
   }
 }

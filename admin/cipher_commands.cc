@@ -41,14 +41,16 @@ class EchoOff {
     struct termios quiet = g_saved_terminal;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     quiet.c_lflag |= ECHONL;
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
+    // Not SIGTSTP: the shell keeps a stopped job's terminal modes and gives
+    // them back on fg, so echo stays off for the rest of the value.
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
       ::signal(s, RestoreTerminalAndDie);
     }
     active_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
   }
   ~EchoOff() {
     if (active_) ::tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
       ::signal(s, SIG_DFL);
     }
   }

@@ -4,7 +4,6 @@
 // password.
 #include <cctype>
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "admin/admin_main.h"
 #include "admin/admin_text.h"
 #include "admin/command_support.h"
+#include "common/path_resolve.h"
 #include "admin/commands.h"
 #include "db/db_connection.h"
 #include "querydef/query_definition.h"
@@ -127,7 +127,7 @@ int RunConnect(const Args& args, std::FILE* out, std::FILE* err) {
                           Quoted(values.host) + ", user " +
                           Quoted(values.user) + "): error " +
                           std::to_string(status) + ": " +
-                          conn.LastError() +
+                          DisplayText(conn.LastError(), false) +
                           "; tabfetch prints \"dbConnect_Status: " +
                           std::to_string(status) + "\"");
     return kExitFindings;
@@ -142,9 +142,7 @@ int RunConnect(const Args& args, std::FILE* out, std::FILE* err) {
   PrintLine(out, "option file:        " +
                      (facts.option_file.empty()
                           ? std::string("none")
-                          : std::filesystem::absolute(facts.option_file)
-                                .lexically_normal()
-                                .string()));
+                          : common::AbsolutePath(facts.option_file)));
   PrintLine(out, "server version:     " + facts.server_version);
   PrintLine(out, "TLS:                " +
                      (facts.tls_cipher.empty()
