@@ -6,56 +6,38 @@
 #include <filesystem>
 #include <string>
 
-#include "settings/value_cipher.h"
-#include "testsupport/tool_runner.h"
-#include "testsupport/temp_dir.h"
-#include "testsupport/throwaway_mariadb.h"
+#include "testsupport/workspace.h"
 
 namespace {
 
-std::string Entry(int number, const char* key, const std::string& value) {
-  return "x;H" + std::to_string(number) + ";y\n" + std::to_string(number) +
-         ";" + key + ";" + settings::EncipherValue(value, settings::kValueKey) +
-         "\n";
-}
-
-class AdminRunTest : public testsupport::ServerTest {
+class AdminRunTest : public testsupport::WorkspaceTest {
  protected:
   void SetUp() override {
     testsupport::ServerTest::SetUp();
     if (HasFatalFailure()) return;
-    ASSERT_EQ(testsupport::RunAdminSql(
-                  "DROP TABLE IF EXISTS PALVDATA.admin_check;"
-                  "CREATE TABLE PALVDATA.admin_check (term VARCHAR(20), "
-                  "name VARCHAR(40), note VARCHAR(40));"
-                  "INSERT INTO PALVDATA.admin_check VALUES "
-                  "('T1', 'short', 'a'), ('T1', 'much too long', 'x\\ny'), "
-                  "('T1', 'exact6', 'b\\nc\\nd'), ('T2', 'other', '')"),
-              "");
-    // NET8 empty: the default route, the socket from MYSQL_UNIX_PORT.
-    dir_.Write("Files/Palventra.Ini", Entry(1, "NET8", "localhost") +
-                                          Entry(2, "LOGIN", server().user) +
-                                          Entry(3, "PASS", server().password) +
-                                          Entry(4, "DB_SYSTEM", "MYSQL"));
-    dir_.Write("a/b/TABFETCH.MYSQL.INI",
-               "[RUN]\n"
-               "SQL001=select name, note from admin_check\n"
-               "SQL002=where term = '$parm01' order by name\n"
-               "FELD01=Name\nFTYP01=CHAR\nFLEN01=6\n"
-               "FELD02=Note\nFTYP02=TXT\nFLEN02=4\n"
-               "FELD03=Gone\nFTYP03=CHAR\nFLEN03=2\n"
-               "[BROKEN]\n"
-               "SQL001=select nonsense from nowhere where x = '$parm01'\n"
-               "FELD01=A\nFTYP01=CHAR\nFLEN01=2\n");
-    cwd_ = dir_ / "a/b";
+    Sql("DROP TABLE IF EXISTS PALVDATA.admin_check;"
+        "CREATE TABLE PALVDATA.admin_check (term VARCHAR(20), "
+        "name VARCHAR(40), note VARCHAR(40));"
+        "INSERT INTO PALVDATA.admin_check VALUES "
+        "('T1', 'short', 'a'), ('T1', 'much too long', 'x\\ny'), "
+        "('T1', 'exact6', 'b\\nc\\nd'), ('T2', 'other', '')");
+    ws_.WriteSettings({"localhost", server().user, server().password, "MYSQL"});
+    ws_.WriteQueryDefinition(
+        "MYSQL",
+        "[RUN]\n"
+        "SQL001=select name, note from admin_check\n"
+        "SQL002=where term = '$parm01' order by name\n"
+        "FELD01=Name\nFTYP01=CHAR\nFLEN01=6\n"
+        "FELD02=Note\nFTYP02=TXT\nFLEN02=4\n"
+        "FELD03=Gone\nFTYP03=CHAR\nFLEN03=2\n"
+        "[BROKEN]\n"
+        "SQL001=select nonsense from nowhere where x = '$parm01'\n"
+        "FELD01=A\nFTYP01=CHAR\nFLEN01=2\n");
   }
 
   testsupport::ToolResult Admin(const std::vector<std::string>& args) {
-    return testsupport::RunTool(TABFETCH_ADMIN, cwd_, args);
+    return testsupport::RunTool(TABFETCH_ADMIN, ws_.cwd(), args);
   }
-
-  testsupport::TempDir dir_;
-  std::string cwd_;
 };
 
 TEST_F(AdminRunTest, CountsCutValuesAndLineFeeds) {
@@ -78,7 +60,7 @@ TEST_F(AdminRunTest, CountsCutValuesAndLineFeeds) {
   }
   // Nothing is written into the working directory.
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(cwd_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(ws_.cwd())) {
     (void)entry;
     ++files;
   }
@@ -106,9 +88,7 @@ TEST_F(AdminRunTest, Failures) {
   EXPECT_NE(r.err.find("tabfetch refuses names over 31 characters"),
             std::string::npos);
 
-  dir_.Write("Files/Palventra.Ini",
-             Entry(1, "NET8", "localhost") + Entry(2, "LOGIN", server().user) +
-                 Entry(3, "PASS", "wrong") + Entry(4, "DB_SYSTEM", "MYSQL"));
+  ws_.WriteSettings({"localhost", server().user, "wrong", "MYSQL"});
   r = Admin({"check", "RUN", "--run", "T1"});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("cannot connect to the database"), std::string::npos);

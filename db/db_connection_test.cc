@@ -3,19 +3,14 @@
 
 #include <errmsg.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "testsupport/fault_support.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/throwaway_mariadb.h"
-
-extern char** environ;
+#include "testsupport/tool_runner.h"
 
 namespace {
 
@@ -44,10 +39,6 @@ class dbConnectionTest : public testsupport::ServerTest {
     ASSERT_EQ(
         conn.Connect(server().user, server().password, host, kDatabase),
         db::kOk);
-  }
-
-  void Admin(const std::string& sql) {
-    ASSERT_EQ(testsupport::RunAdminSql(sql), "") << sql;
   }
 
   // Runs `sql` and returns the first column of its first row ("<status N>"
@@ -112,52 +103,13 @@ TEST_F(dbConnectionTest, ConnectFailureGivesTheLibraryErrorNumber) {
   }
 }
 
-// Runs db_connect_probe with the library's default socket and port pointed
-// elsewhere and returns what it printed.
-std::string RunProbe(const std::vector<std::string>& overrides,
+// Runs db_connect_probe with the library's default socket and port set by
+// `env` (MARIADB_UNIX_PORT, which would win, removed) and returns what it
+// printed.
+std::string RunProbe(std::vector<std::string> env,
                      const std::vector<std::string>& args) {
-  std::vector<std::string> env_text = overrides;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    bool overridden = entry.rfind("MARIADB_UNIX_PORT=", 0) == 0;
-    for (const std::string& o : overrides) {
-      overridden |=
-          entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0;
-    }
-    if (!overridden) env_text.push_back(entry);
-  }
-  std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argv_text = {DB_CONNECT_PROBE};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return "<pipe failed>";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-  pid_t pid = 0;
-  const int spawned =
-      posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipe_fds[1]);
-  std::string out;
-  if (spawned == 0) {
-    char buf[256];
-    ssize_t n;
-    while ((n = read(pipe_fds[0], buf, sizeof buf)) > 0) out.append(buf, n);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-  } else {
-    out = "<spawn failed>";
-  }
-  close(pipe_fds[0]);
-  return out;
+  env.insert(env.begin(), "MARIADB_UNIX_PORT");
+  return testsupport::RunTool(DB_CONNECT_PROBE, "/", args, env).out;
 }
 
 TEST_F(dbConnectionTest, NoServerBehindTheDefaultSocketOrPort) {
@@ -194,7 +146,7 @@ TEST_F(dbConnectionTest, LibraryCopyOfThePasswordIsWipedAfterConnect) {
 }
 
 TEST_F(dbConnectionTest, ChangesRollBackWhenTheConnectionEnds) {
-  Admin(
+  Sql(
       "DROP TABLE IF EXISTS PALVDATA.db_autocommit;"
       "CREATE TABLE PALVDATA.db_autocommit (id INT) ENGINE=InnoDB");
   for (bool explicit_end : {false, true}) {
@@ -363,7 +315,7 @@ TEST_F(dbConnectionTest, RefusedStatementLeavesTheCurrentResult) {
 }
 
 TEST_F(dbConnectionTest, TextsArriveAsLatin1Bytes) {
-  Admin(
+  Sql(
       "DROP TABLE IF EXISTS PALVDATA.db_latin1;"
       "CREATE TABLE PALVDATA.db_latin1 (id INT, v VARCHAR(20)) "
       "CHARACTER SET utf8mb4;"

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,7 +17,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -112,7 +110,6 @@ struct FailPlan {
   bool fail_fsync = false;
   bool fail_close = false;
   std::size_t max_chunk = SIZE_MAX;  // short writes
-  bool yield = false;
   bool no_tmpfile = false;  // the file system has no unnamed files
   // Called once before the write that crosses this many bytes.
   std::size_t act_after = SIZE_MAX;
@@ -132,7 +129,6 @@ ssize_t PlannedWrite(int fd, const void* data, std::size_t size) {
   size = std::min({size, plan.fail_after - bytes_written, plan.max_chunk});
   const ssize_t n = ::write(fd, data, size);
   if (n > 0) bytes_written += static_cast<std::size_t>(n);
-  if (plan.yield) sched_yield();
   return n;
 }
 int PlannedFsync(int fd) {
@@ -226,42 +222,48 @@ std::string Describe(const Result& r) {
   return std::to_string(r.rc) + "|" + r.out;
 }
 
-TEST(WriteFileTest, ReplaceWritesTheSortedRecords) {
-  TempDir dir;
-  const std::string path = dir.Write("out.dat", "old content that is longer");
-  const Result r = Write(path, 1, {"ccc", "aaa", "bbb"});
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.out, std::string(kStr) + kEnd);
-  EXPECT_EQ(ReadFileBytes(path), "aaabbbccc");
-  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.dat"});
-}
-
-TEST(WriteFileTest, ReplaceCreatesAMissingFile) {
-  TempDir dir;
-  const std::string path = dir / "new.dat";
-  RecordList list = MakeList({"b", "a"});
-  const Result r = Write(path, 1, list, /*debug=*/false);
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(ReadFileBytes(path), "ab");
-}
-
-TEST(WriteFileTest, AppendKeepsTheOldBytes) {
-  TempDir dir;
+// Replace (1) and append (0), on an existing and a missing file: the
+// records sorted, line feeds as CR LF and nothing else changed, empty
+// records no bytes; the trace lines with the debug switch only.
+TEST(WriteFileTest, WritesTheSortedRecords) {
+  struct Case {
+    const char* name;
+    int flag;
+    std::optional<std::string> old;  // none: no file
+    std::vector<std::string> records;
+    bool debug;
+    std::string want;  // the file afterwards
+  };
   const std::string old(100, 'o');
-  const std::string path = dir.Write("out.dat", old);
-  EXPECT_EQ(Write(path, 0, {"zz", "yy"}).rc, 0);
-  EXPECT_EQ(ReadFileBytes(path), old + "yyzz");
-  // Another run appends its own sorted sequence.
-  EXPECT_EQ(Write(path, 0, {"bb", "aa"}).rc, 0);
-  EXPECT_EQ(ReadFileBytes(path), old + "yyzzaabb");
-}
-
-TEST(WriteFileTest, AppendCreatesAMissingFile) {
-  TempDir dir;
-  const std::string path = dir / "new.dat";
-  EXPECT_EQ(Write(path, 0, {"x1", "x0"}).rc, 0);
-  EXPECT_EQ(ReadFileBytes(path), "x0x1");
+  const Case kCases[] = {
+      {"replace", 1, "old content that is longer", {"ccc", "aaa", "bbb"}, true,
+       "aaabbbccc"},
+      {"replace creates", 1, std::nullopt, {"b", "a"}, false, "ab"},
+      {"append keeps the old bytes", 0, old, {"zz", "yy"}, true,
+       old + "yyzz"},
+      // Another run appends its own sorted sequence.
+      {"append after an earlier run", 0, old + "yyzz", {"bb", "aa"}, true,
+       old + "yyzzaabb"},
+      {"append creates", 0, std::nullopt, {"x1", "x0"}, true, "x0x1"},
+      {"empty records truncate", 1, "old", {"", ""}, true, ""},
+      {"empty records append nothing", 0, "old", {""}, true, "old"},
+      {"empty records create", 0, std::nullopt, {"", "", ""}, true, ""},
+      {"line feeds", 1, std::nullopt, {"a\nb", "\n\nx", "c\r\x1A"}, true,
+       "\r\n\r\nxa\r\nbc\r\x1A"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir / "out.dat";
+    if (c.old) dir.Write("out.dat", *c.old);
+    RecordList list = MakeList(c.records);
+    const Result r = Write(path, c.flag, list, c.debug);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out, c.debug ? std::string(kStr) + kEnd : "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadFileBytes(path), c.want);
+    EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.dat"});
+  }
 }
 
 TEST(WriteFileTest, EmptyListOpensNothing) {
@@ -277,25 +279,6 @@ TEST(WriteFileTest, EmptyListOpensNothing) {
   }
   EXPECT_EQ(ReadFileBytes(existing), "keep");
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"old.dat"});
-}
-
-TEST(WriteFileTest, EmptyRecordsTruncateOrCreate) {
-  TempDir dir;
-  const std::string replaced = dir.Write("replaced.dat", "old");
-  const std::string appended = dir.Write("appended.dat", "old");
-  EXPECT_EQ(Write(replaced, 1, {"", ""}).rc, 0);
-  EXPECT_EQ(Write(appended, 0, {""}).rc, 0);
-  EXPECT_EQ(Write(dir / "created.dat", 0, {"", "", ""}).rc, 0);
-  EXPECT_EQ(ReadFileBytes(replaced), "");
-  EXPECT_EQ(ReadFileBytes(appended), "old");
-  EXPECT_EQ(ReadFileBytes(dir / "created.dat"), "");
-}
-
-TEST(WriteFileTest, LineFeedsBecomeCrLfAndNothingElseChanges) {
-  TempDir dir;
-  const std::string path = dir / "lf.dat";
-  EXPECT_EQ(Write(path, 1, {"a\nb", "\n\nx", "c\r\x1A"}).rc, 0);
-  EXPECT_EQ(ReadFileBytes(path), "\r\n\r\nxa\r\nbc\r\x1A");
 }
 
 TEST(WriteFileTest, ManyRecordsGoOutInOrderAcrossBlocks) {
@@ -777,102 +760,6 @@ TEST(WriteFileTest, FullDiskLeavesTheFileAsItWas) {
   EXPECT_EQ(Write(path, 0, {"tail"}).rc, 0);
   EXPECT_EQ(ReadFileBytes(path), old + "tail");
   EXPECT_EQ(ListDirectory(mnt), std::vector<std::string>{"out.dat"});
-}
-
-// Eight runs append to one file at once, each writing in small pieces; two
-// of them fail half-way. The file must end as the old bytes followed by the
-// six good runs' sequences, each whole, in some order.
-TEST(WriteFileTest, ConcurrentAppendsDoNotInterleave) {
-  TempDir dir;
-  const std::string old = "HEAD";
-  const std::string path = dir.Write("shared.dat", old);
-  constexpr int kRuns = 8;
-  constexpr int kRecords = 2000;
-  auto sequence = [](int run) {
-    std::vector<std::string> records;
-    for (int i = kRecords - 1; i >= 0; --i) {
-      char r[40];
-      std::snprintf(r, sizeof r, "run%d-%06d-..............|", run, i);
-      records.push_back(r);
-    }
-    return records;
-  };
-  const std::size_t record_length = sequence(0)[0].size();
-  int gate[2];
-  ASSERT_EQ(::pipe(gate), 0);
-  std::vector<pid_t> children;
-  for (int run = 0; run < kRuns; ++run) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::close(gate[1]);
-      char c;
-      if (::read(gate[0], &c, 1) != 0) _exit(5);  // wait for the start
-      const bool failing = run == 2 || run == 5;
-      FailPlan p;
-      p.max_chunk = 1000;
-      p.yield = true;
-      if (failing) p.fail_after = record_length * kRecords / 2;
-      ScopedFailPlan fail(p);
-      RecordList list = MakeList(sequence(run));
-      const Result r = Write(path, 0, list, false);
-      _exit(r.rc == (failing ? -1 : 0) ? 0 : 6);
-    }
-    children.push_back(pid);
-  }
-  ::close(gate[0]);
-  ::close(gate[1]);  // start them all
-  for (pid_t pid : children) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  const std::string content = ReadFileBytes(path);
-  ASSERT_EQ(content.size(), old.size() + 6 * kRecords * record_length);
-  ASSERT_EQ(content.substr(0, old.size()), old);
-  std::set<int> seen;
-  std::size_t pos = old.size();
-  while (pos < content.size()) {
-    const int run = content[pos + 3] - '0';
-    EXPECT_TRUE(run != 2 && run != 5 && seen.insert(run).second) << pos;
-    std::vector<std::string> want = sequence(run);
-    std::sort(want.begin(), want.end());
-    std::string joined;
-    for (const auto& r : want) joined += r;
-    ASSERT_EQ(content.substr(pos, joined.size()), joined) << "run " << run;
-    pos += joined.size();
-  }
-  EXPECT_EQ(seen.size(), 6u);
-}
-
-// Concurrent replacing runs: the file ends as exactly one run's records,
-// and no temporary file stays behind.
-TEST(WriteFileTest, ConcurrentReplacesLeaveOneWholeFile) {
-  TempDir dir;
-  const std::string path = dir.Write("shared.dat", "old");
-  constexpr int kRuns = 4;
-  std::vector<pid_t> children;
-  for (int run = 0; run < kRuns; ++run) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      FailPlan p;
-      p.max_chunk = 4096;
-      p.yield = true;
-      ScopedFailPlan fail(p);
-      RecordList list =
-          MakeList(std::vector<std::string>(5000, std::string(30, 'a' + run)));
-      _exit(Write(path, 1, list, false).rc == 0 ? 0 : 6);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  const std::string content = ReadFileBytes(path);
-  ASSERT_EQ(content.size(), 5000u * 30u);
-  EXPECT_EQ(content, std::string(content.size(), content[0]));
-  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"shared.dat"});
 }
 
 }  // namespace

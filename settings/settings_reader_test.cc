@@ -64,16 +64,87 @@ class SettingsReaderTest : public ::testing::Test {
 using Values = std::vector<std::string>;
 const Values kExpected = {"dbhost", "tabuser", "Gr\xFC\xDFt!", "MARIA"};
 
-TEST_F(SettingsReaderTest, FindsTheFourKeysInAnyOrder) {
-  const std::string kOrders[] = {
-      kAllFour,
-      kDbSystem + kPass + kLogin + kNet8,
-      kPass + kNet8 + kDbSystem + kLogin,
-      Record("x;Andere;", Entry("17", "OTHER", "zz")) + kLogin + kDbSystem +
-          kNet8 + kPass,
+// The four lookups of the run (empty heading, entry number 0) on whole
+// files: any order of the records, the legacy records that match every
+// lookup, the records that match nothing extra, and how lines are read.
+TEST_F(SettingsReaderTest, TheRunsFourLookups) {
+  const Values all = {"all", "all", "all", "all"};
+  struct Case {
+    std::string name;
+    std::string content;
+    Values want;
   };
-  for (const std::string& content : kOrders) {
-    EXPECT_EQ(LookUpAll(content), kExpected) << content;
+  std::string crlf;
+  for (char c : kAllFour) {
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  std::vector<Case> cases = {
+      {"in order", kAllFour, kExpected},
+      {"reversed", kDbSystem + kPass + kLogin + kNet8, kExpected},
+      {"mixed", kPass + kNet8 + kDbSystem + kLogin, kExpected},
+      {"another record first",
+       Record("x;Andere;", Entry("17", "OTHER", "zz")) + kLogin + kDbSystem +
+           kNet8 + kPass,
+       kExpected},
+      {"first match wins",
+       Record("x;H;", Entry("7", "NET8", "first")) + kAllFour,
+       {"first", "tabuser", "Gr\xFC\xDFt!", "MARIA"}},
+      {"last line without line end",
+       kNet8 + "x;H;\n" + Entry("2", "LOGIN", "tabuser"),
+       {"dbhost", "tabuser", "", ""}},
+      {"odd number of lines ignores the last",
+       kNet8 + Entry("3", "PASS", "pw") + "\n", {"dbhost", "", "", ""}},
+      {"empty file", "", {"", "", "", ""}},
+      // Line ends as the legacy text mode read them.
+      {"CR LF", crlf, kExpected},
+      // A line of CRs only is not blank, but without ';' its heading name
+      // is empty.
+      {"line of CRs", "\r\r\n" + Entry("9", "X", "all") + "\n" + kAllFour,
+       all},
+      // Ctrl-Z ends the input.
+      {"Ctrl-Z between records", kNet8 + kLogin + "\x1A" + kPass + kDbSystem,
+       {"dbhost", "tabuser", "", ""}},
+      // Inside the entry line: the input ends there, without a line end.
+      {"Ctrl-Z in an entry line",
+       "x;H;\n" + Entry("1", "NET8", "dbhost") + "\x1A" + "\n" + kLogin,
+       {"dbhost", "", "", ""}},
+  };
+  // Records placed before the four that match every lookup of the run;
+  // behind the four they change nothing.
+  const std::pair<const char*, std::string> kMatchEvery[] = {
+      {"heading without ';'", Record("Kopfzeile", Entry("9", "X", "all"))},
+      {"heading with one ';'", Record("[DB];Kopf", Entry("9", "X", "all"))},
+      {"blank heading line", Record("", Entry("9", "X", "all"))},
+      {"entry number 0", Record("x;H;", Entry("0", "X", "all"))},
+      {"entry number without digits", Record("x;H;", Entry("A1", "X", "all"))},
+      {"entry number wrapping to 0",
+       Record("x;H;", Entry("4294967296", "X", "all"))},
+      {"';' at the start of the entry line",
+       Record("x;H;", Entry("", "X", "all"))},
+  };
+  for (const auto& [name, record] : kMatchEvery) {
+    cases.push_back({std::string(name) + ", before", record + kAllFour, all});
+    cases.push_back(
+        {std::string(name) + ", behind", kAllFour + record, kExpected});
+  }
+  // Records before the four that match nothing extra.
+  const std::pair<const char*, std::string> kMatchNothing[] = {
+      // Two ';' side by side: the heading name is not empty.
+      {"empty heading field", Record("x;;rest", Entry("9", "X", "no"))},
+      {"entry number 1 after wrap",
+       Record("x;H;", Entry("4294967297", "X", "no"))},
+      {"lower-case key", Record("x;H;", Entry("9", "net8", "no"))},
+      {"key with trailing blank", Record("x;H;", Entry("9", "NET8 ", "no"))},
+      {"key with leading blank", Record("x;H;", Entry("9", " NET8", "no"))},
+      // An entry line without ';' never matches, even under an empty heading.
+      {"entry line without ';'", Record("Kopf", "NET8")},
+  };
+  for (const auto& [name, record] : kMatchNothing) {
+    cases.push_back({name, record + kAllFour, kExpected});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(LookUpAll(c.content), c.want);
   }
 }
 
@@ -117,53 +188,6 @@ TEST_F(SettingsReaderTest, MatchesByHeadingKeyOrEntryNumber) {
   }
 }
 
-// Records placed before the four that match every lookup of the run.
-TEST_F(SettingsReaderTest, LegacyRecordsThatMatchEveryLookup) {
-  struct Case {
-    const char* name;
-    std::string first_record;
-  };
-  const Case kCases[] = {
-      {"heading without ';'", Record("Kopfzeile", Entry("9", "X", "all"))},
-      {"heading with one ';'", Record("[DB];Kopf", Entry("9", "X", "all"))},
-      {"blank heading line", Record("", Entry("9", "X", "all"))},
-      {"entry number 0", Record("x;H;", Entry("0", "X", "all"))},
-      {"entry number without digits", Record("x;H;", Entry("A1", "X", "all"))},
-      {"entry number wrapping to 0",
-       Record("x;H;", Entry("4294967296", "X", "all"))},
-      {"';' at the start of the entry line",
-       Record("x;H;", Entry("", "X", "all"))},
-  };
-  for (const Case& c : kCases) {
-    EXPECT_EQ(LookUpAll(c.first_record + kAllFour),
-              Values({"all", "all", "all", "all"}))
-        << c.name;
-    // Behind the four records it changes nothing.
-    EXPECT_EQ(LookUpAll(kAllFour + c.first_record), kExpected) << c.name;
-  }
-}
-
-TEST_F(SettingsReaderTest, RecordsThatMatchNothingExtra) {
-  struct Case {
-    const char* name;
-    std::string first_record;
-  };
-  const Case kCases[] = {
-      // Two ';' side by side: the heading name is not empty.
-      {"empty heading field", Record("x;;rest", Entry("9", "X", "no"))},
-      {"entry number 1 after wrap",
-       Record("x;H;", Entry("4294967297", "X", "no"))},
-      {"lower-case key", Record("x;H;", Entry("9", "net8", "no"))},
-      {"key with trailing blank", Record("x;H;", Entry("9", "NET8 ", "no"))},
-      {"key with leading blank", Record("x;H;", Entry("9", " NET8", "no"))},
-      // An entry line without ';' never matches, even under an empty heading.
-      {"entry line without ';'", Record("Kopf", "NET8")},
-  };
-  for (const Case& c : kCases) {
-    EXPECT_EQ(LookUpAll(c.first_record + kAllFour), kExpected) << c.name;
-  }
-}
-
 TEST_F(SettingsReaderTest, SaysWhyAndFindsTheKeysOwnRecord) {
   // An empty heading field between two ';' matches nothing: only the entry
   // number 0 makes the first record match.
@@ -197,12 +221,6 @@ TEST_F(SettingsReaderTest, SaysWhyAndFindsTheKeysOwnRecord) {
     EXPECT_EQ(c.m.by_entry, c.by_entry) << c.what;
   }
   EXPECT_FALSE(FindSettingByKey("net8", path).found);
-}
-
-TEST_F(SettingsReaderTest, FirstMatchWins) {
-  const std::string content =
-      Record("x;H;", Entry("7", "NET8", "first")) + kAllFour;
-  EXPECT_EQ(LookUpAll(content)[0], "first");
 }
 
 TEST_F(SettingsReaderTest, BlankLinesShiftThePairing) {
@@ -304,50 +322,20 @@ TEST_F(SettingsReaderTest, EmptyAndOneSeparatorFields) {
   }
 }
 
-TEST_F(SettingsReaderTest, LastLineWithoutLineEnd) {
-  const std::string content = kNet8 + "x;H;\n" + Entry("2", "LOGIN", "tabuser");
-  EXPECT_EQ(LookUpAll(content), Values({"dbhost", "tabuser", "", ""}));
-}
-
-TEST_F(SettingsReaderTest, OddNumberOfLinesIgnoresTheLast) {
-  const std::string content = kNet8 + Entry("3", "PASS", "pw") + "\n";
-  EXPECT_EQ(LookUpAll(content), Values({"dbhost", "", "", ""}));
-}
-
-TEST_F(SettingsReaderTest, MissingEmptyAndUnreadableFile) {
-  const Values none = {"", "", "", ""};
-  EXPECT_EQ(LookUpAll(""), none);
+TEST_F(SettingsReaderTest, MissingAndUnreadableFile) {
   for (const char* key : kKeys) {
     EXPECT_EQ(ReadSetting("", key, 0, dir_ / "missing.ini"), "");
     EXPECT_EQ(ReadSetting("", key, 0, dir_.path()), "");  // a directory
   }
 }
 
-TEST_F(SettingsReaderTest, LineEndsAsTheLegacyTextModeReadThem) {
-  std::string crlf;
-  for (char c : kAllFour)
-    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  EXPECT_EQ(LookUpAll(crlf), kExpected);
-  EXPECT_EQ(LookUpAll(kAllFour), kExpected);
-
+TEST_F(SettingsReaderTest, LoneCrIsADataByte) {
   // A lone CR is a data byte: CR CR LF leaves one CR in the value text.
   const std::string cr_cr_lf =
       "x;H;\r\n" + Entry("1", "NET8", "dbhost") + "\r\r\n";
   const SettingMatch m = Find(cr_cr_lf, "-", "NET8", 99);
   EXPECT_EQ(m.value_text, Hex("dbhost") + "\r");
   EXPECT_EQ(m.value, "dbhost");
-  // A line of CRs only is not blank, but without ';' its heading name is empty.
-  EXPECT_EQ(LookUpAll("\r\r\n" + Entry("9", "X", "all") + "\n" + kAllFour),
-            Values({"all", "all", "all", "all"}));
-}
-
-TEST_F(SettingsReaderTest, CtrlZEndsTheInput) {
-  EXPECT_EQ(LookUpAll(kNet8 + kLogin + "\x1A" + kPass + kDbSystem),
-            Values({"dbhost", "tabuser", "", ""}));
-  // Inside the entry line: the input ends there, without a line end.
-  const std::string content =
-      "x;H;\n" + Entry("1", "NET8", "dbhost") + "\x1A" + "\n" + kLogin;
-  EXPECT_EQ(LookUpAll(content), Values({"dbhost", "", "", ""}));
 }
 
 TEST_F(SettingsReaderTest, ResolvesTheLegacyPathIgnoringCase) {

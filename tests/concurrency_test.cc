@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "testsupport/fault_support.h"
+#include "testsupport/legacy_texts.h"
 #include "testsupport/throwaway_mariadb.h"
 
 namespace {
@@ -110,9 +111,9 @@ class ConcurrencyTest : public testsupport::WorkspaceTest {
         WriteFault{ws_.cwd(), write_limit, 0, 0, 64 * 1024, 2000});
   }
 
-  // Eight appending runs, three of which fail half-way: the file holds the
-  // five others' records, each run's whole.
-  void ExpectRollBackOnlyOwnRecords();
+  // Eight appending runs, three of which fail half-way: the file holds
+  // `old`, then the five others' records, each run's whole.
+  void ExpectRollBackOnlyOwnRecords(const std::string& old);
 
   // No temporary file of a replacing run is left behind.
   void ExpectOnlyTheExtract() const {
@@ -210,20 +211,21 @@ TEST_F(ConcurrencyTest, ReplacingAndAppendingRunsTogether) {
 // disk is "full" for them). They roll back to where they started, which must
 // not cut the records of the runs that succeeded.
 // Without a file at the start, one of the runs creates it; a failing run that
-// created it removes it again only while nobody else has appended.
+// created it removes it again only while nobody else has appended. The bytes
+// that were there before stay in front.
 TEST_F(ConcurrencyTest, FailingAppendersRollBackOnlyTheirOwnRecords) {
-  for (bool file_exists : {true, false}) {
-    SCOPED_TRACE(file_exists ? "empty file at the start" : "no file");
-    if (file_exists) {
-      ws_.WriteFile("out.txt", "");
+  for (const char* old : {"", "OLD", static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(old == nullptr ? "no file" : std::string("file \"") + old + "\"");
+    if (old != nullptr) {
+      ws_.WriteFile("out.txt", old);
     } else {
       std::remove(ws_.At("out.txt").c_str());
     }
-    ExpectRollBackOnlyOwnRecords();
+    ExpectRollBackOnlyOwnRecords(old == nullptr ? "" : old);
   }
 }
 
-void ConcurrencyTest::ExpectRollBackOnlyOwnRecords() {
+void ConcurrencyTest::ExpectRollBackOnlyOwnRecords(const std::string& old) {
   const std::set<int> failing = {0, 4, 6};
   std::vector<RunSpec> specs;
   for (int run = 0; run < kRuns; ++run) {
@@ -237,18 +239,17 @@ void ConcurrencyTest::ExpectRollBackOnlyOwnRecords() {
     const ToolResult& r = results[static_cast<size_t>(run)];
     EXPECT_EQ(r.exit_code, 0);
     if (failing.count(run) != 0) {
-      EXPECT_EQ(r.out,
-                "Ausgabedatei konnte nicht geschrieben werden \n" + Summary(0));
-      EXPECT_EQ(r.err, std::string("tabfetch: cannot write extract file "
-                                   "out.txt: ") +
-                           std::strerror(ENOSPC) + "\n");
+      EXPECT_EQ(r.out, testsupport::kWriteFailed + Summary(0));
+      EXPECT_EQ(r.err, testsupport::WriteFailedLine("out.txt", ENOSPC));
     } else {
       EXPECT_EQ(r.out, Summary(kRows));
       EXPECT_EQ(r.err, "");
       succeeded.insert(run);
     }
   }
-  ExpectWholeBlocksOf(ws_.ReadFile("out.txt"), extracts_, succeeded);
+  const std::string file = ws_.ReadFile("out.txt");
+  ASSERT_EQ(file.substr(0, old.size()), old);
+  ExpectWholeBlocksOf(file.substr(old.size()), extracts_, succeeded);
   ExpectOnlyTheExtract();
 }
 

@@ -43,15 +43,6 @@ std::string LoginName() {
   return entry != nullptr ? entry->pw_name : "";
 }
 
-std::string Replace(std::string text, const std::string& from,
-                    const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos;
-       at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
 class ConnectTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -76,8 +67,9 @@ class ConnectTest : public ::testing::Test {
   // Writes `content` ($CERTS: the certificates' directory, $PORT: the
   // server's TCP port) as `name`.
   void OptionFile(const std::string& name, const std::string& content) const {
-    ws_.WriteFile(name, Replace(Replace(content, "$CERTS", tls().certs),
-                                "$PORT", std::to_string(tls().port)));
+    using testsupport::ReplaceAll;
+    ws_.WriteFile(name, ReplaceAll(ReplaceAll(content, "$CERTS", tls().certs),
+                                   "$PORT", std::to_string(tls().port)));
   }
 
   // The server's socket and port as the library's defaults, strict exit

@@ -5,13 +5,11 @@
 // paths. Each case pins the exact outcome: exit code, output and file.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "settings/value_cipher.h"
 #include "testsupport/fault_support.h"
 #include "testsupport/legacy_texts.h"
 #include "testsupport/throwaway_mariadb.h"
@@ -58,21 +56,6 @@ class HostileInputTest : public testsupport::WorkspaceTest {
         " VALUES ('C3', 'dritte', 'KASSE'), ('A1', '  erste', 'KASSE'),"
         " ('B2', 'zweite', 'KASSE')");
     WriteServerFiles(PlainDefinition());
-  }
-
-
-  // The four settings records in the order the workspace writes them.
-  std::string SettingsRecords() const {
-    return SettingsRecord("Rechner", 1, "NET8", "localhost") +
-           SettingsRecord("Benutzer", 2, "LOGIN", server().user) +
-           SettingsRecord("Kennwort", 3, "PASS", server().password) +
-           SettingsRecord("System", 4, "DB_SYSTEM", "MARIADB");
-  }
-
-  void WriteSettingsText(const std::string& text) const {
-    std::ofstream(ws_.root() + "/Files/Palventra.Ini",
-                  std::ios::binary | std::ios::trunc)
-        << text;
   }
 
   static std::string PlainDefinition() {
@@ -135,8 +118,8 @@ TEST_F(HostileInputTest, TenThousandCharacterLinesInTheSettingsFile) {
   const Case kCases[] = {
       // Read in pieces of 199 and 399 characters: 34 pieces, so the records
       // after it still pair up.
-      {"long line before the records", x + "\n" + SettingsRecords(), "", true},
-      {"long line after the records", SettingsRecords() + x + "\n", "", true},
+      {"long line before the records", x + "\n" + testsupport::SettingsText(ServerSettings()), "", true},
+      {"long line after the records", testsupport::SettingsText(ServerSettings()) + x + "\n", "", true},
       // An entry line cut at 399 characters has no value: no password.
       {"10,000 characters of password text",
        SettingsRecord("Rechner", 1, "NET8", "localhost") +
@@ -147,7 +130,7 @@ TEST_F(HostileInputTest, TenThousandCharacterLinesInTheSettingsFile) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
-    WriteSettingsText(c.text);
+    ws_.WriteSettingsText(c.text);
     ExpectRun(0, c.want + (c.extract ? Summary(3, "out.txt") : ""),
               c.extract ? kRecords : "OLD", {"UMSATZ", "KASSE", "out.txt", "1"},
               c.extract ? "" : kDenied);
@@ -249,7 +232,7 @@ TEST_F(HostileInputTest, NulAndCtrlZInTheSettingsFile) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
-    WriteSettingsText(c.text);
+    ws_.WriteSettingsText(c.text);
     ExpectRun(c.exit_code, c.out, c.file, {"UMSATZ", "KASSE", "out.txt", "1"},
               c.err);
   }
@@ -274,11 +257,8 @@ TEST_F(HostileInputTest, ThousandStatementLines) {
   }
   ws_.WriteQueryDefinition("MARIADB", Lines(lines));
   ExpectRun(0,
-            " Aktiviert Debugger\nStr GetIniValues\n"
-            "  >>>>> SQL-Statement <<<<<\n  '" +
-                statement +
-                "'\nEnd GetIniValues\nStr WriteFile\nEnd WriteFile\n" +
-                Summary(3, "out.txt"),
+            testsupport::DebugTrace(statement) +
+                "Str WriteFile\nEnd WriteFile\n" + Summary(3, "out.txt"),
             kRecords, {"UMSATZ", "KASSE", "out.txt", "1", "/D"});
 }
 
@@ -453,8 +433,7 @@ TEST_F(HostileInputTest, ExtractPathOf4000Characters) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out,
               testsupport::kOpenFailed + Summary(0, name));
-    EXPECT_EQ(r.err, "tabfetch: cannot open extract file " + name + ": " +
-                         std::strerror(ENAMETOOLONG) + "\n");
+    EXPECT_EQ(r.err, testsupport::OpenFailedLine(name, ENAMETOOLONG));
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
   }
 }

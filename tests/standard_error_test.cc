@@ -25,20 +25,6 @@ std::string RealPath(const std::string& path) {
   return std::filesystem::canonical(path).string();
 }
 
-// Replaces every "{name}" in `text`.
-std::string Fill(std::string text, const std::string& name,
-                 const std::string& value) {
-  const std::string key = "{" + name + "}";
-  for (std::size_t at = text.find(key); at != std::string::npos;
-       at = text.find(key, at + value.size())) {
-    text.replace(at, key.size(), value);
-  }
-  return text;
-}
-
-// The settings file, as Workspace::WriteFile names it.
-const char kSettingsFromCwd[] = "../../Files/Palventra.Ini";
-
 const char kNoUser[] =
     "tabfetch: no connection attempted: the settings name no user (LOGIN), "
     "and an empty one would connect as the operating-system user\n";
@@ -154,13 +140,13 @@ TEST_F(QuietFailuresTest, EachFailureNamesItsCause) {
        server_settings + db_system, "AUS", Summary(1, "out.txt"), 0, 0, ""},
   };
   ws_.WriteQueryDefinition("MARIADB", definition);
-  const std::string settings_file = ws_.root() + "/Files/Palventra.Ini";
+  const std::string settings_file = ws_.SettingsPath();
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(settings_file);
     std::filesystem::remove_all(ws_.At("out.txt"));
     if (c.settings == Settings::kFile) {
-      ws_.WriteFile(kSettingsFromCwd, c.settings_text);
+      ws_.WriteSettingsText(c.settings_text);
     } else if (c.settings == Settings::kDirectory) {
       std::filesystem::create_directories(settings_file);
     }
@@ -168,8 +154,10 @@ TEST_F(QuietFailuresTest, EachFailureNamesItsCause) {
     const ToolResult r = ws_.Run(args);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.exit_code, c.exit_code);
-    EXPECT_EQ(r.err, Fill(Fill(c.err, "root", RealPath(ws_.root())), "cwd",
-                          RealPath(ws_.cwd())));
+    EXPECT_EQ(r.err, testsupport::ReplaceAll(
+                         testsupport::ReplaceAll(c.err, "{root}",
+                                                 RealPath(ws_.root())),
+                         "{cwd}", RealPath(ws_.cwd())));
     const ToolResult strict = ws_.Run(args, {"TABFETCH_STRICT_EXIT=1"});
     EXPECT_EQ(strict.out, c.out);
     EXPECT_EQ(strict.exit_code, c.strict_exit_code);
@@ -200,8 +188,7 @@ TEST_F(QuietFailuresTest, SettingsWithoutUserDoNotConnect) {
       "MARIADB",
       "[WER]\nSQL001=SELECT CURRENT_USER()\nFELD01=U\nFTYP01=CHAR\n"
       "FLEN01=20\n");
-  const std::string settings_file = ws_.root() + "/Files/Palventra.Ini";
-  std::filesystem::remove_all(settings_file);
+  std::filesystem::remove_all(ws_.SettingsPath());
 
   int before = Connects(second);
   ToolResult r = ws_.Run({"WER", "T", "out.txt", "1"}, second.Env());
@@ -212,11 +199,7 @@ TEST_F(QuietFailuresTest, SettingsWithoutUserDoNotConnect) {
 
   // The same settings with LOGIN and PASS present but empty: the library's
   // operating-system user, as before.
-  ws_.WriteFile(
-      kSettingsFromCwd, SettingsRecord("Rechner", 1, "NET8", "") +
-                         SettingsRecord("Benutzer", 2, "LOGIN", "") +
-                         SettingsRecord("Kennwort", 3, "PASS", "") +
-                         SettingsRecord("System", 4, "DB_SYSTEM", "MARIADB"));
+  ws_.WriteSettings({"", "", "", "MARIADB"});
   before = Connects(second);
   r = ws_.Run({"WER", "T", "out.txt", "1"}, second.Env());
   EXPECT_EQ(Connects(second) - before, 2);

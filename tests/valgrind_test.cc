@@ -7,6 +7,7 @@
 #include <string>
 
 #include "testsupport/workspace.h"
+#include "testsupport/legacy_texts.h"
 #include "testsupport/throwaway_mariadb.h"
 
 #ifndef VALGRIND_PROGRAM
@@ -59,15 +60,10 @@ TEST(ValgrindTest, FullRunIsClean) {
          "--errors-for-leak-kinds=definite,indirect", Workspace::Binary(),
          "VOLL", "C'", "out.txt", flag, "/D"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out,
-              " Aktiviert Debugger\n"
-              "Str GetIniValues\n"
-              "  >>>>> SQL-Statement <<<<<\n"
-              "  ' SELECT K, V, N FROM vg_full_run WHERE K <> '$parm01' '\n"
-              "End GetIniValues\n"
-              "Str WriteFile\n"
-              "End WriteFile\n"
-              "3 Saetze kopiert in Datei out.txt \n");
+    EXPECT_EQ(r.out, testsupport::DebugTrace(" SELECT K, V, N FROM vg_full_run "
+                                             "WHERE K <> '$parm01' ") +
+                         "Str WriteFile\nEnd WriteFile\n" +
+                         testsupport::Summary(3, "out.txt"));
     EXPECT_EQ(r.err, "");
   }
   EXPECT_EQ(ws.ReadFile("out.txt"), records + records);

@@ -1,7 +1,9 @@
-// The banner and usage text that every rejected command line shows, and the
-// writer's two messages, byte for byte as the callers in the field parse
+// The banner and usage text that every rejected command line shows, the
+// debug trace and the writer's two messages, byte for byte as the callers in the field parse
 // them.
 #pragma once
+
+#include <string>
 
 namespace testsupport {
 
@@ -28,6 +30,14 @@ inline constexpr char kUsage[] =
     "Beispiel:\n"
     "TABFETCH.EXE EXTRCT08 ZutCtrl extrct08.txt 1\n"
     "\n";
+
+// What a run with /D prints up to the end of reading its configuration: the
+// switch's line, then GetIniValues around the statement as sent.
+inline std::string DebugTrace(const std::string& statement) {
+  return " Aktiviert Debugger\nStr GetIniValues\n"
+         "  >>>>> SQL-Statement <<<<<\n  '" +
+         statement + "'\nEnd GetIniValues\n";
+}
 
 inline constexpr char kOpenFailed[] = "Ausgabedatei konnte nicht geoeffnet \n";
 inline constexpr char kWriteFailed[] =

@@ -57,6 +57,10 @@ class ServerTest : public ::testing::Test {
            "(fixture 'mariadb', testsupport/throwaway_mariadb.sh).";
   }
   const TestServer& server() const { return *server_; }
+  // Runs SQL as the server's root user; a failure fails the test.
+  static void Sql(const std::string& sql) {
+    ASSERT_EQ(RunAdminSql(sql), "") << sql;
+  }
 
  private:
   const TestServer* server_ = nullptr;

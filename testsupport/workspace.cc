@@ -1,6 +1,7 @@
 // The end-to-end tests' working directories.
 #include "testsupport/workspace.h"
 
+#include <cstring>
 #include <filesystem>
 
 #include "settings/value_cipher.h"
@@ -17,8 +18,34 @@ std::string SettingsRecord(const std::string& heading, int number,
          ";" + settings::EncipherValue(value, settings::kValueKey) + "\n";
 }
 
+std::string SettingsText(const ConnectionValues& v) {
+  return SettingsRecord("Rechner", 1, "NET8", v.host) +
+         SettingsRecord("Benutzer", 2, "LOGIN", v.user) +
+         SettingsRecord("Kennwort", 3, "PASS", v.password) +
+         SettingsRecord("System", 4, "DB_SYSTEM", v.db_system);
+}
+
 std::string Summary(int records, const std::string& path) {
   return std::to_string(records) + " Saetze kopiert in Datei " + path + " \n";
+}
+
+std::string OpenFailedLine(const std::string& path, int error) {
+  return "tabfetch: cannot open extract file " + path + ": " +
+         std::strerror(error) + "\n";
+}
+
+std::string WriteFailedLine(const std::string& path, int error) {
+  return "tabfetch: cannot write extract file " + path + ": " +
+         std::strerror(error) + "\n";
+}
+
+std::string ReplaceAll(std::string text, const std::string& from,
+                       const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
 }
 
 Workspace::Workspace() : cwd_(dir_.path() + "/work/tabfetch") {
@@ -26,11 +53,11 @@ Workspace::Workspace() : cwd_(dir_.path() + "/work/tabfetch") {
 }
 
 void Workspace::WriteSettings(const ConnectionValues& v) const {
-  dir_.Write("Files/Palventra.Ini",
-             SettingsRecord("Rechner", 1, "NET8", v.host) +
-                 SettingsRecord("Benutzer", 2, "LOGIN", v.user) +
-                 SettingsRecord("Kennwort", 3, "PASS", v.password) +
-                 SettingsRecord("System", 4, "DB_SYSTEM", v.db_system));
+  WriteSettingsText(SettingsText(v));
+}
+
+void Workspace::WriteSettingsText(const std::string& text) const {
+  dir_.Write("Files/Palventra.Ini", text);
 }
 
 void Workspace::WriteQueryDefinition(const std::string& db_system,

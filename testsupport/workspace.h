@@ -24,8 +24,22 @@ struct ConnectionValues {
 std::string SettingsRecord(const std::string& heading, int number,
                            const std::string& key, const std::string& value);
 
+// The settings file that Workspace::WriteSettings writes: the four values
+// enciphered, each record under a heading of its own with a non-zero entry
+// number (NET8 1, LOGIN 2, PASS 3, DB_SYSTEM 4).
+std::string SettingsText(const ConnectionValues& values);
+
 // The summary line of a run: "<n> Saetze kopiert in Datei <path> \n".
 std::string Summary(int records, const std::string& path);
+
+// The writer's cause lines on standard error when the extract file cannot
+// be opened or written.
+std::string OpenFailedLine(const std::string& path, int error);
+std::string WriteFailedLine(const std::string& path, int error);
+
+// `text` with every `from` replaced by `to`.
+std::string ReplaceAll(std::string text, const std::string& from,
+                       const std::string& to);
 
 class Workspace {
  public:
@@ -38,9 +52,12 @@ class Workspace {
   // A path in the working directory.
   std::string At(const std::string& name) const { return cwd_ + "/" + name; }
 
-  // Writes <root>/Files/Palventra.Ini with the four values enciphered, each
-  // record under a heading of its own with a non-zero entry number.
+  // <root>/Files/Palventra.Ini.
+  std::string SettingsPath() const { return root() + "/Files/Palventra.Ini"; }
+  // Writes SettingsText(values) as the settings file.
   void WriteSettings(const ConnectionValues& values) const;
+  // Writes `text` byte for byte as the settings file.
+  void WriteSettingsText(const std::string& text) const;
   // Writes TABFETCH.<db_system>.INI into the working directory.
   void WriteQueryDefinition(const std::string& db_system,
                             const std::string& content) const;
@@ -76,11 +93,6 @@ class WorkspaceTest : public ServerTest {
     ws_.WriteSettings(ServerSettings());
     ws_.WriteQueryDefinition("MARIADB", definition);
   }
-  // Runs SQL as the server's root user; a failure fails the test.
-  static void Sql(const std::string& sql) {
-    ASSERT_EQ(RunAdminSql(sql), "") << sql;
-  }
-
   Workspace ws_;
 };
 
