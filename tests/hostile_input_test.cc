@@ -88,56 +88,9 @@ class HostileInputTest : public testsupport::WorkspaceTest {
       "1045: Access denied for user";
 };
 
-TEST_F(HostileInputTest, TenThousandCharacterLinesInTheQueryDefinition) {
-  const std::string x(10000, 'x');
-  ws_.WriteQueryDefinition(
-      "MARIADB",
-      Lines({
-          x,  // before the first header: never read
-          "[" + std::string(10000, 'S') + "]", "SQL001=SELEKT " + x, "[UMSATZ]",
-          ";" + x,
-          // Cut to 199 characters, inside the trailing comment.
-          "SQL001=SELECT K, V FROM " + TableName() + " -- " + x,
-          std::string(10000, 'K') + "=" + x,
-          "FELD01=" + x,  // cut to 99 characters: still a label
-          "FTYP01=CHAR" + std::string(10000, ' '),
-          "FLEN01=" + std::string(10000, ' ') + "8", "FELD02=V", "FTYP02=TXT",
-          "FLEN02=012" + std::string(9997, '9'),  // only "012" counts
-      }));
-  ExpectRun(0, Summary(3, "out.txt"), kRecords);
-}
-
-TEST_F(HostileInputTest, TenThousandCharacterLinesInTheSettingsFile) {
-  struct Case {
-    const char* what;
-    std::string text;
-    const char* want;
-    bool extract;
-  };
-  const std::string x(10000, 'x');
-  const Case kCases[] = {
-      // Read in pieces of 199 and 399 characters: 34 pieces, so the records
-      // after it still pair up.
-      {"long line before the records", x + "\n" + testsupport::SettingsText(ServerSettings()), "", true},
-      {"long line after the records", testsupport::SettingsText(ServerSettings()) + x + "\n", "", true},
-      // An entry line cut at 399 characters has no value: no password.
-      {"10,000 characters of password text",
-       SettingsRecord("Rechner", 1, "NET8", "localhost") +
-           SettingsRecord("Benutzer", 2, "LOGIN", server().user) +
-           "[DB];Kennwort;\n3;PASS;" + std::string(10000, 'A') + "\n" +
-           SettingsRecord("System", 4, "DB_SYSTEM", "MARIADB"),
-       "dbConnect_Status: 1045\n", false},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    ws_.WriteSettingsText(c.text);
-    ExpectRun(0, c.want + (c.extract ? Summary(3, "out.txt") : ""),
-              c.extract ? kRecords : "OLD", {"UMSATZ", "KASSE", "out.txt", "1"},
-              c.extract ? "" : kDenied);
-  }
-}
-
-TEST_F(HostileInputTest, NulAndCtrlZInTheQueryDefinition) {
+// Ten-thousand-character lines, NUL and Ctrl-Z bytes in the query
+// definition file.
+TEST_F(HostileInputTest, HostileQueryDefinitions) {
   using std::string_literals::operator""s;
   const std::string select = "SQL001=SELECT K, V FROM " + TableName();
   const std::string rest =
@@ -158,7 +111,21 @@ TEST_F(HostileInputTest, NulAndCtrlZInTheQueryDefinition) {
       "tabfetch: query definition file " +
       std::filesystem::canonical(ws_.At("TABFETCH.MARIADB.INI")).string() +
       " has no section [UMSATZ]";
+  const std::string x(10000, 'x');
   const Case kCases[] = {
+      {"10,000-character lines",
+       Lines({
+           x,  // before the first header: never read
+           "[" + std::string(10000, 'S') + "]", "SQL001=SELEKT " + x,
+           "[UMSATZ]", ";" + x,
+           // Cut to 199 characters, inside the trailing comment.
+           select + " -- " + x, std::string(10000, 'K') + "=" + x,
+           "FELD01=" + x,  // cut to 99 characters: still a label
+           "FTYP01=CHAR" + std::string(10000, ' '),
+           "FLEN01=" + std::string(10000, ' ') + "8", "FELD02=V", "FTYP02=TXT",
+           "FLEN02=012" + std::string(9997, '9'),  // only "012" counts
+       }),
+       0, Summary(3, "out.txt"), kRecords},
       {"NUL ends a value", "[UMSATZ]\n" + select + "\0 GARBAGE\n"s + rest, 0,
        Summary(3, "out.txt"), kRecords},
       {"Ctrl-Z line at the end", PlainDefinition() + "\x1A", 0,
@@ -189,7 +156,8 @@ TEST_F(HostileInputTest, NulAndCtrlZInTheQueryDefinition) {
   }
 }
 
-TEST_F(HostileInputTest, NulAndCtrlZInTheSettingsFile) {
+// Ten-thousand-character lines, NUL and Ctrl-Z bytes in the settings file.
+TEST_F(HostileInputTest, HostileSettingsFiles) {
   using std::string_literals::operator""s;
   const std::string net8 = SettingsRecord("Rechner", 1, "NET8", "localhost");
   const std::string login =
@@ -210,7 +178,19 @@ TEST_F(HostileInputTest, NulAndCtrlZInTheSettingsFile) {
   };
   const std::string settings_file =
       std::filesystem::canonical(ws_.root()).string() + "/Files/Palventra.Ini";
+  const std::string x(10000, 'x');
   const Case kCases[] = {
+      // Read in pieces of 199 and 399 characters: 34 pieces, so the records
+      // after it still pair up.
+      {"long line before the records", x + "\n" + net8 + login + pass + system,
+       0, Summary(3, "out.txt"), kRecords, ""},
+      {"long line after the records", net8 + login + pass + system + x + "\n",
+       0, Summary(3, "out.txt"), kRecords, ""},
+      // An entry line cut at 399 characters has no value: no password.
+      {"10,000 characters of password text",
+       net8 + login + "[DB];Kennwort;\n3;PASS;" + std::string(10000, 'A') +
+           "\n" + system,
+       0, "dbConnect_Status: 1045\n", "OLD", kDenied},
       // Ctrl-Z ends the input, whatever follows it.
       {"Ctrl-Z after the records",
        net8 + login + pass + system + "\x1A" +
