@@ -186,21 +186,26 @@ void ExpectConnectCause(const ToolResult& r, const std::string& host) {
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
+// The environment for a run whose writes to `dir` meet a full disk after
+// 64 KiB: none where `tmpfs` holds a real one; otherwise (not root, or no
+// mount in this container) the preloaded library fails the same writes with
+// ENOSPC.
+std::vector<std::string> FullAfter64KiB(const testsupport::TmpfsMount& tmpfs,
+                                        const std::string& dir) {
+  ::testing::Test::RecordProperty(
+      "disk_full", tmpfs.mounted() ? "tmpfs of 64 KiB"
+                                   : "ENOSPC injected after 64 KiB");
+  if (tmpfs.mounted()) return {};
+  std::cout << "tmpfs not available (" << tmpfs.error()
+            << "); injecting ENOSPC instead\n";
+  return WriteFaultEnv(WriteFault{dir, 64 * 1024, 0, 0, -1, -1});
+}
+
 TEST_F(FaultMatrixTest, DiskFullLeavesTheOldFile) {
   const std::string dir = ws_.At("voll");
   fs::create_directory(dir);
   testsupport::TmpfsMount tmpfs(dir, 64);
-  std::vector<std::string> env;
-  if (tmpfs.mounted()) {
-    RecordProperty("disk_full", "tmpfs of 64 KiB");
-  } else {
-    // Not root, or no mount in this container: the same writes fail with
-    // ENOSPC after 64 KiB through the preloaded library instead.
-    RecordProperty("disk_full", "ENOSPC injected after 64 KiB");
-    std::cout << "tmpfs not available (" << tmpfs.error()
-              << "); injecting ENOSPC instead\n";
-    env = WriteFaultEnv(WriteFault{dir, 64 * 1024, 0, 0, -1, -1});
-  }
+  const std::vector<std::string> env = FullAfter64KiB(tmpfs, dir);
 
   for (const char* flag : {"1", "0"}) {
     for (const std::string& old : kOldContents) {
@@ -254,10 +259,7 @@ TEST_F(FaultMatrixTest, DiskFullWhileRewritingInPlace) {
   const std::string dir = ws_.At("fest");
   fs::create_directory(dir);
   testsupport::TmpfsMount tmpfs(dir, 64);
-  std::vector<std::string> env;
-  if (!tmpfs.mounted()) {
-    env = WriteFaultEnv(WriteFault{dir, 64 * 1024, 0, 0, -1, -1});
-  }
+  const std::vector<std::string> env = FullAfter64KiB(tmpfs, dir);
   testsupport::OpenWorkspaceToOthers(ws_);
   for (const std::string& old : {std::string("OLD"), kOldContents[2]}) {
     SCOPED_TRACE("old size " + std::to_string(old.size()));
@@ -301,43 +303,43 @@ TEST_F(FaultMatrixTest, ShortWritesAreNoFailure) {
   EXPECT_EQ(ws_.ReadFile("kaputt/out.txt"), "OLD" + kGross);
 }
 
+// A read-only file, and a new file in a directory without write permission.
 TEST_F(FaultMatrixTest, ReadOnlyTargetIsNotTouched) {
+  constexpr fs::perms kReadOnly =
+      fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
   testsupport::OpenWorkspaceToOthers(ws_);
-  for (const char* flag : {"1", "0"}) {
-    SCOPED_TRACE(std::string("flag ") + flag);
-    ws_.WriteFile("ro.txt", "OLD");
-    fs::permissions(ws_.At("ro.txt"), fs::perms::owner_read |
-                                          fs::perms::group_read |
-                                          fs::perms::others_read);
-    ToolResult r =
-        testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "ro.txt", flag});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, kOpenFailed + Summary(0, "ro.txt"));
-    EXPECT_EQ(r.err, OpenFailedLine("ro.txt", EACCES));
-    EXPECT_EQ(ws_.ReadFile("ro.txt"), "OLD");
-    EXPECT_EQ(
-        fs::status(ws_.At("ro.txt")).permissions() & fs::perms::mask,
-        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    // The directory is writable: nothing was renamed over the file.
-    EXPECT_EQ(ListDirectory(ws_.cwd()),
-              (std::vector<std::string>{"TABFETCH.MARIADB.INI", "ro.txt"}));
-    fs::remove(ws_.At("ro.txt"));
-  }
-
-  // A new file in a directory without write permission cannot be made.
   fs::create_directory(ws_.At("zu"));
-  fs::permissions(ws_.At("zu"),
-                  fs::perms::owner_read | fs::perms::owner_exec |
-                      fs::perms::group_read | fs::perms::group_exec |
-                      fs::perms::others_read | fs::perms::others_exec);
-  for (const char* flag : {"1", "0"}) {
-    SCOPED_TRACE(std::string("zu/neu.txt, flag ") + flag);
-    ToolResult r =
-        testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "zu/neu.txt", flag});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, kOpenFailed + Summary(0, "zu/neu.txt"));
-    EXPECT_EQ(r.err, OpenFailedLine("zu/neu.txt", EACCES));
-    EXPECT_EQ(ListDirectory(ws_.At("zu")), std::vector<std::string>{});
+  fs::permissions(ws_.At("zu"), kReadOnly | fs::perms::owner_exec |
+                                    fs::perms::group_exec |
+                                    fs::perms::others_exec);
+  for (const std::string target : {"ro.txt", "zu/neu.txt"}) {
+    for (const char* flag : {"1", "0"}) {
+      SCOPED_TRACE(target + ", flag " + flag);
+      const bool exists = target == "ro.txt";
+      if (exists) {
+        ws_.WriteFile(target, "OLD");
+        fs::permissions(ws_.At(target), kReadOnly);
+      }
+      ToolResult r =
+          testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", target, flag});
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out, kOpenFailed + Summary(0, target));
+      EXPECT_EQ(r.err, OpenFailedLine(target, EACCES));
+      EXPECT_EQ(ws_.ReadFile(target), exists ? "OLD" : kMissing);
+      if (exists) {
+        EXPECT_EQ(fs::status(ws_.At(target)).permissions() & fs::perms::mask,
+                  kReadOnly);
+      }
+      // The working directory is writable: nothing was renamed over the
+      // file.
+      EXPECT_EQ(ListDirectory(ws_.cwd()),
+                (exists ? std::vector<std::string>{"TABFETCH.MARIADB.INI",
+                                                   "ro.txt", "zu"}
+                        : std::vector<std::string>{"TABFETCH.MARIADB.INI",
+                                                   "zu"}));
+      EXPECT_EQ(ListDirectory(ws_.At("zu")), std::vector<std::string>{});
+      fs::remove(ws_.At("ro.txt"));
+    }
   }
 
   // The same user may write a file it has write permission for.
