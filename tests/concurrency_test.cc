@@ -215,7 +215,8 @@ TEST_F(ConcurrencyTest, ReplacingAndAppendingRunsTogether) {
 // that were there before stay in front.
 TEST_F(ConcurrencyTest, FailingAppendersRollBackOnlyTheirOwnRecords) {
   for (const char* old : {"", "OLD", static_cast<const char*>(nullptr)}) {
-    SCOPED_TRACE(old == nullptr ? "no file" : std::string("file \"") + old + "\"");
+    SCOPED_TRACE(old == nullptr ? "no file"
+                                : std::string("file \"") + old + "\"");
     if (old != nullptr) {
       ws_.WriteFile("out.txt", old);
     } else {

@@ -1,8 +1,9 @@
 // The extract file under conditions the field has: another process's lock on
 // it, a signal in the middle of a large write, paths written for the legacy
 // platform, overlong link chains (a directory removed during an append:
-// extract_writer_test). The real tabfetch binary against the throwaway server; every case checks the
-// console output, the standard-error line and the file afterwards.
+// extract_writer_test). The real tabfetch binary against the throwaway
+// server; every case checks the console output, the standard-error line and
+// the file afterwards.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,6 +1,6 @@
 // The banner and usage text that every rejected command line shows, the
-// debug trace and the writer's two messages, byte for byte as the callers in the field parse
-// them.
+// debug trace and the writer's two messages, byte for byte as the callers in
+// the field parse them.
 #pragma once
 
 #include <string>
