@@ -70,6 +70,13 @@ bool PageBlock::Resize(std::size_t bytes) {
   return true;
 }
 
+void PageBlock::Shrink(std::size_t bytes) {
+  const std::size_t keep = PageLength(bytes);
+  if (data_ == nullptr || keep == 0 || keep >= size_) return;
+  ::munmap(data_ + keep, size_ - keep);
+  size_ = keep;
+}
+
 void PageBlock::Release() {
   if (data_ != nullptr) ::munmap(data_, size_);
   data_ = nullptr;

@@ -28,6 +28,8 @@ class PageBlock {
   // may move). New bytes are zero. Returns false when the memory is not
   // there; the block is then unchanged.
   bool Resize(std::size_t bytes);
+  // Returns the pages behind the first `bytes` bytes to the system.
+  void Shrink(std::size_t bytes);
   void Release();
 
  private:

@@ -239,8 +239,11 @@ TEST(RecordListTest, SharedBeginningBrokenOutsideTheSample) {
 
 // Records shaped like an extract's: few terminal names with a shared
 // beginning, then names, numbers and blanks; many equal records.
+// Longer than 31 bytes: padded, with one more byte that differs at the end,
+// so that records share more than 255 bytes.
 std::vector<std::string> ExtractLikeRecords(std::size_t count,
-                                            std::uint32_t seed) {
+                                            std::uint32_t seed,
+                                            std::size_t length = 31) {
   std::mt19937 rng(seed);
   const char* const kTerminals[] = {"KASSE01     ", "KASSE02     ",
                                     " KASSE1     ", "LAGER\xC4\xD6    "};
@@ -253,6 +256,10 @@ std::vector<std::string> ExtractLikeRecords(std::size_t count,
     r.resize(24, ' ');
     r += std::to_string(100000 + rng() % 500);
     r += static_cast<char>(rng() % 3 == 0 ? '\0' : 'a' + rng() % 3);
+    if (length > r.size()) {
+      r.resize(length - 1, ' ');
+      r += static_cast<char>('a' + rng() % 3);
+    }
     records.push_back(r);
   }
   return records;
@@ -261,49 +268,56 @@ std::vector<std::string> ExtractLikeRecords(std::size_t count,
 // The chunked list against std::sort: runs sorted on the worker thread or
 // here, kept in memory or spilled to the temporary file, merged. Read
 // twice, as the writer does when it falls back to writing in place.
+// Runs are front-coded; records of 300 bytes code what they share in two
+// bytes.
 struct MergeCase {
   std::size_t count;
-  std::size_t chunk_bytes;
+  std::size_t length;
+  std::size_t chunk_records;
   std::size_t budget;
   bool worker;
 };
 
 const MergeCase kMergeCases[] = {
-    {5000, 1 << 20, 64 << 20, true},  // one run
-    {5000, 31 * 40, 64 << 20, true},  // many runs in memory, partial last
-    {5000, 31 * 40, 64 << 20, false},
-    {5000, 1000 * 31, 1, true},          // every run spilled
-    {5000, 999 * 31, 200 * 1000, true},  // spilled and in memory mixed
-    {1, 31, 1, true},
-    {64, 31, 1, false},  // a run of one record each
+    {5000, 31, 40000, 64 << 20, true},  // one run
+    {5000, 31, 40, 64 << 20, true},     // many runs in memory, partial last
+    {5000, 31, 40, 64 << 20, false},
+    {5000, 31, 1000, 1, true},             // every run spilled
+    {20000, 31, 999, 200 * 1000, true},    // spilled and in memory mixed
+    {3000, 300, 100, 1, true},             // spilled, coded across reads
+    {3000, 300, 101, 400 * 1000, false},   // mixed
+    {1, 31, 1, 1, true},
+    {64, 31, 1, 1, false},  // a run of one record each
 };
 
 TEST(RecordListTest, ChunkedRunsMergeIntoByteOrder) {
   testsupport::TempDir tmp;
   for (const auto& c : kMergeCases) {
-    const std::vector<std::string> records = ExtractLikeRecords(c.count, 9);
-    ASSERT_EQ(records[0].size(), 31u);
+    const std::vector<std::string> records =
+        ExtractLikeRecords(c.count, 9, c.length);
+    ASSERT_EQ(records[0].size(), c.length);
     std::vector<std::string> want = records;
     std::sort(want.begin(), want.end());
     RecordListOptions options;
-    options.chunk_bytes = c.chunk_bytes;
+    options.chunk_bytes = c.chunk_records * c.length;
     options.memory_budget = c.budget;
     options.worker_thread = c.worker;
     options.temp_dir = tmp.path();
     RecordList list(options);
     for (const auto& r : records) ASSERT_EQ(InsertRecord(list, r), 1);
-    const std::string label = "count " + std::to_string(c.count) + " chunk " +
-                              std::to_string(c.chunk_bytes) + " budget " +
+    const std::string label = "count " + std::to_string(c.count) + " length " +
+                              std::to_string(c.length) + " chunk " +
+                              std::to_string(c.chunk_records) + " budget " +
                               std::to_string(c.budget);
     EXPECT_EQ(Contents(list), want) << label;
     EXPECT_EQ(Contents(list), want) << label << ", read again";
     // Whole blocks at a time give the same bytes.
     ASSERT_TRUE(list.Rewind());
-    std::string block(7 * 31, '\0');
+    std::string block(7 * c.length, '\0');
     std::string all;
     std::ptrdiff_t n;
     while ((n = list.ReadSorted(block.data(), 7)) > 0) {
-      all.append(block, 0, static_cast<std::size_t>(n) * 31);
+      all.append(block, 0, static_cast<std::size_t>(n) * c.length);
     }
     EXPECT_EQ(n, 0) << label;
     std::string joined;

@@ -1,5 +1,7 @@
-// Sorted runs: copies of sorted chunks in memory or in an unnamed temporary
-// file, read back through a tournament tree that merges them into one order.
+// Sorted runs: sorted chunks, front-coded, in memory or in an unnamed
+// temporary file, read back through a tournament tree that merges them into
+// one order and compares two records only behind the bytes it knows they
+// share.
 #include "extract/sorted_runs.h"
 
 #include <fcntl.h>
@@ -15,8 +17,48 @@
 namespace extract {
 namespace {
 
-constexpr std::size_t kStagingBytes = std::size_t{1} << 20;
+// A read buffer of a spilled run at the merge: at most this size, at least
+// the smaller one (and room for two coded records).
+constexpr std::size_t kMaxReadBytes = std::size_t{1} << 20;
 constexpr std::size_t kMinReadBytes = std::size_t{16} << 10;
+
+// The number of leading bytes, at most `n`, in which `a` and `b` agree.
+std::size_t SharedBytes(const char* a, const char* b, std::size_t n) {
+  std::size_t i = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    // The first byte in memory is the lowest of the word.
+    if (x != y) return i + static_cast<std::size_t>(__builtin_ctzll(x ^ y)) / 8;
+  }
+#endif
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// How many bytes a coded record's shared length takes: enough for the
+// record length.
+std::size_t LengthWidth(std::size_t record_length) {
+  if (record_length <= 0xFF) return 1;
+  if (record_length <= 0xFFFF) return 2;
+  return sizeof(std::size_t);
+}
+
+void PutLength(char* out, std::size_t value, std::size_t width) {
+  for (std::size_t i = 0; i < width; ++i, value >>= 8) {
+    out[i] = static_cast<char>(value & 0xFF);
+  }
+}
+
+std::size_t GetLength(const char* in, std::size_t width) {
+  std::size_t value = 0;
+  for (std::size_t i = width; i-- > 0;) {
+    value = value << 8 | static_cast<unsigned char>(in[i]);
+  }
+  return value;
+}
 
 // A file without a name in `dir`: nothing is left of it however the
 // process ends. Where the file system cannot make one, a named file is
@@ -38,6 +80,8 @@ common::UniqueFd OpenSpillFile(const common::FileOps& ops,
 SortedRuns::SortedRuns(std::size_t record_length, std::size_t budget,
                        std::string temp_dir, const common::FileOps& ops)
     : length_(record_length),
+      lcp_width_(LengthWidth(record_length)),
+      max_coded_(record_length + LengthWidth(record_length)),
       budget_(budget),
       temp_dir_(std::move(temp_dir)),
       ops_(ops) {
@@ -57,18 +101,31 @@ bool SortedRuns::Fail(ListFailure what, int error) {
 
 bool SortedRuns::Add(const char* records, const SortEntry* order,
                      std::size_t count, std::size_t in_hand) {
-  const std::size_t bytes = count * length_;
   SortedRun run;
   run.count = count;
   // While rows arrive the chunks in hand take their share of the budget; at
   // the merge they are gone and the merge's read buffers take it.
-  const std::size_t besides = std::max(in_hand, MergeReserve(budget_));
-  if (memory_bytes_ + bytes + besides <= budget_ && run.block.Resize(bytes)) {
-    CopyInOrder(records, order, count, run.block.data());
-    memory_bytes_ += bytes;
-  } else if (!Spill(records, order, count, run)) {
-    return false;
+  auto besides = [&] {
+    return std::max(in_hand + scratch_.size(), MergeReserve(budget_));
+  };
+  const std::size_t most = count * max_coded_;
+  if (memory_bytes_ + most + besides() <= budget_ && run.block.Resize(most)) {
+    // It fits however little the records share: coded in place, the pages
+    // behind what it takes go back.
+    run.bytes = Code(records, order, count, run.block.data());
+    run.block.Shrink(run.bytes);
+  } else {
+    // Whether it fits shows once it is coded.
+    if (!scratch_.Resize(most)) return Fail(ListFailure::kMemory, ENOMEM);
+    run.bytes = Code(records, order, count, scratch_.data());
+    if (memory_bytes_ + run.bytes + besides() <= budget_ &&
+        run.block.Resize(run.bytes)) {
+      std::memcpy(run.block.data(), scratch_.data(), run.bytes);
+    } else if (!Spill(scratch_.data(), run)) {
+      return false;
+    }
   }
+  memory_bytes_ += run.block.size();
   try {
     runs_.push_back(std::move(run));
   } catch (const std::bad_alloc&) {
@@ -77,21 +134,32 @@ bool SortedRuns::Add(const char* records, const SortEntry* order,
   return true;
 }
 
-// The records `ord[0..count)` name, in that order, to `out`.
-void SortedRuns::CopyInOrder(const char* records, const SortEntry* ord,
+// The records `ord[0..count)` name, in that order, front-coded to `out`.
+// Returns the bytes written: at most `count` * max_coded_.
+std::size_t SortedRuns::Code(const char* records, const SortEntry* ord,
                              std::size_t count, char* out) const {
+  char* const start = out;
+  const char* before = nullptr;
   // The records lie scattered over the chunk: ask for them ahead of use.
   constexpr std::size_t kAhead = 8;
-  for (std::size_t i = 0; i < count; ++i, out += length_) {
+  for (std::size_t i = 0; i < count; ++i) {
     if (i + kAhead < count) {
       const char* ahead =
           records + static_cast<std::size_t>(ord[i + kAhead].index) * length_;
       __builtin_prefetch(ahead);
       __builtin_prefetch(ahead + length_ - 1);
     }
-    std::memcpy(out, records + static_cast<std::size_t>(ord[i].index) * length_,
-                length_);
+    const char* rec =
+        records + static_cast<std::size_t>(ord[i].index) * length_;
+    const std::size_t shared =
+        before == nullptr ? 0 : SharedBytes(before, rec, length_);
+    PutLength(out, shared, lcp_width_);
+    out += lcp_width_;
+    std::memcpy(out, rec + shared, length_ - shared);
+    out += length_ - shared;
+    before = rec;
   }
+  return static_cast<std::size_t>(out - start);
 }
 
 // Whether the temporary file may grow by `bytes` and leave at least 5 % of
@@ -104,55 +172,44 @@ bool SortedRuns::RoomFor(std::size_t bytes) {
   return available >= bytes && available - bytes >= total / kKeepFreeDivisor;
 }
 
-bool SortedRuns::Spill(const char* records, const SortEntry* order,
-                       std::size_t count, SortedRun& run) {
+// Writes the `run.bytes` coded bytes at `coded` to the temporary file.
+bool SortedRuns::Spill(const char* coded, SortedRun& run) {
   if (!spill_fd_.valid()) {
     spill_fd_ = OpenSpillFile(ops_, temp_dir_);
     if (!spill_fd_.valid()) return Fail(ListFailure::kSpillCreate, errno);
   }
-  try {
-    if (staging_.empty()) {
-      staging_.resize(std::max(kStagingBytes / length_, std::size_t{1}) *
-                      length_);
-    }
-  } catch (const std::bad_alloc&) {
-    return Fail(ListFailure::kMemory, ENOMEM);
-  }
-  const std::size_t per_write = staging_.size() / length_;
+  if (!RoomFor(run.bytes)) return Fail(ListFailure::kSpillFull, ENOSPC);
   run.in_file = true;
   run.offset = spill_size_;
-  // One look at the free space for the whole run, written right after.
-  if (!RoomFor(count * length_)) return Fail(ListFailure::kSpillFull, ENOSPC);
-  for (std::size_t i = 0; i < count; i += per_write) {
-    const std::size_t n = std::min(per_write, count - i);
-    CopyInOrder(records, order + i, n, staging_.data());
-    if (!common::PwriteAll(ops_, spill_fd_.get(), staging_.data(),
-                           n * length_, spill_size_)) {
-      return Fail(ListFailure::kSpillWrite, errno);
-    }
-    spill_size_ += n * length_;
+  if (!common::PwriteAll(ops_, spill_fd_.get(), coded, run.bytes,
+                         spill_size_)) {
+    return Fail(ListFailure::kSpillWrite, errno);
   }
+  spill_size_ += run.bytes;
   ++spilled_runs_;
   return true;
 }
 
 bool SortedRuns::StartMerge() {
+  scratch_.Release();
   sources_.clear();
   std::size_t file_runs = 0;
   for (const SortedRun& run : runs_) file_runs += run.in_file ? 1 : 0;
   std::size_t buffer_bytes = 0;
   if (file_runs > 0) {
-    buffer_bytes = std::min(MergeReserve(budget_) / file_runs, kStagingBytes);
-    buffer_bytes = std::max(buffer_bytes, kMinReadBytes);
-    buffer_bytes = std::max<std::size_t>(buffer_bytes / length_, 1) * length_;
+    buffer_bytes = std::min(MergeReserve(budget_) / file_runs, kMaxReadBytes);
+    buffer_bytes = std::max({buffer_bytes, kMinReadBytes, 2 * max_coded_});
   }
+  const std::size_t k = runs_.size();
   try {
-    sources_.resize(runs_.size());
-    for (std::size_t i = 0; i < runs_.size(); ++i) {
+    sources_.resize(k);
+    for (std::size_t i = 0; i < k; ++i) {
       sources_[i].run = &runs_[i];
       if (runs_[i].in_file) sources_[i].buffer.resize(buffer_bytes);
     }
-    tree_.assign(std::max<std::size_t>(runs_.size(), 1), 0);
+    heads_.assign(k * length_, 0);
+    tree_.assign(std::max<std::size_t>(k, 1), 0);
+    lcp_.assign(std::max<std::size_t>(k, 1), 0);
   } catch (const std::bad_alloc&) {
     return Fail(ListFailure::kMemory, ENOMEM);
   }
@@ -162,45 +219,89 @@ bool SortedRuns::StartMerge() {
 
 bool SortedRuns::Rewind() {
   if (at_start_) return true;
-  for (MergeSource& s : sources_) {
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    MergeSource& s = sources_[i];
     const SortedRun& run = *s.run;
-    if (!run.in_file) {
+    s.left = run.count;
+    s.done = false;
+    if (run.in_file) {
+      s.file_pos = run.offset;
+      s.file_end = run.offset + run.bytes;
+      s.cur = s.end = s.buffer.data();
+    } else {
       s.cur = run.block.data();
-      s.end = s.cur + run.count * length_;
-      continue;
+      s.end = s.cur + run.bytes;
     }
-    s.file_pos = run.offset;
-    s.file_end = run.offset + run.count * length_;
-    if (!Refill(s)) return false;
+    std::size_t shared;
+    if (!Advance(i, shared)) return false;
   }
   if (!sources_.empty()) tree_[0] = InitTree(1);
   at_start_ = true;
   return true;
 }
 
+// Keeps what is left of the coded bytes at hand and reads the next ones of
+// the run behind them.
 bool SortedRuns::Refill(MergeSource& s) {
-  const std::size_t n = static_cast<std::size_t>(
-      std::min<std::uint64_t>(s.buffer.size(), s.file_end - s.file_pos));
-  s.cur = s.end = s.buffer.data();
-  if (n == 0) return true;
-  if (!common::PreadAll(ops_, spill_fd_.get(), s.buffer.data(), n,
-                        s.file_pos)) {
+  const std::size_t kept = static_cast<std::size_t>(s.end - s.cur);
+  std::memmove(s.buffer.data(), s.cur, kept);
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
+      s.buffer.size() - kept, s.file_end - s.file_pos));
+  if (n > 0 && !common::PreadAll(ops_, spill_fd_.get(), s.buffer.data() + kept,
+                                 n, s.file_pos)) {
     return Fail(ListFailure::kSpillRead, errno);
   }
   s.file_pos += n;
-  s.end = s.cur + n;
+  s.cur = s.buffer.data();
+  s.end = s.cur + kept + n;
   return true;
 }
 
-// Whether the next record of source `a` sorts before that of `b`; an
-// exhausted source sorts after everything.
-bool SortedRuns::Less(std::size_t a, std::size_t b) const {
-  const MergeSource& x = sources_[a];
-  const MergeSource& y = sources_[b];
-  if (x.cur == x.end) return false;
-  if (y.cur == y.end) return true;
-  const int c = std::memcmp(x.cur, y.cur, length_);
-  return c < 0 || (c == 0 && a < b);
+// Decodes the next record of `source` over its head; `shared` is how many
+// leading bytes it has in common with the record it replaces. A source
+// without records left is done. False when the temporary file cannot be
+// read, or holds what no run was coded to.
+bool SortedRuns::Advance(std::size_t source, std::size_t& shared) {
+  MergeSource& s = sources_[source];
+  shared = 0;
+  if (s.left == 0) {
+    s.done = true;
+    return true;
+  }
+  if (static_cast<std::size_t>(s.end - s.cur) < max_coded_ &&
+      s.file_pos < s.file_end && !Refill(s)) {
+    return false;
+  }
+  const std::size_t at_hand = static_cast<std::size_t>(s.end - s.cur);
+  if (at_hand < lcp_width_) return Fail(ListFailure::kSpillRead, EIO);
+  const std::size_t kept = GetLength(s.cur, lcp_width_);
+  if (kept > length_ || at_hand - lcp_width_ < length_ - kept) {
+    return Fail(ListFailure::kSpillRead, EIO);
+  }
+  std::memcpy(Head(source) + kept, s.cur + lcp_width_, length_ - kept);
+  s.cur += lcp_width_ + length_ - kept;
+  // The next coded record, read some rounds from now.
+  __builtin_prefetch(s.cur + max_coded_);
+  --s.left;
+  shared = kept;
+  return true;
+}
+
+// Whether the head of source `a` sorts before (or as) that of `b`, both
+// agreeing on their first `from` bytes; `shared` gets how many they agree
+// on. A done source sorts after everything and shares nothing.
+bool SortedRuns::Match(std::size_t a, std::size_t b, std::size_t from,
+                       std::size_t& shared) {
+  const bool a_done = sources_[a].done;
+  if (a_done || sources_[b].done) {
+    shared = 0;
+    return !a_done;
+  }
+  const char* x = Head(a);
+  const char* y = Head(b);
+  shared = from + SharedBytes(x + from, y + from, length_ - from);
+  return shared == length_ || static_cast<unsigned char>(x[shared]) <
+                                  static_cast<unsigned char>(y[shared]);
 }
 
 // A tournament over the sources: leaf i is node k + i, node n has the
@@ -211,49 +312,47 @@ std::size_t SortedRuns::InitTree(std::size_t node) {
   if (node >= k) return node - k;
   const std::size_t a = InitTree(2 * node);
   const std::size_t b = InitTree(2 * node + 1);
-  if (Less(b, a)) {
-    tree_[node] = a;
-    return b;
-  }
-  tree_[node] = b;
-  return a;
+  std::size_t shared;
+  const bool a_wins = Match(a, b, 0, shared);
+  tree_[node] = a_wins ? b : a;
+  lcp_[node] = shared;
+  return a_wins ? a : b;
 }
 
+// Every loser on the way from the winner's leaf to the top shares lcp_ bytes
+// with the winner. The winner's next record shares `h` bytes with it, so at
+// each node the longer shared beginning decides, and bytes are compared only
+// when both are equal, from there on (the LCP-aware tournament of string
+// merging).
 std::ptrdiff_t SortedRuns::Read(char* out, std::size_t max_records) {
   at_start_ = false;
   const std::size_t k = sources_.size();
   std::size_t n = 0;
-  if (k == 0) return 0;
-  if (k == 1) {
-    MergeSource& s = sources_[0];
-    while (n < max_records) {
-      if (s.cur == s.end) {
-        if (s.file_pos == s.file_end) break;
-        if (!Refill(s)) return -1;
-      }
-      const std::size_t take = std::min<std::size_t>(
-          max_records - n, static_cast<std::size_t>(s.end - s.cur) / length_);
-      std::memcpy(out + n * length_, s.cur, take * length_);
-      s.cur += take * length_;
-      n += take;
-    }
-    return static_cast<std::ptrdiff_t>(n);
-  }
-  while (n < max_records) {
+  while (k > 0 && n < max_records) {
     std::size_t winner = tree_[0];
-    MergeSource& s = sources_[winner];
-    if (s.cur == s.end) break;  // the winner is exhausted: all are
-    std::memcpy(out + n * length_, s.cur, length_);
+    if (sources_[winner].done) break;  // the winner is done: all are
+    std::memcpy(out + n * length_, Head(winner), length_);
     ++n;
-    s.cur += length_;
-    // With many runs, the processor cannot tell which records come next;
-    // the record after the new head is the one this run offers the next
-    // time it wins, some rounds from now.
-    __builtin_prefetch(s.cur + length_);
-    __builtin_prefetch(s.cur + 2 * length_ - 1);
-    if (s.cur == s.end && s.file_pos < s.file_end && !Refill(s)) return -1;
+    std::size_t h;
+    if (!Advance(winner, h)) return -1;
     for (std::size_t node = (winner + k) / 2; node > 0; node /= 2) {
-      if (Less(tree_[node], winner)) std::swap(tree_[node], winner);
+      const std::size_t loser = tree_[node];
+      const std::size_t h_loser = lcp_[node];
+      if (h_loser > h) {
+        // The loser agrees longer with the record written: it is smaller.
+        tree_[node] = winner;
+        lcp_[node] = h;
+        winner = loser;
+        h = h_loser;
+      } else if (h_loser == h) {
+        std::size_t shared;
+        if (Match(loser, winner, h, shared)) {
+          tree_[node] = winner;
+          winner = loser;
+        }
+        lcp_[node] = shared;
+      }
+      // Otherwise the loser stays, sharing as much as before.
     }
     tree_[0] = winner;
   }

@@ -15,20 +15,29 @@
 
 namespace extract {
 
-// One sorted run: in memory, or in the temporary file.
+// A sorted run is stored front-coded: each record as the number of leading
+// bytes it shares with the record before it (in `lcp_width` bytes, least
+// significant first; 0 for the first record of the run) and the bytes after
+// them. Records of an extract share long beginnings (the terminal name, a
+// name, zero-padded numbers), so this about halves the memory and the
+// temporary file a run takes, and it tells the merge how far two records of
+// a run agree without comparing them.
 struct SortedRun {
-  PageBlock block;           // the records in order, when in memory
+  PageBlock block;           // the coded records, when in memory
   std::uint64_t offset = 0;  // where they start, when in the file
+  std::size_t bytes = 0;     // coded bytes
   std::size_t count = 0;
   bool in_file = false;
 };
 
 // The merge position in one run.
 struct MergeSource {
-  const char* cur = nullptr;   // next record
-  const char* end = nullptr;   // end of the records at hand
+  const char* cur = nullptr;   // next coded record
+  const char* end = nullptr;   // end of the coded bytes at hand
   std::uint64_t file_pos = 0;  // next bytes to read, when in the file
   std::uint64_t file_end = 0;
+  std::size_t left = 0;        // records not yet decoded
+  bool done = false;           // no record at the head: sorts after all
   std::vector<char> buffer;
   const SortedRun* run = nullptr;
 };
@@ -55,9 +64,9 @@ class SortedRuns {
   static std::size_t MergeReserve(std::size_t budget);
 
   // Adds the `count` records at `records`, in the order `order` names them,
-  // as one run: a copy in memory while the budget allows, with `in_hand`
-  // bytes of chunks and sort order held besides, the temporary file beyond.
-  // False when that failed (failure() says why).
+  // as one run: in memory while the budget allows, with `in_hand` bytes of
+  // chunks and sort order held besides, the temporary file beyond. False
+  // when that failed (failure() says why).
   bool Add(const char* records, const SortEntry* order, std::size_t count,
            std::size_t in_hand);
 
@@ -80,30 +89,41 @@ class SortedRuns {
  private:
   bool Fail(ListFailure what, int error);
   bool RoomFor(std::size_t bytes);
-  void CopyInOrder(const char* records, const SortEntry* ord, std::size_t count,
-                   char* out) const;
-  bool Spill(const char* records, const SortEntry* order, std::size_t count,
-             SortedRun& run);
+  std::size_t Code(const char* records, const SortEntry* order,
+                   std::size_t count, char* out) const;
+  bool Spill(const char* coded, SortedRun& run);
   bool Refill(MergeSource& s);
-  bool Less(std::size_t a, std::size_t b) const;
+  bool Advance(std::size_t source, std::size_t& shared);
+  char* Head(std::size_t source) {
+    return heads_.data() + source * length_;
+  }
+  bool Match(std::size_t a, std::size_t b, std::size_t from,
+             std::size_t& shared);
   std::size_t InitTree(std::size_t node);
 
   const std::size_t length_;
+  const std::size_t lcp_width_;   // bytes of a coded record's shared length
+  const std::size_t max_coded_;   // bytes of a coded record at most
   const std::size_t budget_;
   std::string temp_dir_;
   const common::FileOps& ops_;
   ListError failure_;
 
-  std::vector<char> staging_;
+  // A run is coded here when it may not fit the budget, and then kept or
+  // written to the temporary file.
+  PageBlock scratch_;
   std::vector<SortedRun> runs_;
   std::size_t memory_bytes_ = 0;
   common::UniqueFd spill_fd_;
   std::uint64_t spill_size_ = 0;
   std::size_t spilled_runs_ = 0;
 
-  // The merge.
+  // The merge: a tournament tree whose inner nodes keep the loser of their
+  // match and how many leading bytes it shares with the winner.
   std::vector<MergeSource> sources_;
-  std::vector<std::size_t> tree_;
+  std::vector<char> heads_;         // the record at the head of each source
+  std::vector<std::size_t> tree_;   // the loser at each inner node; [0] the winner
+  std::vector<std::size_t> lcp_;    // bytes the loser shares with the winner
   bool at_start_ = false;  // nothing read since StartMerge or Rewind
 };
 
