@@ -398,9 +398,15 @@ TEST_F(FaultMatrixTest, RefusedLoginsLeaveTheOldFile) {
       SCOPED_TRACE(std::string(c.want) + "flag " + flag);
       ws_.WriteSettings(c.values);
       ws_.WriteFile("out.txt", "OLD");
-      ToolResult r = ws_.Run({"EXTRAKT", "X", "out.txt", flag});
+      // With /D the trace ends after its first line: the connect comes
+      // before the query definition is read.
+      const bool debug = std::string(flag) == "1";
+      std::vector<std::string> args = {"EXTRAKT", "X", "out.txt", flag};
+      if (debug) args.push_back("/D");
+      ToolResult r = ws_.Run(args);
       EXPECT_EQ(r.exit_code, 0);
-      EXPECT_EQ(r.out, c.want);
+      EXPECT_EQ(r.out, (debug ? " Aktiviert Debugger\n" : "") +
+                           std::string(c.want));
       ExpectConnectCause(r, c.values.host);
       EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
     }
