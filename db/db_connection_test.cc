@@ -7,10 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "testsupport/fault_support.h"
-#include "testsupport/temp_dir.h"
 #include "testsupport/throwaway_mariadb.h"
-#include "testsupport/tool_runner.h"
 
 namespace {
 
@@ -101,37 +98,6 @@ TEST_F(dbConnectionTest, ConnectFailureGivesTheLibraryErrorNumber) {
     EXPECT_EQ(conn.NativeHandle(), nullptr);
     EXPECT_EQ(conn.OpenQuery("SELECT 1"), 2006);  // server gone
   }
-}
-
-// Runs db_connect_probe with the library's default socket and port set by
-// `env` (MARIADB_UNIX_PORT, which would win, removed) and returns what it
-// printed.
-std::string RunProbe(std::vector<std::string> env,
-                     const std::vector<std::string>& args) {
-  env.insert(env.begin(), "MARIADB_UNIX_PORT");
-  return testsupport::RunTool(DB_CONNECT_PROBE, "/", args, env).out;
-}
-
-TEST_F(dbConnectionTest, NoServerBehindTheDefaultSocketOrPort) {
-  // A TCP port that is bound but not listening refuses connections.
-  const testsupport::LoopbackPort closed(false);
-  ASSERT_NE(closed.port(), "");
-  const std::string closed_port = closed.port();
-  testsupport::TempDir dir;
-  const std::string missing_socket = dir.path() + "/missing.sock";
-  const std::vector<std::string> nowhere = {"MYSQL_UNIX_PORT=" + missing_socket,
-                                            "MYSQL_TCP_PORT=" + closed_port};
-  const std::string user = server().user, password = server().password;
-
-  EXPECT_EQ(RunProbe(nowhere, {user, password, "", kDatabase}), "2002\n");
-  EXPECT_EQ(RunProbe(nowhere, {user, password, "127.0.0.1", kDatabase}),
-            "2002\n");
-  // The same probe reaches the server when the defaults point at it.
-  const std::vector<std::string> there = {
-      "MYSQL_UNIX_PORT=" + server().socket,
-      "MYSQL_TCP_PORT=" + std::to_string(server().port)};
-  EXPECT_EQ(RunProbe(there, {user, password, "", kDatabase}), "0\n");
-  EXPECT_EQ(RunProbe(there, {user, password, "127.0.0.1", kDatabase}), "0\n");
 }
 
 TEST_F(dbConnectionTest, LibraryCopyOfThePasswordIsWipedAfterConnect) {

@@ -38,8 +38,7 @@ std::string BecomeUnprivileged();
 ToolResult WaitTool(StartedTool& tool);
 
 // Starts `binary` with `args` (argv[1..]) in `cwd`, with the current
-// environment plus `extra_env` ("NAME=value"; a bare "NAME" removes the
-// variable), waits for it and returns its
+// environment plus `extra_env` ("NAME=value"), waits for it and returns its
 // exit code and output.
 ToolResult RunTool(const std::string& binary, const std::string& cwd,
                    const std::vector<std::string>& args,
