@@ -18,13 +18,6 @@ std::string SettingsRecord(const std::string& heading, int number,
          ";" + settings::EncipherValue(value, settings::kValueKey) + "\n";
 }
 
-std::string SettingsText(const ConnectionValues& v) {
-  return SettingsRecord("Rechner", 1, "NET8", v.host) +
-         SettingsRecord("Benutzer", 2, "LOGIN", v.user) +
-         SettingsRecord("Kennwort", 3, "PASS", v.password) +
-         SettingsRecord("System", 4, "DB_SYSTEM", v.db_system);
-}
-
 std::string Summary(int records, const std::string& path) {
   return std::to_string(records) + " Saetze kopiert in Datei " + path + " \n";
 }
@@ -53,7 +46,10 @@ Workspace::Workspace() : cwd_(dir_.path() + "/work/tabfetch") {
 }
 
 void Workspace::WriteSettings(const ConnectionValues& v) const {
-  WriteSettingsText(SettingsText(v));
+  WriteSettingsText(SettingsRecord("Rechner", 1, "NET8", v.host) +
+                    SettingsRecord("Benutzer", 2, "LOGIN", v.user) +
+                    SettingsRecord("Kennwort", 3, "PASS", v.password) +
+                    SettingsRecord("System", 4, "DB_SYSTEM", v.db_system));
 }
 
 void Workspace::WriteSettingsText(const std::string& text) const {

@@ -24,11 +24,6 @@ struct ConnectionValues {
 std::string SettingsRecord(const std::string& heading, int number,
                            const std::string& key, const std::string& value);
 
-// The settings file that Workspace::WriteSettings writes: the four values
-// enciphered, each record under a heading of its own with a non-zero entry
-// number (NET8 1, LOGIN 2, PASS 3, DB_SYSTEM 4).
-std::string SettingsText(const ConnectionValues& values);
-
 // The summary line of a run: "<n> Saetze kopiert in Datei <path> \n".
 std::string Summary(int records, const std::string& path);
 
@@ -54,7 +49,8 @@ class Workspace {
 
   // <root>/Files/Palventra.Ini.
   std::string SettingsPath() const { return root() + "/Files/Palventra.Ini"; }
-  // Writes SettingsText(values) as the settings file.
+  // Writes the settings file with the four values enciphered, each record
+  // under a heading of its own with a non-zero entry number.
   void WriteSettings(const ConnectionValues& values) const;
   // Writes `text` byte for byte as the settings file.
   void WriteSettingsText(const std::string& text) const;
