@@ -16,7 +16,9 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <new>
 #include <utility>
+#include <vector>
 
 #include "common/diagnostics.h"
 #include "common/path_resolve.h"
@@ -44,6 +46,10 @@ struct Job {
   std::string target;  // the file written: path resolved, links followed
   Clock::time_point lock_deadline;
   DisarmUndoAtExit undo;  // the signal undo, disarmed when the job ends
+  // A complete, synced copy of the records, once a file that could not take
+  // the target's name holds one: the next way writes from it (the records
+  // themselves may be read only once).
+  UniqueFd written;
 };
 
 Status OpenFailed(const Job& job, int error) {
@@ -161,6 +167,31 @@ Status OpenExistingFailed(const Job& job, int error, bool no_reader) {
   return Status::kOpenFailed;
 }
 
+// The records to `fd`: from the list, or from the complete copy written
+// before, when there is one.
+bool WriteOut(const Job& job, int fd) {
+  if (!job.written.valid()) return WriteRecords(job.ops, fd, job.list);
+  std::vector<char> buffer;
+  try {
+    buffer.resize(std::size_t{1} << 20);
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return false;
+  }
+  for (std::uint64_t at = 0;;) {
+    const ssize_t n = job.ops.pread(job.written.get(), buffer.data(),
+                                    buffer.size(), static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (!common::WriteAll(job.ops, fd, buffer.data(),
+                          static_cast<std::size_t>(n))) {
+      return false;
+    }
+    at += static_cast<std::uint64_t>(n);
+  }
+}
+
 // Syncs the written file, telling the caller's progress display first.
 int Sync(const Job& job, int fd) {
   if (job.req.on_phase) job.req.on_phase(WritePhase::kSyncing);
@@ -170,7 +201,7 @@ int Sync(const Job& job, int fd) {
 // Devices and pipes (an extract to /dev/null or a FIFO) are written straight,
 // with nothing to sync or roll back.
 Status WriteStream(const Job& job, UniqueFd fd) {
-  const bool ok = WriteRecords(job.ops, fd.get(), job.list);
+  const bool ok = WriteOut(job, fd.get());
   const int error = errno;
   if (!CloseChecked(job, fd)) return WriteFailed(job, errno);
   return ok ? Status::kOk : WriteFailed(job, error);
@@ -185,8 +216,8 @@ Status WriteStream(const Job& job, UniqueFd fd) {
 template <typename Check, typename RollBack>
 Status WriteLocked(Job& job, UniqueFd fd, Check check, RollBack roll_back) {
   int error = 0;
-  if (!WriteRecords(job.ops, fd.get(), job.list) ||
-      Sync(job, fd.get()) != 0 || (error = check(fd.get())) != 0) {
+  if (!WriteOut(job, fd.get()) || Sync(job, fd.get()) != 0 ||
+      (error = check(fd.get())) != 0) {
     if (error == 0) error = errno;
     roll_back(fd.get());
     signal_undo::Disarm();
@@ -282,12 +313,14 @@ Status WriteAndRename(Job& job, TempFile& temp, const struct stat* old,
     }
     ::fchmod(fd.get(), old->st_mode & 0777);
   }
-  if (!WriteRecords(job.ops, fd.get(), job.list) ||
-      Sync(job, fd.get()) != 0) {
+  if (!WriteOut(job, fd.get()) || Sync(job, fd.get()) != 0) {
     return WriteFailed(job, errno);
   }
+  // Should the file not take the target's name, the next way copies it.
+  UniqueFd copy(::dup(fd.get()));
   if (!temp.Link()) {
     fallback = Fallback::kNamedTemp;
+    job.written = std::move(copy);
     return Status::kOk;
   }
   if (!CloseChecked(job, fd)) return WriteFailed(job, errno);
@@ -296,6 +329,7 @@ Status WriteAndRename(Job& job, TempFile& temp, const struct stat* old,
     // in a directory with the sticky bit, a file mounted over the target.
     // The legacy tool wrote those in place, and so do we.
     fallback = Fallback::kInPlace;
+    job.written = std::move(copy);
     return Status::kOk;
   }
   SyncDirectory(job.ops, common::DirName(job.target));
@@ -490,12 +524,14 @@ int WriteFile(const WriteRequest& req, RecordList& list) {
             list,
             std::string(req.path),
             Clock::now() + req.lock_wait,
+            {},
             {}};
     if (!list.sorted() && !list.Sort()) {
       // Out of memory, or the temporary file of a large extract failed.
       common::Diagnose(req.err, "%s", list.FailureText().c_str());
       status = Status::kWriteFailed;
     } else if ((status = Resolve(job)) == Status::kOk) {
+      if (!req.keep_records) list.ReadOnce();
       if (req.on_phase) req.on_phase(WritePhase::kWriting);
       status = req.replace_flag == 1 ? Replace(job) : Append(job);
     }

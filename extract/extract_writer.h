@@ -34,6 +34,9 @@ struct WriteRequest {
   // written) and when the file is synced; for a progress display. May be
   // empty.
   std::function<void(WritePhase)> on_phase = {};
+  // Whether the records are needed after this write: without, they give
+  // their memory back as they are written (RecordList::ReadOnce).
+  bool keep_records = true;
 };
 
 // Sorts `list` and writes it to req.path. Returns kWriteOk, also for an

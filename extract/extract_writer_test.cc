@@ -84,6 +84,9 @@ Result Write(const std::string& path, int replace_flag, RecordList& list,
   Captured out, err;
   WriteRequest req{path, replace_flag, debug, out.stream(), err.stream()};
   if (test_ops != nullptr) req.ops = test_ops;
+  // As a run writes: a way that fails after the records were written (a
+  // file that cannot be named) goes on from what was written.
+  req.keep_records = false;
   Result r;
   r.rc = WriteFile(req, list);
   r.out = out.Take();

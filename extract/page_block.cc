@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -75,6 +76,15 @@ void PageBlock::Shrink(std::size_t bytes) {
   if (data_ == nullptr || keep == 0 || keep >= size_) return;
   ::munmap(data_ + keep, size_ - keep);
   size_ = keep;
+}
+
+void PageBlock::Discard(std::size_t from, std::size_t to) {
+  const std::size_t page = PageSize();
+  from = (from + page - 1) / page * page;
+  to = std::min(to, size_) / page * page;
+  if (data_ != nullptr && from < to) {
+    (void)::madvise(data_ + from, to - from, MADV_DONTNEED);
+  }
 }
 
 void PageBlock::Release() {

@@ -30,6 +30,9 @@ class PageBlock {
   bool Resize(std::size_t bytes);
   // Returns the pages behind the first `bytes` bytes to the system.
   void Shrink(std::size_t bytes);
+  // Returns the whole pages within [from, to) to the system; they read as
+  // zero afterwards.
+  void Discard(std::size_t from, std::size_t to);
   void Release();
 
  private:

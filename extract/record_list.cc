@@ -377,6 +377,10 @@ bool RecordList::Rewind() {
   return state_->runs.Rewind();
 }
 
+void RecordList::ReadOnce() {
+  if (sorted_ && state_) state_->runs.ReadOnce();
+}
+
 ListError RecordList::failure() const {
   if (failure_.what != ListFailure::kNone || !state_) return failure_;
   const ListError sorting = state_->Failure();

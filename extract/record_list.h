@@ -106,8 +106,12 @@ class RecordList {
   // The view is valid until the next call.
   int NextRecord(std::string_view& record);
   // Starts reading the sorted records from the first again; false when the
-  // temporary file cannot be read.
+  // temporary file cannot be read, or (EINVAL) after ReadOnce once the
+  // records have given their memory back.
   bool Rewind();
+  // After Sort(): the records are read once more, and the last time: they
+  // give their memory back to the system as they are read.
+  void ReadOnce();
 
   // Whether any record holds a line feed byte.
   bool has_line_feed() const { return has_line_feed_; }

@@ -326,6 +326,13 @@ TEST(RecordListTest, ChunkedRunsMergeIntoByteOrder) {
     // The temporary file has no name: nothing in the directory, ever.
     EXPECT_TRUE(std::filesystem::is_empty(tmp.path())) << label;
     EXPECT_EQ(list.times().spilled_runs > 0, c.budget < 64 << 20) << label;
+    // Read a last time, giving the memory back: the same records, and then
+    // no reading from the first again where memory was given back.
+    ASSERT_TRUE(list.Rewind());
+    list.ReadOnce();
+    EXPECT_EQ(Contents(list), want) << label << ", read once";
+    const bool any_in_memory = list.times().spilled_runs < list.times().runs;
+    EXPECT_EQ(list.Rewind(), !any_in_memory) << label;
   }
 }
 

@@ -219,11 +219,16 @@ bool SortedRuns::StartMerge() {
 
 bool SortedRuns::Rewind() {
   if (at_start_) return true;
+  if (given_back_) {
+    errno = EINVAL;
+    return false;
+  }
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     MergeSource& s = sources_[i];
     const SortedRun& run = *s.run;
     s.left = run.count;
     s.done = false;
+    s.released = 0;
     if (run.in_file) {
       s.file_pos = run.offset;
       s.file_end = run.offset + run.bytes;
@@ -257,6 +262,24 @@ bool SortedRuns::Refill(MergeSource& s) {
   return true;
 }
 
+// Gives the memory of what the merge has read of an in-memory run back to
+// the system, a few megabytes at a time: written to the extract, the
+// records are not needed again, and the file's pages in the system's cache
+// take the memory that was just theirs (memory the system has not handed
+// out before costs far more to hand out).
+void SortedRuns::GiveBack(MergeSource& s) {
+  constexpr std::size_t kStep = std::size_t{2} << 20;
+  SortedRun& run = *s.run;
+  const std::size_t read =
+      s.left == 0 ? run.block.size()
+                  : static_cast<std::size_t>(s.cur - run.block.data()) /
+                        kStep * kStep;
+  if (read <= s.released) return;
+  run.block.Discard(s.released, read);
+  s.released = read;
+  given_back_ = true;
+}
+
 // Decodes the next record of `source` over its head; `shared` is how many
 // leading bytes it has in common with the record it replaces. A source
 // without records left is done. False when the temporary file cannot be
@@ -264,6 +287,7 @@ bool SortedRuns::Refill(MergeSource& s) {
 bool SortedRuns::Advance(std::size_t source, std::size_t& shared) {
   MergeSource& s = sources_[source];
   shared = 0;
+  if (read_once_ && !s.run->in_file) GiveBack(s);
   if (s.left == 0) {
     s.done = true;
     return true;

@@ -38,8 +38,9 @@ struct MergeSource {
   std::uint64_t file_end = 0;
   std::size_t left = 0;        // records not yet decoded
   bool done = false;           // no record at the head: sorts after all
+  std::size_t released = 0;    // bytes of the run given back, when in memory
   std::vector<char> buffer;
-  const SortedRun* run = nullptr;
+  SortedRun* run = nullptr;
 };
 
 // The runs of records of `record_length` bytes. Add() is called by one
@@ -74,8 +75,11 @@ class SortedRuns {
   // with errno set.
   bool StartMerge();
   // Starts reading from the first record again; false (errno set) when the
-  // temporary file cannot be read.
+  // temporary file cannot be read, or EINVAL when the runs were read once
+  // (ReadOnce) and have given their memory back.
   bool Rewind();
+  // The runs in memory give their memory back as the merge reads them.
+  void ReadOnce() { read_once_ = true; }
   // Copies the next records in order to `out` (room for `max_records`) and
   // returns how many, 0 at the end, -1 when the temporary file cannot be
   // read (errno set).
@@ -93,6 +97,7 @@ class SortedRuns {
                    std::size_t count, char* out) const;
   bool Spill(const char* coded, SortedRun& run);
   bool Refill(MergeSource& s);
+  void GiveBack(MergeSource& s);
   bool Advance(std::size_t source, std::size_t& shared);
   char* Head(std::size_t source) {
     return heads_.data() + source * length_;
@@ -125,6 +130,8 @@ class SortedRuns {
   std::vector<std::size_t> tree_;   // the loser at each inner node; [0] the winner
   std::vector<std::size_t> lcp_;    // bytes the loser shares with the winner
   bool at_start_ = false;  // nothing read since StartMerge or Rewind
+  bool read_once_ = false;
+  bool given_back_ = false;  // some memory of the runs is given back
 };
 
 }  // namespace extract

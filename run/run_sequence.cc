@@ -280,6 +280,7 @@ int RunSteps(RunState& run, Progress& progress) {
     extract::WriteRequest request{run.extract_path, run.replace_flag,
                                   run.debug, run.out, run.err};
     request.lock_wait = run.env.lock_timeout;
+    request.keep_records = false;
     request.on_phase = [&progress](extract::WritePhase phase) {
       progress.Phase(phase == extract::WritePhase::kSyncing ? "syncing"
                                                              : "writing");
