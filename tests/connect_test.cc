@@ -43,19 +43,16 @@ std::string LoginName() {
   return entry != nullptr ? entry->pw_name : "";
 }
 
-class ConnectTest : public ::testing::Test {
+class ConnectTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
-    std::string error;
-    server_ = testsupport::FindTlsTestServer(&error);
-    ASSERT_NE(server_, nullptr)
-        << "The TLS throwaway server is not available: " << error
-        << "\nRun the tests through ctest (fixture 'mariadb_tls').";
+    UseTlsServer();
+    if (HasFatalFailure()) return;
     ws_.WriteQueryDefinition("MARIADB", kWhoDefinition);
     ws_.WriteFile("out.txt", "OLD");
   }
 
-  const testsupport::TestServer& tls() const { return *server_; }
+  const testsupport::TestServer& tls() const { return server(); }
 
   void Settings(const std::string& host, const std::string& user,
                 const std::string& password = "") const {
@@ -95,7 +92,6 @@ class ConnectTest : public ::testing::Test {
     return record;
   }
 
-  const testsupport::TestServer* server_ = nullptr;
   testsupport::Workspace ws_;
 };
 

@@ -120,13 +120,7 @@ SecondServer::SecondServer(const std::string& server_options) {
     error_ = "starting a second server failed: " + r.out + r.err;
     return;
   }
-  TestServer state;
-  if (!ReadServerState(state_dir_, state, &error_)) return;
-  socket_ = state.socket;
-  port_ = state.port;
-  pid_ = state.pid;
-  user_ = state.user;
-  password_ = state.password;
+  ReadServerState(state_dir_, server_, &error_);
 }
 
 SecondServer::~SecondServer() {
@@ -137,22 +131,12 @@ SecondServer::~SecondServer() {
 }
 
 std::vector<std::string> SecondServer::Env() const {
-  return {"MYSQL_UNIX_PORT=" + socket_,
-          "MYSQL_TCP_PORT=" + std::to_string(port_)};
+  return {"MYSQL_UNIX_PORT=" + server_.socket,
+          "MYSQL_TCP_PORT=" + std::to_string(server_.port)};
 }
 
 std::string SecondServer::AdminSql(const std::string& sql) const {
-  std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
-  if (!m) return "mysql_init failed";
-  if (mysql_real_connect(m.get(), "localhost", "root", "", nullptr, 0,
-                         socket_.c_str(), 0) == nullptr) {
-    return mysql_error(m.get());
-  }
-  if (mysql_real_query(m.get(), sql.data(), sql.size()) != 0) {
-    return mysql_error(m.get());
-  }
-  if (MYSQL_RES* r = mysql_store_result(m.get())) mysql_free_result(r);
-  return mysql_errno(m.get()) == 0 ? "" : mysql_error(m.get());
+  return RunAdminSqlOn(server_, sql);
 }
 
 bool SecondServer::WaitForValue(const std::string& sql,
@@ -169,7 +153,7 @@ bool SecondServer::WaitForValue(const std::string& sql,
 std::string SecondServer::FirstValue(const std::string& sql) const {
   std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
   if (!m || mysql_real_connect(m.get(), "localhost", "root", "", nullptr, 0,
-                               socket_.c_str(), 0) == nullptr) {
+                               server_.socket.c_str(), 0) == nullptr) {
     return "";
   }
   if (mysql_real_query(m.get(), sql.data(), sql.size()) != 0) return "";

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/throwaway_mariadb.h"
 #include "testsupport/tool_runner.h"
 #include "testsupport/workspace.h"
 
@@ -44,12 +45,11 @@ class SecondServer {
 
   // "" when the server runs, otherwise what went wrong starting it.
   const std::string& error() const { return error_; }
-  const std::string& socket() const { return socket_; }
-  int port() const { return port_; }
-  pid_t pid() const { return pid_; }
+  const std::string& socket() const { return server_.socket; }
+  pid_t pid() const { return server_.pid; }
   // The unprivileged user with all rights on PALVDATA, and its password.
-  const std::string& user() const { return user_; }
-  const std::string& password() const { return password_; }
+  const std::string& user() const { return server_.user; }
+  const std::string& password() const { return server_.password; }
   // Environment for a tabfetch run against this server.
   std::vector<std::string> Env() const;
   // Runs SQL as the server's root user; "" or the server's error text.
@@ -66,11 +66,7 @@ class SecondServer {
  private:
   std::string state_dir_;
   std::string error_;
-  std::string socket_;
-  int port_ = 0;
-  pid_t pid_ = 0;
-  std::string user_;
-  std::string password_;
+  TestServer server_;
 };
 
 // A tmpfs of `size_kb` kilobytes mounted on `dir` (which must exist) while

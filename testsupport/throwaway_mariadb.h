@@ -44,17 +44,20 @@ std::string RunAdminSql(const std::string& sql);
 // The same on `server`.
 std::string RunAdminSqlOn(const TestServer& server, const std::string& sql);
 
-// Base class for tests that need the server: a test fails (never skips) with
-// a clear message when the server cannot be reached.
+// Base class for tests that need the server (or, with UseTlsServer, the TLS
+// server): a test fails (never skips) with a clear message when the server
+// cannot be reached.
 class ServerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Require(FindTestServer, "mariadb"); }
+  void UseTlsServer() { Require(FindTlsTestServer, "mariadb_tls"); }
+  void Require(const TestServer* (*find)(std::string*), const char* fixture) {
     std::string error;
-    server_ = FindTestServer(&error);
+    server_ = find(&error);
     ASSERT_NE(server_, nullptr)
         << "The throwaway MariaDB server is not available: " << error
-        << "\nRun the tests through ctest, which starts it "
-           "(fixture 'mariadb', testsupport/throwaway_mariadb.sh).";
+        << "\nRun the tests through ctest, which starts it (fixture '"
+        << fixture << "', testsupport/throwaway_mariadb.sh).";
   }
   const TestServer& server() const { return *server_; }
   // Runs SQL as the server's root user; a failure fails the test.
