@@ -9,10 +9,8 @@
 // after the other in one test; the server goes when the test ends, passed or
 // failed.
 #include <gtest/gtest.h>
-#include <mysql.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,30 +27,13 @@ using testsupport::Workspace;
 // sjis for the statement's literal '在庫表': its last byte is 0x5C.
 const std::string kSjisArtikel = "\x8D\xDD\x8C\xC9\x95\x5C";
 
-struct CloseMysql {
-  void operator()(MYSQL* m) const { mysql_close(m); }
-};
-
 // The session a new connection of the tool's user gets when it asks for
 // latin1 in the handshake, as tabfetch did: "<client>/<connection> <mode>".
 std::string SessionSeenByUser(const SecondServer& server) {
-  std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
-  mysql_options(m.get(), MYSQL_SET_CHARSET_NAME, "latin1");
-  if (mysql_real_connect(m.get(), "localhost", server.user().c_str(),
-                         server.password().c_str(), "PALVDATA", 0,
-                         server.socket().c_str(), 0) == nullptr) {
-    return std::string("connect failed: ") + mysql_error(m.get());
-  }
-  const std::string q =
-      "SELECT @@character_set_client, @@character_set_connection, @@sql_mode";
-  if (mysql_real_query(m.get(), q.data(), q.size()) != 0) {
-    return mysql_error(m.get());
-  }
-  std::unique_ptr<MYSQL_RES, decltype(&mysql_free_result)> r(
-      mysql_store_result(m.get()), &mysql_free_result);
-  MYSQL_ROW row = r ? mysql_fetch_row(r.get()) : nullptr;
-  if (row == nullptr) return "no row";
-  return std::string(row[0]) + "/" + row[1] + " " + row[2];
+  return server.FirstValue(
+      "SELECT CONCAT(@@character_set_client, '/', "
+      "@@character_set_connection, ' ', @@sql_mode)",
+      true);
 }
 
 struct Case {

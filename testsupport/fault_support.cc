@@ -150,10 +150,15 @@ bool SecondServer::WaitForValue(const std::string& sql,
   return false;
 }
 
-std::string SecondServer::FirstValue(const std::string& sql) const {
+std::string SecondServer::FirstValue(const std::string& sql,
+                                     bool as_user) const {
   std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
-  if (!m || mysql_real_connect(m.get(), "localhost", "root", "", nullptr, 0,
-                               server_.socket.c_str(), 0) == nullptr) {
+  if (!m) return "";
+  if (as_user) mysql_options(m.get(), MYSQL_SET_CHARSET_NAME, "latin1");
+  if (mysql_real_connect(m.get(), "localhost",
+                         as_user ? server_.user.c_str() : "root",
+                         as_user ? server_.password.c_str() : "", nullptr, 0,
+                         server_.socket.c_str(), 0) == nullptr) {
     return "";
   }
   if (mysql_real_query(m.get(), sql.data(), sql.size()) != 0) return "";

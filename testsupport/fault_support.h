@@ -54,9 +54,10 @@ class SecondServer {
   std::vector<std::string> Env() const;
   // Runs SQL as the server's root user; "" or the server's error text.
   std::string AdminSql(const std::string& sql) const;
-  // The first column of the first row of a query run as root, or "" (also
-  // on an error or without rows).
-  std::string FirstValue(const std::string& sql) const;
+  // The first column of the first row of a query run as root (with
+  // `as_user`: as user(), asking for latin1 in the handshake as tabfetch
+  // does), or "" (also on an error or without rows).
+  std::string FirstValue(const std::string& sql, bool as_user = false) const;
   // Asks FirstValue(sql) every 20 ms until it gives `value`, for at most 60
   // seconds; false when it never did.
   bool WaitForValue(const std::string& sql, const std::string& value) const;
