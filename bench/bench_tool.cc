@@ -5,8 +5,9 @@
 //                                  \N for NULL)
 //   bench_tool encipher VALUE      VALUE as the settings file holds it
 //   bench_tool time RESULT CMD...  runs CMD, appends "wall_seconds
-//                                  peak_rss_kib exit_status cpu_seconds"
-//                                  (user + system) to RESULT
+//                                  peak_rss_kib exit_status cpu_seconds
+//                                  system_seconds" (cpu: user + system) to
+//                                  RESULT
 //   bench_tool check FILE LENGTH RECORDS
 //                                  FILE holds RECORDS records of LENGTH bytes
 //                                  (no line feeds in the data) in
@@ -158,7 +159,10 @@ int Time(const char* result_path, char** argv) {
       static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
           1e6;
-  std::fprintf(f, "%.6f %ld %d %.6f\n", wall, usage.ru_maxrss, code, cpu);
+  const double system = static_cast<double>(usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_stime.tv_usec) / 1e6;
+  std::fprintf(f, "%.6f %ld %d %.6f %.6f\n", wall, usage.ru_maxrss, code, cpu,
+               system);
   std::fclose(f);
   return code;
 }

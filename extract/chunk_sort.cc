@@ -68,15 +68,19 @@ std::size_t Agreeing(const unsigned char* a, const unsigned char* b,
 
 class ChunkSorter {
  public:
-  // `count` entries will be sorted; large groups of them go through a
-  // spare array of that size, when there is memory for it.
-  ChunkSorter(const char* arena, std::size_t length, std::size_t count)
-      : arena_(reinterpret_cast<const unsigned char*>(arena)), length_(length) {
+  // `count` entries will be sorted; large groups of them go through
+  // `spare`, grown to that size when there is memory for it.
+  ChunkSorter(const char* arena, std::size_t length, std::size_t count,
+              std::vector<Entry>& spare)
+      : arena_(reinterpret_cast<const unsigned char*>(arena)),
+        length_(length),
+        spare_(spare) {
     if (count < kRadixMin) return;
     try {
-      spare_.resize(count);
+      if (spare_.size() < count) spare_.resize(count);
     } catch (const std::bad_alloc&) {
       // Without the spare array every group is split by comparisons.
+      std::vector<Entry>().swap(spare_);
     }
   }
 
@@ -258,14 +262,16 @@ class ChunkSorter {
   const unsigned char* arena_;
   std::size_t length_;
   std::vector<Task> stack_;
-  std::vector<Entry> spare_;  // empty when groups are not split by bytes
+  // Empty when groups are not split by bytes; else at least as long as the
+  // chunk.
+  std::vector<Entry>& spare_;
 };
 
 }  // namespace
 
 // The sort order of `count` records of `length` bytes at `arena`.
 bool SortOrder(const char* arena, std::size_t length, std::size_t count,
-               std::vector<Entry>& order) {
+               std::vector<Entry>& order, std::vector<Entry>& spare) {
   try {
     order.resize(count);
   } catch (const std::bad_alloc&) {
@@ -307,7 +313,7 @@ bool SortOrder(const char* arena, std::size_t length, std::size_t count,
     }
   }
   try {
-    ChunkSorter(arena, length, count).Sort(order.data(), count, common);
+    ChunkSorter(arena, length, count, spare).Sort(order.data(), count, common);
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -19,8 +19,10 @@ struct SortEntry {
 
 // The sort order of `count` records of `length` bytes at `arena`: `order`
 // is resized to `count` and its indexes name the records in ascending byte
-// order. False when the memory for it is not there.
+// order. Large groups of records go through `spare`, which grows to `count`
+// where there is memory for it; both keep their memory for the next chunk.
+// False when the memory for the order is not there.
 bool SortOrder(const char* arena, std::size_t length, std::size_t count,
-               std::vector<SortEntry>& order);
+               std::vector<SortEntry>& order, std::vector<SortEntry>& spare);
 
 }  // namespace extract

@@ -78,10 +78,10 @@ struct RecordList::State {
     {
       std::lock_guard<std::mutex> lock(mu);
       while (!free_chunks.empty()) {
-        PageBlock spare = std::move(free_chunks.back());
+        PageBlock free_chunk = std::move(free_chunks.back());
         free_chunks.pop_back();
-        if (spare.size() >= bytes) {
-          chunk = std::move(spare);
+        if (free_chunk.size() >= bytes) {
+          chunk = std::move(free_chunk);
           return true;
         }
         // Too small for the chunks of now: back to the system.
@@ -166,14 +166,15 @@ struct RecordList::State {
     if (!has_line_feed && std::memchr(chunk.data(), '\n', bytes) != nullptr) {
       has_line_feed = true;
     }
-    if (!SortOrder(chunk.data(), length, count, order)) {
+    if (!SortOrder(chunk.data(), length, count, order, spare)) {
       Fail({ListFailure::kMemory, ENOMEM});
       return;
     }
     // What else holds memory now: the chunks (filling, waiting, this one)
     // and the sort order.
-    const std::size_t in_hand = chunks_in_hand * chunk.size() +
-                                order.capacity() * sizeof(SortEntry);
+    const std::size_t in_hand =
+        chunks_in_hand * chunk.size() +
+        (order.capacity() + spare.capacity()) * sizeof(SortEntry);
     if (!runs.Add(chunk.data(), order.data(), count, in_hand)) {
       Fail(runs.failure());
       return;
@@ -226,6 +227,7 @@ struct RecordList::State {
   // Touched by one sorting thread at a time (see SortChunk); the merge of
   // the runs is read on the main thread only, after Sort().
   std::vector<SortEntry> order;
+  std::vector<SortEntry> spare;  // the sort's second array
   SortedRuns runs;
   bool has_line_feed = false;
   double sort_seconds = 0;
@@ -342,6 +344,7 @@ bool RecordList::Sort() {
     fill_ = fill_end_ = nullptr;
   }
   decltype(s.order)().swap(s.order);
+  decltype(s.spare)().swap(s.spare);
   has_line_feed_ = s.has_line_feed;
   if (failure_.what != ListFailure::kNone || s.failed.load()) return false;
   if (!s.runs.StartMerge()) {
