@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -53,6 +54,7 @@ void PutLength(char* out, std::size_t value, std::size_t width) {
 }
 
 std::size_t GetLength(const char* in, std::size_t width) {
+  if (width == 1) return static_cast<unsigned char>(in[0]);
   std::size_t value = 0;
   for (std::size_t i = width; i-- > 0;) {
     value = value << 8 | static_cast<unsigned char>(in[i]);
@@ -208,8 +210,7 @@ bool SortedRuns::StartMerge() {
       if (runs_[i].in_file) sources_[i].buffer.resize(buffer_bytes);
     }
     heads_.assign(k * length_, 0);
-    tree_.assign(std::max<std::size_t>(k, 1), 0);
-    lcp_.assign(std::max<std::size_t>(k, 1), 0);
+    tree_.assign(std::max<std::size_t>(k, 1), Node{0, 0});
   } catch (const std::bad_alloc&) {
     return Fail(ListFailure::kMemory, ENOMEM);
   }
@@ -229,6 +230,10 @@ bool SortedRuns::Rewind() {
     s.left = run.count;
     s.done = false;
     s.released = 0;
+    // The first look at what can be given back: at once, when at all.
+    s.give_back_at = read_once_ && !run.in_file
+                         ? 0
+                         : std::numeric_limits<std::uintptr_t>::max();
     if (run.in_file) {
       s.file_pos = run.offset;
       s.file_end = run.offset + run.bytes;
@@ -237,12 +242,18 @@ bool SortedRuns::Rewind() {
       s.cur = run.block.data();
       s.end = s.cur + run.bytes;
     }
-    std::size_t shared;
-    if (!Advance(i, shared)) return false;
+    if (Advance(i) == kFailed) return false;
   }
-  if (!sources_.empty()) tree_[0] = InitTree(1);
+  if (!sources_.empty()) tree_[0].loser = InitTree(1);
   at_start_ = true;
   return true;
+}
+
+void SortedRuns::ReadOnce() {
+  read_once_ = true;
+  for (MergeSource& s : sources_) {
+    if (!s.run->in_file) s.give_back_at = 0;
+  }
 }
 
 // Keeps what is left of the coded bytes at hand and reads the next ones of
@@ -268,64 +279,72 @@ bool SortedRuns::Refill(MergeSource& s) {
 // take the memory that was just theirs (memory the system has not handed
 // out before costs far more to hand out).
 void SortedRuns::GiveBack(MergeSource& s) {
-  constexpr std::size_t kStep = std::size_t{2} << 20;
+  // Whole large pages (2 MiB, at addresses they divide): handing back part
+  // of one would make the system split it first.
+  constexpr std::uintptr_t kStep = std::uintptr_t{2} << 20;
   SortedRun& run = *s.run;
-  const std::size_t read =
-      s.left == 0 ? run.block.size()
-                  : static_cast<std::size_t>(s.cur - run.block.data()) /
-                        kStep * kStep;
+  std::size_t read = run.block.size();
+  if (s.left > 0) {
+    const auto start = reinterpret_cast<std::uintptr_t>(run.block.data());
+    const auto at = reinterpret_cast<std::uintptr_t>(s.cur) / kStep * kStep;
+    s.give_back_at = at + kStep;
+    if (at <= start) return;
+    read = static_cast<std::size_t>(at - start);
+  }
   if (read <= s.released) return;
   run.block.Discard(s.released, read);
   s.released = read;
   given_back_ = true;
 }
 
-// Decodes the next record of `source` over its head; `shared` is how many
+// Decodes the next record of `source` over its head and returns how many
 // leading bytes it has in common with the record it replaces. A source
-// without records left is done. False when the temporary file cannot be
-// read, or holds what no run was coded to.
-bool SortedRuns::Advance(std::size_t source, std::size_t& shared) {
+// without records left is done (and shares nothing). kFailed when the
+// temporary file cannot be read, or holds what no run was coded to.
+std::size_t SortedRuns::Advance(std::size_t source) {
   MergeSource& s = sources_[source];
-  shared = 0;
-  if (read_once_ && !s.run->in_file) GiveBack(s);
   if (s.left == 0) {
+    if (read_once_ && !s.run->in_file) GiveBack(s);
     s.done = true;
-    return true;
+    return 0;
   }
+  if (reinterpret_cast<std::uintptr_t>(s.cur) >= s.give_back_at) GiveBack(s);
   if (static_cast<std::size_t>(s.end - s.cur) < max_coded_ &&
       s.file_pos < s.file_end && !Refill(s)) {
-    return false;
+    return kFailed;
   }
   const std::size_t at_hand = static_cast<std::size_t>(s.end - s.cur);
-  if (at_hand < lcp_width_) return Fail(ListFailure::kSpillRead, EIO);
+  if (at_hand < lcp_width_) {
+    Fail(ListFailure::kSpillRead, EIO);
+    return kFailed;
+  }
   const std::size_t kept = GetLength(s.cur, lcp_width_);
   if (kept > length_ || at_hand - lcp_width_ < length_ - kept) {
-    return Fail(ListFailure::kSpillRead, EIO);
+    Fail(ListFailure::kSpillRead, EIO);
+    return kFailed;
   }
   std::memcpy(Head(source) + kept, s.cur + lcp_width_, length_ - kept);
   s.cur += lcp_width_ + length_ - kept;
   // The next coded record, read some rounds from now.
   __builtin_prefetch(s.cur + max_coded_);
   --s.left;
-  shared = kept;
-  return true;
+  return kept;
 }
 
 // Whether the head of source `a` sorts before (or as) that of `b`, both
-// agreeing on their first `from` bytes; `shared` gets how many they agree
-// on. A done source sorts after everything and shares nothing.
-bool SortedRuns::Match(std::size_t a, std::size_t b, std::size_t from,
-                       std::size_t& shared) {
+// agreeing on their first `from` bytes, and how many bytes they agree on. A
+// done source sorts after everything and shares nothing.
+SortedRuns::Outcome SortedRuns::Match(std::size_t a, std::size_t b,
+                                      std::size_t from) const {
   const bool a_done = sources_[a].done;
-  if (a_done || sources_[b].done) {
-    shared = 0;
-    return !a_done;
-  }
+  if (a_done || sources_[b].done) return {!a_done, 0};
   const char* x = Head(a);
   const char* y = Head(b);
-  shared = from + SharedBytes(x + from, y + from, length_ - from);
-  return shared == length_ || static_cast<unsigned char>(x[shared]) <
-                                  static_cast<unsigned char>(y[shared]);
+  const std::size_t shared =
+      from + SharedBytes(x + from, y + from, length_ - from);
+  return {shared == length_ || static_cast<unsigned char>(x[shared]) <
+                                   static_cast<unsigned char>(y[shared]),
+          shared};
 }
 
 // A tournament over the sources: leaf i is node k + i, node n has the
@@ -336,49 +355,43 @@ std::size_t SortedRuns::InitTree(std::size_t node) {
   if (node >= k) return node - k;
   const std::size_t a = InitTree(2 * node);
   const std::size_t b = InitTree(2 * node + 1);
-  std::size_t shared;
-  const bool a_wins = Match(a, b, 0, shared);
-  tree_[node] = a_wins ? b : a;
-  lcp_[node] = shared;
-  return a_wins ? a : b;
+  const Outcome m = Match(a, b, 0);
+  tree_[node] = Node{m.first_wins ? b : a, m.shared};
+  return m.first_wins ? a : b;
 }
 
-// Every loser on the way from the winner's leaf to the top shares lcp_ bytes
-// with the winner. The winner's next record shares `h` bytes with it, so at
-// each node the longer shared beginning decides, and bytes are compared only
-// when both are equal, from there on (the LCP-aware tournament of string
-// merging).
+// Every loser on the way from the winner's leaf to the top shares `shared`
+// bytes with the winner. The winner's next record shares `h` bytes with it,
+// so at each node the longer shared beginning decides, and bytes are
+// compared only when both are equal, from there on (the LCP-aware
+// tournament of string merging).
 std::ptrdiff_t SortedRuns::Read(char* out, std::size_t max_records) {
   at_start_ = false;
   const std::size_t k = sources_.size();
+  if (k == 0) return 0;
+  Node* const tree = tree_.data();
   std::size_t n = 0;
-  while (k > 0 && n < max_records) {
-    std::size_t winner = tree_[0];
+  while (n < max_records) {
+    std::size_t winner = tree[0].loser;
     if (sources_[winner].done) break;  // the winner is done: all are
     std::memcpy(out + n * length_, Head(winner), length_);
     ++n;
-    std::size_t h;
-    if (!Advance(winner, h)) return -1;
+    std::size_t h = Advance(winner);
+    if (h == kFailed) return -1;
     for (std::size_t node = (winner + k) / 2; node > 0; node /= 2) {
-      const std::size_t loser = tree_[node];
-      const std::size_t h_loser = lcp_[node];
-      if (h_loser > h) {
+      Node& t = tree[node];
+      if (t.shared > h) {
         // The loser agrees longer with the record written: it is smaller.
-        tree_[node] = winner;
-        lcp_[node] = h;
-        winner = loser;
-        h = h_loser;
-      } else if (h_loser == h) {
-        std::size_t shared;
-        if (Match(loser, winner, h, shared)) {
-          tree_[node] = winner;
-          winner = loser;
-        }
-        lcp_[node] = shared;
+        std::swap(t.loser, winner);
+        std::swap(t.shared, h);
+      } else if (t.shared == h) {
+        const Outcome m = Match(t.loser, winner, h);
+        if (m.first_wins) std::swap(t.loser, winner);
+        t.shared = m.shared;
       }
       // Otherwise the loser stays, sharing as much as before.
     }
-    tree_[0] = winner;
+    tree[0].loser = winner;
   }
   return static_cast<std::ptrdiff_t>(n);
 }

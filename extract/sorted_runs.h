@@ -39,6 +39,7 @@ struct MergeSource {
   std::size_t left = 0;        // records not yet decoded
   bool done = false;           // no record at the head: sorts after all
   std::size_t released = 0;    // bytes of the run given back, when in memory
+  std::uintptr_t give_back_at = 0;  // where `cur` next lets more go back
   std::vector<char> buffer;
   SortedRun* run = nullptr;
 };
@@ -79,7 +80,7 @@ class SortedRuns {
   // (ReadOnce) and have given their memory back.
   bool Rewind();
   // The runs in memory give their memory back as the merge reads them.
-  void ReadOnce() { read_once_ = true; }
+  void ReadOnce();
   // Copies the next records in order to `out` (room for `max_records`) and
   // returns how many, 0 at the end, -1 when the temporary file cannot be
   // read (errno set).
@@ -98,12 +99,17 @@ class SortedRuns {
   bool Spill(const char* coded, SortedRun& run);
   bool Refill(MergeSource& s);
   void GiveBack(MergeSource& s);
-  bool Advance(std::size_t source, std::size_t& shared);
-  char* Head(std::size_t source) {
+  static constexpr std::size_t kFailed = static_cast<std::size_t>(-1);
+  std::size_t Advance(std::size_t source);
+  char* Head(std::size_t source) { return heads_.data() + source * length_; }
+  const char* Head(std::size_t source) const {
     return heads_.data() + source * length_;
   }
-  bool Match(std::size_t a, std::size_t b, std::size_t from,
-             std::size_t& shared);
+  struct Outcome {
+    bool first_wins;
+    std::size_t shared;
+  };
+  Outcome Match(std::size_t a, std::size_t b, std::size_t from) const;
   std::size_t InitTree(std::size_t node);
 
   const std::size_t length_;
@@ -127,8 +133,11 @@ class SortedRuns {
   // match and how many leading bytes it shares with the winner.
   std::vector<MergeSource> sources_;
   std::vector<char> heads_;         // the record at the head of each source
-  std::vector<std::size_t> tree_;   // the loser at each inner node; [0] the winner
-  std::vector<std::size_t> lcp_;    // bytes the loser shares with the winner
+  struct Node {
+    std::size_t loser;   // [0]: the winner
+    std::size_t shared;  // bytes the loser shares with the winner
+  };
+  std::vector<Node> tree_;
   bool at_start_ = false;  // nothing read since StartMerge or Rewind
   bool read_once_ = false;
   bool given_back_ = false;  // some memory of the runs is given back
