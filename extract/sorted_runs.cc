@@ -301,7 +301,8 @@ void SortedRuns::GiveBack(MergeSource& s) {
 // leading bytes it has in common with the record it replaces. A source
 // without records left is done (and shares nothing). kFailed when the
 // temporary file cannot be read, or holds what no run was coded to.
-std::size_t SortedRuns::Advance(std::size_t source) {
+[[gnu::always_inline]] inline std::size_t SortedRuns::Advance(
+    std::size_t source) {
   MergeSource& s = sources_[source];
   if (s.left == 0) {
     if (read_once_ && !s.run->in_file) GiveBack(s);
@@ -334,7 +335,8 @@ std::size_t SortedRuns::Advance(std::size_t source) {
 // Whether the head of source `a` sorts before (or as) that of `b`, both
 // agreeing on their first `from` bytes, and how many bytes they agree on. A
 // done source sorts after everything and shares nothing.
-SortedRuns::Outcome SortedRuns::Match(std::size_t a, std::size_t b,
+[[gnu::always_inline]] inline SortedRuns::Outcome SortedRuns::Match(
+    std::size_t a, std::size_t b,
                                       std::size_t from) const {
   const bool a_done = sources_[a].done;
   if (a_done || sources_[b].done) return {!a_done, 0};
