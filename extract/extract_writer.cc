@@ -50,6 +50,8 @@ struct Job {
   // the target's name holds one: the next way writes from it (the records
   // themselves may be read only once).
   UniqueFd written;
+  // Why that file could not take the target's name (0: it was not refused).
+  int name_error = 0;
 };
 
 Status OpenFailed(const Job& job, int error) {
@@ -240,13 +242,18 @@ int NoCheck(int) { return 0; }
 // directory we may not write to): truncate and write, as the legacy tool
 // did. Only a file whose old bytes are held, within the memory budget, is
 // truncated: a failed write (or a signal) puts them back. A missing target
-// could not be created either: `temp_error` says why.
+// could not be created either: `temp_error` says why, or, where the
+// temporary file was made, why it could not take the target's name.
 Status ReplaceInPlace(Job& job, UniqueFd locked, int temp_error) {
   for (int attempt = 0; !locked.valid() && attempt < kMaxAttempts; ++attempt) {
     bool no_reader = false;
     UniqueFd fd = OpenExisting(job, 0, no_reader);
     if (!fd.valid()) {
-      if (errno == ENOENT) return OpenFailed(job, temp_error);
+      if (errno == ENOENT) {
+        return OpenFailed(job, temp_error != 0      ? temp_error
+                               : job.name_error != 0 ? job.name_error
+                                                     : ENOENT);
+      }
       return OpenExistingFailed(job, errno, no_reader);
     }
     const Lock lock = LockNamed(job, fd.get());
@@ -328,6 +335,7 @@ Status WriteAndRename(Job& job, TempFile& temp, const struct stat* old,
     // Some targets may be written but not replaced: another owner's file
     // in a directory with the sticky bit, a file mounted over the target.
     // The legacy tool wrote those in place, and so do we.
+    job.name_error = errno;
     fallback = Fallback::kInPlace;
     job.written = std::move(copy);
     return Status::kOk;
@@ -373,6 +381,7 @@ Status Replace(Job& job) {
         if (unnamed) continue;
         break;
       }
+      temp_error = 0;  // made after all
       Fallback fallback = Fallback::kNone;
       const Status status = WriteAndRename(job, temp, exists ? &st : nullptr,
                                            true, fallback);
@@ -525,7 +534,8 @@ int WriteFile(const WriteRequest& req, RecordList& list) {
             std::string(req.path),
             Clock::now() + req.lock_wait,
             {},
-            {}};
+            {},
+            0};
     if (!list.sorted() && !list.Sort()) {
       // Out of memory, or the temporary file of a large extract failed.
       common::Diagnose(req.err, "%s", list.FailureText().c_str());

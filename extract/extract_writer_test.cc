@@ -117,6 +117,7 @@ struct FailPlan {
   // Called once before the write that crosses this many bytes.
   std::size_t act_after = SIZE_MAX;
   std::function<void()> act = nullptr;
+  int rename_errno = 0;  // rename fails with this
 };
 FailPlan plan;
 std::size_t bytes_written = 0;
@@ -157,8 +158,17 @@ int PlannedClose(int fd) {
   return rc;
 }
 
+int PlannedRename(const char* from, const char* to) {
+  if (plan.rename_errno != 0) {
+    errno = plan.rename_errno;
+    return -1;
+  }
+  return ::rename(from, to);
+}
+
 common::FileOps PlannedOps() {
   common::FileOps ops = common::SystemFileOps();
+  ops.rename = PlannedRename;
   ops.open = PlannedOpen;
   ops.write = PlannedWrite;
   ops.fsync = PlannedFsync;
@@ -379,6 +389,25 @@ TEST(WriteFileTest, ReplaceInPlaceWhereTheFileCannotBeReplaced) {
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
   EXPECT_EQ(after.st_uid, before.st_uid);
   EXPECT_EQ(ListDirectory(dir / "sticky"), std::vector<std::string>{"out.dat"});
+}
+
+// A missing target whose written file is refused its name (a full
+// directory, a quota): nothing is left, and the cause is the refusal's.
+TEST(WriteFileTest, RefusedNameOfAMissingTargetIsTheCause) {
+  for (const bool tmpfile : {true, false}) {
+    TempDir dir;
+    const std::string path = dir / "out.dat";
+    FailPlan p;
+    p.rename_errno = EDQUOT;
+    p.no_tmpfile = !tmpfile;
+    ScopedFailPlan fail(p);
+    const Result r = Write(path, 1, {"bb", "aa"});
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.out, std::string(kStr) + kOpenFailed);
+    EXPECT_EQ(r.err, "tabfetch: cannot open extract file " + path + ": " +
+                         std::strerror(EDQUOT) + "\n");
+    EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{});
+  }
 }
 
 TEST(WriteFileTest, ReplaceKeepsPermissionBits) {
