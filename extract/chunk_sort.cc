@@ -58,14 +58,6 @@ void LoadKey(const unsigned char* rec, std::size_t length, std::size_t depth,
   e.key2 = Load32(bytes + 8);
 }
 
-// The number of leading bytes, at most `limit`, in which `a` and `b` agree.
-std::size_t Agreeing(const unsigned char* a, const unsigned char* b,
-                     std::size_t limit) {
-  std::size_t i = 0;
-  while (i < limit && a[i] == b[i]) ++i;
-  return i;
-}
-
 class ChunkSorter {
  public:
   // `count` entries will be sorted; large groups of them go through
@@ -296,13 +288,13 @@ bool SortOrder(const char* arena, std::size_t length, std::size_t count,
   // that loads the keys checks it on every record.
   std::size_t common = length;
   for (std::size_t s = 1; s <= 64 && common > 0; ++s) {
-    common = Agreeing(rec(0), rec((count - 1) * s / 64), common);
+    common = SharedBytes(arena, arena + (count - 1) * s / 64 * length, common);
   }
   bool guessed_wrong = false;
   for (std::size_t i = 0; i < count; ++i) {
     order[i].index = static_cast<std::uint32_t>(i);
     if (common > 0 && std::memcmp(rec(0), rec(i), common) != 0) {
-      common = Agreeing(rec(0), rec(i), common);
+      common = SharedBytes(arena, arena + i * length, common);
       guessed_wrong = true;
     }
     LoadKey(rec(i), length, common, order[i]);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace extract {
@@ -16,6 +17,22 @@ struct SortEntry {
   std::uint32_t key2;
   std::uint32_t index;
 };
+
+// The number of leading bytes, at most `n`, in which `a` and `b` agree.
+inline std::size_t SharedBytes(const char* a, const char* b, std::size_t n) {
+  std::size_t i = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    // The first byte in memory is the lowest of the word.
+    if (x != y) return i + static_cast<std::size_t>(__builtin_ctzll(x ^ y)) / 8;
+  }
+#endif
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
 
 // The sort order of `count` records of `length` bytes at `arena`: `order`
 // is resized to `count` and its indexes name the records in ascending byte

@@ -23,22 +23,6 @@ namespace {
 constexpr std::size_t kMaxReadBytes = std::size_t{1} << 20;
 constexpr std::size_t kMinReadBytes = std::size_t{16} << 10;
 
-// The number of leading bytes, at most `n`, in which `a` and `b` agree.
-std::size_t SharedBytes(const char* a, const char* b, std::size_t n) {
-  std::size_t i = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a + i, 8);
-    std::memcpy(&y, b + i, 8);
-    // The first byte in memory is the lowest of the word.
-    if (x != y) return i + static_cast<std::size_t>(__builtin_ctzll(x ^ y)) / 8;
-  }
-#endif
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
-
 // How many bytes a coded record's shared length takes: enough for the
 // record length.
 std::size_t LengthWidth(std::size_t record_length) {
@@ -112,8 +96,8 @@ bool SortedRuns::Add(const char* records, const SortEntry* order,
   };
   const std::size_t most = count * max_coded_;
   if (memory_bytes_ + most + besides() <= budget_ && run.block.Resize(most)) {
-    // It fits however little the records share: coded in place, the pages
-    // behind what it takes go back.
+    // It fits however little the records share: coded straight into its
+    // block, and the pages behind what it takes go back.
     run.bytes = Code(records, order, count, run.block.data());
     run.block.Shrink(run.bytes);
   } else {
@@ -229,7 +213,6 @@ bool SortedRuns::Rewind() {
     const SortedRun& run = *s.run;
     s.left = run.count;
     s.done = false;
-    s.released = 0;
     // The first look at what can be given back: at once, when at all.
     s.give_back_at = read_once_ && !run.in_file
                          ? 0
@@ -336,8 +319,7 @@ void SortedRuns::GiveBack(MergeSource& s) {
 // agreeing on their first `from` bytes, and how many bytes they agree on. A
 // done source sorts after everything and shares nothing.
 [[gnu::always_inline]] inline SortedRuns::Outcome SortedRuns::Match(
-    std::size_t a, std::size_t b,
-                                      std::size_t from) const {
+    std::size_t a, std::size_t b, std::size_t from) const {
   const bool a_done = sources_[a].done;
   if (a_done || sources_[b].done) return {!a_done, 0};
   const char* x = Head(a);
