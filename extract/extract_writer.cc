@@ -89,12 +89,24 @@ bool CloseChecked(const Job& job, UniqueFd& fd) {
 
 enum class Lock { kHeld, kStartOver, kTimedOut };
 
+// Waits a little before the next try of something another process holds up
+// (1 ms, doubling to 50 ms), never past the job's deadline (the lock wait).
+// False once the deadline has passed.
+bool PauseBeforeRetry(const Job& job, std::chrono::milliseconds& pause) {
+  const Clock::time_point now = Clock::now();
+  if (now >= job.lock_deadline) return false;
+  std::this_thread::sleep_for(
+      std::min<Clock::duration>(pause, job.lock_deadline - now));
+  pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  return true;
+}
+
 // Takes the exclusive flock on `fd`, polling until the job's deadline (a
 // blocking flock would wait for ever behind a forgotten lock; SIGALRM would
 // disturb the rest of the run). A file system without flock support is
 // written unlocked, as the legacy tool always did.
 Lock LockExclusive(const Job& job, int fd) {
-  auto pause = std::chrono::milliseconds(1);
+  std::chrono::milliseconds pause{1};
   for (;;) {
     if (job.ops.flock(fd, LOCK_EX | LOCK_NB) == 0) return Lock::kHeld;
     if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) {
@@ -102,11 +114,7 @@ Lock LockExclusive(const Job& job, int fd) {
     }
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return Lock::kStartOver;
-    const Clock::time_point now = Clock::now();
-    if (now >= job.lock_deadline) break;
-    std::this_thread::sleep_for(
-        std::min<Clock::duration>(pause, job.lock_deadline - now));
-    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    if (!PauseBeforeRetry(job, pause)) break;
   }
   common::Diagnose(job.req.err,
                    "gave up waiting for the lock (flock) on extract file %s "
@@ -128,7 +136,7 @@ Lock LockNamed(const Job& job, int fd) {
 // the open fails with ENXIO and `no_reader` set.
 UniqueFd OpenExisting(const Job& job, int flags, bool& no_reader) {
   no_reader = false;
-  auto pause = std::chrono::milliseconds(1);
+  std::chrono::milliseconds pause{1};
   for (;;) {
     UniqueFd fd(job.ops.open(
         job.target.c_str(),
@@ -148,15 +156,11 @@ UniqueFd OpenExisting(const Job& job, int flags, bool& no_reader) {
       errno = ENXIO;
       return fd;
     }
-    const Clock::time_point now = Clock::now();
-    if (now >= job.lock_deadline) {
+    if (!PauseBeforeRetry(job, pause)) {
       no_reader = true;
       errno = ENXIO;
       return fd;
     }
-    std::this_thread::sleep_for(
-        std::min<Clock::duration>(pause, job.lock_deadline - now));
-    pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
 }
 
