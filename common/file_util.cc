@@ -2,9 +2,11 @@
 #include "common/file_util.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -214,6 +216,73 @@ bool StillNamed(int fd, const char* path) {
   struct stat by_fd, by_path;
   return ::fstat(fd, &by_fd) == 0 && ::stat(path, &by_path) == 0 &&
          by_fd.st_dev == by_path.st_dev && by_fd.st_ino == by_path.st_ino;
+}
+
+}  // namespace common
+
+namespace common {
+namespace {
+
+// Below this many bytes on disk a file is freed quicker than a process is
+// started.
+constexpr std::uint64_t kWorthABackgroundClose = std::uint64_t{32} << 20;
+
+// Closes every descriptor but `keep1` and `keep2` (keep1 < keep2).
+void CloseAllBut(int keep1, int keep2) {
+  const auto close_from_to = [](unsigned first, unsigned last) {
+    if (first > last) return;
+    if (::close_range(first, last, 0) == 0) return;
+    const long most = ::sysconf(_SC_OPEN_MAX);
+    const unsigned end = most > 0 && most < 65536 ? static_cast<unsigned>(most)
+                                                  : 65536u;
+    for (unsigned fd = first; fd <= last && fd < end; ++fd) {
+      ::close(static_cast<int>(fd));
+    }
+  };
+  close_from_to(0, static_cast<unsigned>(keep1) - 1);
+  close_from_to(static_cast<unsigned>(keep1) + 1,
+                static_cast<unsigned>(keep2) - 1);
+  close_from_to(static_cast<unsigned>(keep2) + 1, ~0u);
+}
+
+}  // namespace
+
+void CloseReleasingInBackground(UniqueFd fd) {
+  struct stat st;
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_nlink != 0 ||
+      static_cast<std::uint64_t>(st.st_blocks) * 512 <
+          kWorthABackgroundClose) {
+    return;  // closed here
+  }
+  int ready[2];  // at end of file for the closer once we hold no reference
+  if (::pipe2(ready, O_CLOEXEC) != 0) return;
+  UniqueFd ready_read(ready[0]), ready_write(ready[1]);
+  // Two forks: the closer is nobody's child but init's, so that a long-lived
+  // caller collects no zombie. Only async-signal-safe calls after a fork.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    sigset_t all;
+    ::sigfillset(&all);
+    ::sigprocmask(SIG_SETMASK, &all, nullptr);
+    if (::fork() != 0) ::_exit(0);
+    // The closer: it keeps neither the caller's standard output open nor
+    // anything else.
+    const int a = std::min(fd.get(), ready_read.get());
+    const int b = std::max(fd.get(), ready_read.get());
+    CloseAllBut(a, b);
+    char byte;
+    while (::read(ready_read.get(), &byte, 1) < 0 && errno == EINTR) {
+    }
+    ::close(fd.get());  // the last reference: the blocks are freed here
+    ::_exit(0);
+  }
+  if (child > 0) {
+    int status;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  fd.reset();  // not the last reference when the closer runs
+  // ready_write goes: the closer reads end of file and closes.
 }
 
 }  // namespace common

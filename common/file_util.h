@@ -115,4 +115,13 @@ inline bool StillNamed(int fd, const std::string& path) {
   return StillNamed(fd, path.c_str());
 }
 
+// Closes `fd`. When it holds the last reference to a large file that no
+// longer has a name (the extract a replace took the place of), the close
+// that frees the file's blocks (a good part of a second for a large file,
+// more with online discard) is left to a short-lived detached process, so
+// that the caller need not wait for it; that process holds nothing else
+// open and takes no signal. Otherwise, or when no process can be started, a
+// plain close.
+void CloseReleasingInBackground(UniqueFd fd);
+
 }  // namespace common

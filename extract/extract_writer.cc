@@ -389,7 +389,15 @@ Status Replace(Job& job) {
       Fallback fallback = Fallback::kNone;
       const Status status = WriteAndRename(job, temp, exists ? &st : nullptr,
                                            true, fallback);
-      if (fallback == Fallback::kNone) return status;
+      if (fallback == Fallback::kNone) {
+        if (status == Status::kOk && locked.valid()) {
+          // The replaced file: its lock goes now, its blocks are freed off
+          // the caller's time.
+          (void)job.ops.flock(locked.get(), LOCK_UN);
+          common::CloseReleasingInBackground(std::move(locked));
+        }
+        return status;
+      }
       if (fallback == Fallback::kInPlace) break;
     }
     return ReplaceInPlace(job, std::move(locked), temp_error);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -143,6 +144,40 @@ TEST_F(ExtractFileTest, SignalInTheMiddleOfALargeWriteLeavesTheOldFile) {
     if (c.old != nullptr) want.push_back("out.txt");
     EXPECT_EQ(ListDirectory(ws_.cwd()), want);
   }
+}
+
+// Whether any process still holds the file `ino` on `dev` open.
+bool HeldOpenAnywhere(dev_t dev, ino_t ino) {
+  std::error_code ec;
+  for (const auto& proc : fs::directory_iterator("/proc", ec)) {
+    for (const auto& fd : fs::directory_iterator(proc.path() / "fd", ec)) {
+      struct stat st;
+      if (::stat(fd.path().c_str(), &st) == 0 && st.st_dev == dev &&
+          st.st_ino == ino && st.st_nlink == 0) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// A large extract that a replace takes the place of is freed by a detached
+// closer: the run returns without waiting for it, and the closer lets go.
+TEST_F(ExtractFileTest, ReplacedLargeExtractIsLetGo) {
+  ws_.WriteFile("out.txt", std::string(std::size_t{40} << 20, 'o'));
+  struct stat old;
+  ASSERT_EQ(::stat(ws_.At("out.txt").c_str(), &old), 0);
+  const ToolResult r = ws_.Run({"KLEIN", "X", "out.txt", "1"});
+  EXPECT_EQ(r.out, Summary(3, "out.txt"));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), kKlein);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (HeldOpenAnywhere(old.st_dev, old.st_ino) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_FALSE(HeldOpenAnywhere(old.st_dev, old.st_ino));
 }
 
 TEST_F(ExtractFileTest, PathsWrittenForTheLegacyPlatform) {
