@@ -108,7 +108,7 @@ class ConcurrencyTest : public testsupport::WorkspaceTest {
   // that each run spends a long time writing while the others want to.
   std::vector<std::string> Paced(long write_limit = -1) const {
     return testsupport::WriteFaultEnv(
-        WriteFault{ws_.cwd(), write_limit, 0, 0, 64 * 1024, 2000});
+        WriteFault{ws_.cwd(), write_limit, 64 * 1024, 2000});
   }
 
   // Eight appending runs, three of which fail half-way: the file holds

@@ -61,7 +61,7 @@ class ExtractFileTest : public testsupport::WorkspaceTest {
   testsupport::StartedTool StartPaused(const std::string& target,
                                        const char* flag) {
     const std::string dir = fs::path(ws_.At(target)).parent_path().string();
-    WriteFault fault{dir, -1, 0, 0, 64 * 1024, -1};
+    WriteFault fault{dir, -1, 64 * 1024, -1};
     fault.ready = ws_.root() + "/ready";
     fault.go = ws_.root() + "/go";
     fs::remove(fault.ready);

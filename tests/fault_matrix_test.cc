@@ -198,7 +198,7 @@ std::vector<std::string> FullAfter64KiB(const testsupport::TmpfsMount& tmpfs,
   if (tmpfs.mounted()) return {};
   std::cout << "tmpfs not available (" << tmpfs.error()
             << "); injecting ENOSPC instead\n";
-  return WriteFaultEnv(WriteFault{dir, 64 * 1024, 0, 0, -1, -1});
+  return WriteFaultEnv(WriteFault{dir, 64 * 1024, -1, -1});
 }
 
 TEST_F(FaultMatrixTest, DiskFullLeavesTheOldFile) {
@@ -298,7 +298,7 @@ TEST_F(FaultMatrixTest, ShortWritesAreNoFailure) {
   fs::create_directory(dir);
   Prepare("kaputt/out.txt", "OLD");
   ToolResult r = ws_.Run({"GROSS", "X", "kaputt/out.txt", "0"},
-                         WriteFaultEnv({dir, -1, 0, 0, 777, -1}));
+                         WriteFaultEnv({dir, -1, 777, -1}));
   EXPECT_EQ(r.out, Summary(2000, "kaputt/out.txt"));
   EXPECT_EQ(ws_.ReadFile("kaputt/out.txt"), "OLD" + kGross);
 }

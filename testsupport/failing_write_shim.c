@@ -8,9 +8,6 @@
  *   FAILSHIM_WRITE_LIMIT  bytes the process may write to those files in all;
  *                         the write that crosses the limit is cut short, every
  *                         later one fails with ENOSPC
- *   FAILSHIM_FSYNC_ERRNO  fsync() on those files fails with this errno
- *   FAILSHIM_CLOSE_ERRNO  close() on those files closes them, then reports
- *                         this errno (as NFS does for a late write error)
  *   FAILSHIM_MAX_CHUNK    a write takes at most this many bytes (short writes)
  *   FAILSHIM_DELAY_US     sleep this long before each write to those files
  *   FAILSHIM_READY        after the first write to those files, create this
@@ -31,26 +28,15 @@
 #include <unistd.h>
 
 typedef ssize_t (*WriteFn)(int, const void*, size_t);
-typedef int (*IntFn)(int);
 
 /* dlsym hands out an object pointer; copy it into a function pointer. */
-static void* Next(const char* name) { return dlsym(RTLD_NEXT, name); }
-
 static WriteFn RealWrite(void) {
   static WriteFn fn;
   if (fn == NULL) {
-    void* p = Next("write");
+    void* p = dlsym(RTLD_NEXT, "write");
     memcpy(&fn, &p, sizeof fn);
   }
   return fn;
-}
-
-static IntFn RealIntFn(const char* name, IntFn* cache) {
-  if (*cache == NULL) {
-    void* p = Next(name);
-    memcpy(cache, &p, sizeof *cache);
-  }
-  return *cache;
 }
 
 static long EnvNumber(const char* name, long fallback) {
@@ -79,12 +65,11 @@ static int announced;
 /* The pause after the first write: FAILSHIM_READY appears, and the write
  * returns once FAILSHIM_GO exists. */
 static void AnnounceFirstWrite(void) {
-  static IntFn real_close;
   const char* ready = getenv("FAILSHIM_READY");
   if (announced || ready == NULL || *ready == '\0') return;
   announced = 1;
   int fd = open(ready, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  if (fd >= 0) RealIntFn("close", &real_close)(fd);
+  if (fd >= 0) close(fd);
   const char* go = getenv("FAILSHIM_GO");
   if (go == NULL || *go == '\0') return;
   struct timespec ts = {0, 1000000};
@@ -115,26 +100,4 @@ ssize_t write(int fd, const void* data, size_t size) {
     AnnounceFirstWrite();
   }
   return n;
-}
-
-int fsync(int fd) {
-  static IntFn real;
-  long err = EnvNumber("FAILSHIM_FSYNC_ERRNO", 0);
-  if (err > 0 && OnTarget(fd)) {
-    errno = (int)err;
-    return -1;
-  }
-  return RealIntFn("fsync", &real)(fd);
-}
-
-int close(int fd) {
-  static IntFn real;
-  long err = EnvNumber("FAILSHIM_CLOSE_ERRNO", 0);
-  int fail = err > 0 && OnTarget(fd);
-  int rc = RealIntFn("close", &real)(fd);
-  if (fail && rc == 0) {
-    errno = (int)err;
-    return -1;
-  }
-  return rc;
 }

@@ -3,28 +3,17 @@
 #include "testsupport/fault_support.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
-#include <fcntl.h>
-#include <mysql.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <memory>
-#include <thread>
-
-#include "testsupport/temp_dir.h"
-#include "testsupport/throwaway_mariadb.h"
 
 #ifndef TABFETCH_SERVER_SCRIPT
 #error "TABFETCH_SERVER_SCRIPT must name testsupport/throwaway_mariadb.sh"
@@ -34,13 +23,6 @@
 #endif
 
 namespace testsupport {
-namespace {
-
-struct CloseMysql {
-  void operator()(MYSQL* m) const { mysql_close(m); }
-};
-
-}  // namespace
 
 void OpenWorkspaceToOthers(const Workspace& ws) {
   namespace fs = std::filesystem;
@@ -106,29 +88,16 @@ std::string InChildWithoutPrivileges(
 }
 
 SecondServer::SecondServer(const std::string& server_options) {
-  std::string pattern = TempPath("tabfetch-srv2.XXXXXX");
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (::mkdtemp(buf.data()) == nullptr) {
-    error_ = "mkdtemp failed";
-    return;
-  }
-  state_dir_ = buf.data();
-  ToolResult r = RunTool(TABFETCH_SERVER_SCRIPT, "/", {"start", state_dir_},
+  ToolResult r = RunTool(TABFETCH_SERVER_SCRIPT, "/", {"start", state_.path()},
                          {"TABFETCH_DB_SERVER_OPTIONS=" + server_options});
   if (r.exit_code != 0) {
     error_ = "starting a second server failed: " + r.out + r.err;
     return;
   }
-  ReadServerState(state_dir_, server_, &error_);
+  ReadServerState(state_.path(), server_, &error_);
 }
 
-SecondServer::~SecondServer() {
-  if (state_dir_.empty()) return;
-  Stop();
-  std::error_code ec;
-  std::filesystem::remove_all(state_dir_, ec);
-}
+SecondServer::~SecondServer() { Stop(); }
 
 std::vector<std::string> SecondServer::Env() const {
   return {"MYSQL_UNIX_PORT=" + server_.socket,
@@ -141,41 +110,16 @@ std::string SecondServer::AdminSql(const std::string& sql) const {
 
 bool SecondServer::WaitForValue(const std::string& sql,
                                 const std::string& value) const {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (FirstValue(sql) == value) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return WaitUntil([&] { return FirstValue(sql) == value; });
 }
 
 std::string SecondServer::FirstValue(const std::string& sql,
                                      bool as_user) const {
-  std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
-  if (!m) return "";
-  if (as_user) mysql_options(m.get(), MYSQL_SET_CHARSET_NAME, "latin1");
-  if (mysql_real_connect(m.get(), "localhost",
-                         as_user ? server_.user.c_str() : "root",
-                         as_user ? server_.password.c_str() : "", nullptr, 0,
-                         server_.socket.c_str(), 0) == nullptr) {
-    return "";
-  }
-  if (mysql_real_query(m.get(), sql.data(), sql.size()) != 0) return "";
-  std::string value;
-  if (MYSQL_RES* r = mysql_store_result(m.get())) {
-    MYSQL_ROW row = mysql_fetch_row(r);
-    if (row != nullptr && mysql_num_fields(r) > 0 && row[0] != nullptr) {
-      value = row[0];
-    }
-    mysql_free_result(r);
-  }
-  return value;
+  return FirstValueOn(server_, sql, as_user);
 }
 
 std::string SecondServer::Stop() {
-  if (state_dir_.empty()) return "no server";
-  ToolResult r = RunTool(TABFETCH_SERVER_SCRIPT, "/", {"stop", state_dir_});
+  ToolResult r = RunTool(TABFETCH_SERVER_SCRIPT, "/", {"stop", state_.path()});
   return r.exit_code == 0 ? "" : r.out + r.err;
 }
 
@@ -214,31 +158,21 @@ LoopbackPort::~LoopbackPort() {
 }
 
 std::vector<std::string> WriteFaultEnv(const WriteFault& fault) {
-  std::vector<std::string> env;
-  env.push_back(std::string("LD_PRELOAD=") + FAILING_WRITE_SHIM);
   // A sanitizer build wants its runtime first in the library list; the
   // preloaded library only wraps a few calls, so let it come first.
   const char* asan = std::getenv("ASAN_OPTIONS");
-  env.push_back(std::string("ASAN_OPTIONS=") +
-                (asan != nullptr && *asan != '\0' ? std::string(asan) + ":"
-                                                  : std::string()) +
-                "verify_asan_link_order=0");
-  env.push_back("FAILSHIM_DIR=" + fault.dir);
-  if (fault.write_limit >= 0) {
-    env.push_back("FAILSHIM_WRITE_LIMIT=" + std::to_string(fault.write_limit));
-  }
-  if (fault.fsync_errno > 0) {
-    env.push_back("FAILSHIM_FSYNC_ERRNO=" + std::to_string(fault.fsync_errno));
-  }
-  if (fault.close_errno > 0) {
-    env.push_back("FAILSHIM_CLOSE_ERRNO=" + std::to_string(fault.close_errno));
-  }
-  if (fault.max_chunk > 0) {
-    env.push_back("FAILSHIM_MAX_CHUNK=" + std::to_string(fault.max_chunk));
-  }
-  if (fault.delay_us > 0) {
-    env.push_back("FAILSHIM_DELAY_US=" + std::to_string(fault.delay_us));
-  }
+  std::vector<std::string> env = {
+      std::string("LD_PRELOAD=") + FAILING_WRITE_SHIM,
+      std::string("ASAN_OPTIONS=") +
+          (asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
+          "verify_asan_link_order=0",
+      "FAILSHIM_DIR=" + fault.dir};
+  auto number = [&env](const char* name, long value) {
+    if (value >= 0) env.push_back(name + ("=" + std::to_string(value)));
+  };
+  number("FAILSHIM_WRITE_LIMIT", fault.write_limit);
+  number("FAILSHIM_MAX_CHUNK", fault.max_chunk);
+  number("FAILSHIM_DELAY_US", fault.delay_us);
   if (!fault.ready.empty()) env.push_back("FAILSHIM_READY=" + fault.ready);
   if (!fault.go.empty()) env.push_back("FAILSHIM_GO=" + fault.go);
   return env;

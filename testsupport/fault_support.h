@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/temp_dir.h"
 #include "testsupport/throwaway_mariadb.h"
 #include "testsupport/tool_runner.h"
 #include "testsupport/workspace.h"
@@ -58,14 +59,13 @@ class SecondServer {
   // `as_user`: as user(), asking for latin1 in the handshake as tabfetch
   // does), or "" (also on an error or without rows).
   std::string FirstValue(const std::string& sql, bool as_user = false) const;
-  // Asks FirstValue(sql) every 20 ms until it gives `value`, for at most 60
-  // seconds; false when it never did.
+  // Waits (WaitUntil) for FirstValue(sql) to give `value`.
   bool WaitForValue(const std::string& sql, const std::string& value) const;
   // Stops the server the regular way; "" or what went wrong.
   std::string Stop();
 
  private:
-  std::string state_dir_;
+  TempDir state_;  // goes after the destructor has stopped the server
   std::string error_;
   TestServer server_;
 };
@@ -88,13 +88,11 @@ class TmpfsMount {
   std::string error_;
 };
 
-// Settings for the failing-write library (tests/failing_write_shim.c); see
-// the comment at its top for what each one does. Negative means unset.
+// Settings for the failing-write library (testsupport/failing_write_shim.c);
+// see the comment at its top for what each one does. Negative means unset.
 struct WriteFault {
   std::string dir;  // the directory whose files are affected
   long write_limit = -1;
-  int fsync_errno = 0;
-  int close_errno = 0;
   long max_chunk = -1;
   long delay_us = -1;
   std::string ready = {};  // created after the first write

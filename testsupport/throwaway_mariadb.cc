@@ -78,33 +78,32 @@ bool FindRunningServer(const char* variable, TestServer& s,
 
 const TestServer* FindTestServer(std::string* error) {
   static TestServer server;
-  static bool loaded = false;
-  if (loaded) return &server;
-  TestServer s;
-  if (!FindRunningServer("TABFETCH_TEST_SERVER_STATE", s, error)) {
-    return nullptr;
+  if (server.pid == 0) {
+    TestServer s;
+    if (!FindRunningServer("TABFETCH_TEST_SERVER_STATE", s, error)) {
+      return nullptr;
+    }
+    ::setenv("MYSQL_UNIX_PORT", s.socket.c_str(), 1);
+    ::setenv("MYSQL_TCP_PORT", std::to_string(s.port).c_str(), 1);
+    server = s;
   }
-  ::setenv("MYSQL_UNIX_PORT", s.socket.c_str(), 1);
-  ::setenv("MYSQL_TCP_PORT", std::to_string(s.port).c_str(), 1);
-  server = s;
-  loaded = true;
   return &server;
 }
 
 const TestServer* FindTlsTestServer(std::string* error) {
   static TestServer server;
-  static bool loaded = false;
-  if (loaded) return &server;
-  TestServer s;
-  if (!FindRunningServer("TABFETCH_TEST_TLS_SERVER_STATE", s, error)) {
-    return nullptr;
+  if (server.pid == 0) {
+    TestServer s;
+    if (!FindRunningServer("TABFETCH_TEST_TLS_SERVER_STATE", s, error)) {
+      return nullptr;
+    }
+    if (s.certs.empty()) {
+      *error = "the server of TABFETCH_TEST_TLS_SERVER_STATE has no "
+               "certificates";
+      return nullptr;
+    }
+    server = s;
   }
-  if (s.certs.empty()) {
-    *error = "the server of TABFETCH_TEST_TLS_SERVER_STATE has no certificates";
-    return nullptr;
-  }
-  server = s;
-  loaded = true;
   return &server;
 }
 
@@ -115,17 +114,32 @@ std::string RunAdminSql(const std::string& sql) {
   return RunAdminSqlOn(*s, sql);
 }
 
-std::string RunAdminSqlOn(const TestServer& server, const std::string& sql) {
-  const TestServer* s = &server;
-  std::unique_ptr<MYSQL, CloseMysql> m(mysql_init(nullptr));
-  if (!m) return "mysql_init failed";
+namespace {
+
+using MysqlPtr = std::unique_ptr<MYSQL, CloseMysql>;
+
+// A connection to `server` over its socket, as root or (with `as_user`) as
+// its user, asking for latin1 in the handshake as tabfetch does; nullptr
+// when mysql_init failed, else check mysql_errno.
+MysqlPtr Connect(const TestServer& server, bool as_user,
+                 unsigned long flags = 0) {
+  MysqlPtr m(mysql_init(nullptr));
+  if (!m) return m;
   mysql_options(m.get(), MYSQL_SET_CHARSET_NAME, "latin1");
-  if (mysql_real_connect(m.get(), "localhost", "root", "", nullptr, 0,
-                         s->socket.c_str(), CLIENT_MULTI_STATEMENTS) ==
-      nullptr) {
-    return mysql_error(m.get());
-  }
-  if (mysql_real_query(m.get(), sql.data(), sql.size()) != 0) {
+  mysql_real_connect(m.get(), "localhost",
+                     as_user ? server.user.c_str() : "root",
+                     as_user ? server.password.c_str() : "", nullptr, 0,
+                     server.socket.c_str(), flags);
+  return m;
+}
+
+}  // namespace
+
+std::string RunAdminSqlOn(const TestServer& server, const std::string& sql) {
+  MysqlPtr m = Connect(server, false, CLIENT_MULTI_STATEMENTS);
+  if (!m) return "mysql_init failed";
+  if (mysql_errno(m.get()) != 0 ||
+      mysql_real_query(m.get(), sql.data(), sql.size()) != 0) {
     return mysql_error(m.get());
   }
   // Drain every result of a multi-statement call, stopping at the first error.
@@ -135,6 +149,24 @@ std::string RunAdminSqlOn(const TestServer& server, const std::string& sql) {
   } while (mysql_next_result(m.get()) == 0);
   if (mysql_errno(m.get()) != 0) return mysql_error(m.get());
   return "";
+}
+
+std::string FirstValueOn(const TestServer& server, const std::string& sql,
+                         bool as_user) {
+  MysqlPtr m = Connect(server, as_user);
+  if (!m || mysql_errno(m.get()) != 0 ||
+      mysql_real_query(m.get(), sql.data(), sql.size()) != 0) {
+    return "";
+  }
+  std::string value;
+  if (MYSQL_RES* r = mysql_store_result(m.get())) {
+    MYSQL_ROW row = mysql_fetch_row(r);
+    if (row != nullptr && mysql_num_fields(r) > 0 && row[0] != nullptr) {
+      value = row[0];
+    }
+    mysql_free_result(r);
+  }
+  return value;
 }
 
 }  // namespace testsupport

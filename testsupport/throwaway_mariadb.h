@@ -43,6 +43,11 @@ const TestServer* FindTlsTestServer(std::string* error);
 std::string RunAdminSql(const std::string& sql);
 // The same on `server`.
 std::string RunAdminSqlOn(const TestServer& server, const std::string& sql);
+// The first column of the first row of `sql` on `server`, run as root (with
+// `as_user`: as its user, asking for latin1 in the handshake as tabfetch
+// does), or "" (also on an error or without rows).
+std::string FirstValueOn(const TestServer& server, const std::string& sql,
+                         bool as_user = false);
 
 // Base class for tests that need the server (or, with UseTlsServer, the TLS
 // server): a test fails (never skips) with a clear message when the server

@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "testsupport/temp_dir.h"
 
@@ -113,6 +115,16 @@ ToolResult RunTool(const std::string& binary, const std::string& cwd,
                    const std::vector<std::string>& extra_env) {
   StartedTool tool = StartTool(binary, cwd, args, extra_env);
   return WaitTool(tool);
+}
+
+bool WaitUntil(const std::function<bool()>& done, int seconds) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 }  // namespace testsupport

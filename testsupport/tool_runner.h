@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,9 @@ ToolResult WaitTool(StartedTool& tool);
 ToolResult RunTool(const std::string& binary, const std::string& cwd,
                    const std::vector<std::string>& args,
                    const std::vector<std::string>& extra_env = {});
+
+// Asks `done` every 20 ms until it says true, for at most `seconds`; false
+// when it never did.
+bool WaitUntil(const std::function<bool()>& done, int seconds = 60);
 
 }  // namespace testsupport
