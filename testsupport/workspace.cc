@@ -18,6 +18,27 @@ std::string SettingsRecord(const std::string& heading, int number,
          ";" + settings::EncipherValue(value, settings::kValueKey) + "\n";
 }
 
+std::string Section(const std::string& name,
+                    const std::vector<std::string>& statement,
+                    const std::vector<Column>& columns) {
+  auto numbered = [](const char* key, std::size_t n, std::size_t digits) {
+    std::string number = std::to_string(n);
+    if (number.size() < digits) number.insert(0, digits - number.size(), '0');
+    return key + number + "=";
+  };
+  std::string text = "[" + name + "]\n";
+  for (std::size_t k = 0; k < statement.size(); ++k) {
+    text += numbered("SQL", k + 1, 3) + statement[k] + "\n";
+  }
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    text += numbered("FELD", k + 1, 2) + columns[k].label + "\n" +
+            numbered("FTYP", k + 1, 2) + columns[k].type + "\n" +
+            numbered("FLEN", k + 1, 2) + std::to_string(columns[k].width) +
+            "\n";
+  }
+  return text;
+}
+
 std::string Summary(int records, const std::string& path) {
   return std::to_string(records) + " Saetze kopiert in Datei " + path + " \n";
 }

@@ -24,6 +24,18 @@ struct ConnectionValues {
 std::string SettingsRecord(const std::string& heading, int number,
                            const std::string& key, const std::string& value);
 
+// A column of a query definition section: FELDnn, FTYPnn and FLENnn.
+struct Column {
+  std::string label;
+  std::string type;
+  int width;
+};
+// A query definition section: "[name]", the statement's lines as SQL001,
+// SQL002, ..., then the lines of each column.
+std::string Section(const std::string& name,
+                    const std::vector<std::string>& statement,
+                    const std::vector<Column>& columns);
+
 // The summary line of a run: "<n> Saetze kopiert in Datei <path> \n".
 std::string Summary(int records, const std::string& path);
 
