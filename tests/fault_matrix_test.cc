@@ -29,6 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testsupport::ListDirectory;
+using testsupport::MatchesPattern;
 using testsupport::ToolResult;
 using testsupport::Workspace;
 using testsupport::WriteFault;
@@ -43,44 +44,10 @@ const char kMissing[] = "<missing>";
 
 std::string TableName() { return testsupport::TestTable("fm"); }
 
-// Whether `text` is `pattern` with its one '#' standing for a decimal number
-// (no '#': `text` equals `pattern`).
-bool MatchesWithNumber(const std::string& text, const std::string& pattern) {
-  const std::size_t hash = pattern.find('#');
-  if (hash == std::string::npos) return text == pattern;
-  const std::string tail = pattern.substr(hash + 1);
-  if (text.compare(0, hash, pattern, 0, hash) != 0 ||
-      text.size() < pattern.size() ||
-      text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
-    return false;
-  }
-  const std::string number = text.substr(hash, text.size() - tail.size() - hash);
-  return !number.empty() &&
-         number.find_first_not_of("0123456789") == std::string::npos;
-}
-
-// Whether `err` is the one line of a result that broke off after some rows,
-// with one of the error numbers `errors` and the message `message` (any
-// message of one line when empty).
-bool IsBrokeOffLine(const std::string& err,
-                    const std::vector<std::string>& errors,
-                    const std::string& message) {
-  for (const std::string& e : errors) {
-    const std::string head =
-        "tabfetch: the result broke off after # rows: error " + e + ": ";
-    const std::string key = ": error " + e + ": ";
-    const std::size_t key_at = err.find(key);
-    if (key_at == std::string::npos) continue;
-    const std::size_t text_at = key_at + key.size();
-    const std::string rest = err.substr(text_at);
-    const bool one_line = rest.size() > 1 && rest.back() == '\n' &&
-                          rest.find('\n') == rest.size() - 1;
-    if (MatchesWithNumber(err.substr(0, text_at), head) && one_line &&
-        (message.empty() || rest == message + "\n")) {
-      return true;
-    }
-  }
-  return false;
+// The one line of a result that broke off after some rows with `error`.
+std::string BrokeOff(const std::string& error, const std::string& message) {
+  return "tabfetch: the result broke off after # rows: error " + error + ": " +
+         message + "\n";
 }
 
 // EXTRAKT: CHAR 8 + CHAR 20 = 28 bytes a record, three rows.
@@ -90,34 +57,27 @@ bool IsBrokeOffLine(const std::string& err,
 // VIEL: 400,000 rows of 100 bytes (40 MB), more than a process limited to
 // 24 MiB of address space holds.
 std::string QueryDefinition() {
-  return "[EXTRAKT]\n"
-         "SQL001=SELECT K, V FROM " +
-         TableName() +
-         "\n"
-         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
-         "FELD02=V\nFTYP02=CHAR\nFLEN02=20\n"
-         "\n"
-         "[ABBRUCH]\n"
-         "SQL001=SELECT LPAD(PALVDATA.fm_stop(seq), 8, '0'), REPEAT('z', 500)\n"
-         "SQL002=FROM seq_1_to_5000\n"
-         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
-         "FELD02=V\nFTYP02=CHAR\nFLEN02=10\n"
-         "[GROSS]\n"
-         "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('x', 92) FROM seq_1_to_2000\n"
-         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
-         "FELD02=V\nFTYP02=CHAR\nFLEN02=92\n"
-         "\n"
-         "[VIEL]\n"
-         "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('v', 92)\n"
-         "SQL002=FROM seq_1_to_400000\n"
-         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
-         "FELD02=V\nFTYP02=CHAR\nFLEN02=92\n"
-         "\n"
-         "[LANGSAM]\n"
-         "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('y', 2000), SLEEP(0.002)\n"
-         "SQL002=FROM seq_1_to_5000\n"
-         "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
-         "FELD02=V\nFTYP02=CHAR\nFLEN02=10\n";
+  using testsupport::Section;
+  const testsupport::Column k = {"K", "CHAR", 8};
+  return Section("EXTRAKT", {"SELECT K, V FROM " + TableName()},
+                 {k, {"V", "CHAR", 20}}) +
+         Section("ABBRUCH",
+                 {"SELECT LPAD(PALVDATA.fm_stop(seq), 8, '0'), "
+                  "REPEAT('z', 500)",
+                  "FROM seq_1_to_5000"},
+                 {k, {"V", "CHAR", 10}}) +
+         Section("GROSS",
+                 {"SELECT LPAD(seq, 8, '0'), REPEAT('x', 92) FROM "
+                  "seq_1_to_2000"},
+                 {k, {"V", "CHAR", 92}}) +
+         Section("VIEL",
+                 {"SELECT LPAD(seq, 8, '0'), REPEAT('v', 92)",
+                  "FROM seq_1_to_400000"},
+                 {k, {"V", "CHAR", 92}}) +
+         Section("LANGSAM",
+                 {"SELECT LPAD(seq, 8, '0'), REPEAT('y', 2000), SLEEP(0.002)",
+                  "FROM seq_1_to_5000"},
+                 {k, {"V", "CHAR", 10}});
 }
 
 const std::string kExtrakt =
@@ -146,11 +106,9 @@ class FaultMatrixTest : public testsupport::WorkspaceTest {
     ServerTest::SetUp();
     if (HasFatalFailure()) return;
     const std::string t = "PALVDATA." + TableName();
-    Sql("DROP TABLE IF EXISTS " + t);
-    Sql("CREATE TABLE " + t + " (K VARCHAR(8), V VARCHAR(40))");
-    Sql("INSERT INTO " + t +
-        " VALUES ('C3', 'dritte Zeile'), ('A1', 'erste Zeile'),"
-        " ('B2', 'zweite Zeile')");
+    Sql("CREATE OR REPLACE TABLE " + t + " (K VARCHAR(8), V VARCHAR(40));"
+        " INSERT INTO " + t + " VALUES ('C3', 'dritte Zeile'),"
+        " ('A1', 'erste Zeile'), ('B2', 'zweite Zeile')");
     WriteServerFiles(QueryDefinition());
   }
 
@@ -175,15 +133,11 @@ void ExpectConnectCause(const ToolResult& r, const std::string& host) {
   const std::string status = "dbConnect_Status: ";
   const size_t at = r.out.rfind(status);
   ASSERT_NE(at, std::string::npos) << r.out;
-  const std::string number =
-      r.out.substr(at + status.size(), r.out.size() - at - status.size() - 1);
-  const std::string cause =
-      "tabfetch: cannot connect to the database on "
-      "host \"" +
-      host + "\": error " + number + ": ";
-  EXPECT_EQ(r.err.substr(0, cause.size()), cause) << r.err;
-  EXPECT_GT(r.err.size(), cause.size() + 1) << "no message: " << r.err;
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  const std::string number = r.out.substr(at + status.size());
+  EXPECT_TRUE(testsupport::MatchesPattern(
+      r.err, "tabfetch: cannot connect to the database on host \"" + host +
+                 "\": error " + number.substr(0, number.size() - 1) + ": *\n"))
+      << r.err;
 }
 
 // The environment for a run whose writes to `dir` meet a full disk after
@@ -303,74 +257,67 @@ TEST_F(FaultMatrixTest, ShortWritesAreNoFailure) {
   EXPECT_EQ(ws_.ReadFile("kaputt/out.txt"), "OLD" + kGross);
 }
 
-// A read-only file, and a new file in a directory without write permission.
-TEST_F(FaultMatrixTest, ReadOnlyTargetIsNotTouched) {
+// Targets that cannot be opened: a read-only file and a new file in a
+// directory without write permission (for a user to whom permission bits
+// apply), a directory, a missing directory. With /D the trace ends after
+// WriteFile's first line. Nothing around the target changes.
+TEST_F(FaultMatrixTest, UnopenableTargetIsNotTouched) {
   constexpr fs::perms kReadOnly =
       fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
-  testsupport::OpenWorkspaceToOthers(ws_);
-  fs::create_directory(ws_.At("zu"));
-  fs::permissions(ws_.At("zu"), kReadOnly | fs::perms::owner_exec |
+  constexpr fs::perms kSearchable = kReadOnly | fs::perms::owner_exec |
                                     fs::perms::group_exec |
-                                    fs::perms::others_exec);
-  for (const std::string target : {"ro.txt", "zu/neu.txt"}) {
-    for (const char* flag : {"1", "0"}) {
-      SCOPED_TRACE(target + ", flag " + flag);
-      const bool exists = target == "ro.txt";
-      if (exists) {
-        ws_.WriteFile(target, "OLD");
-        fs::permissions(ws_.At(target), kReadOnly);
-      }
-      ToolResult r =
-          testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", target, flag});
-      EXPECT_EQ(r.exit_code, 0);
-      EXPECT_EQ(r.out, kOpenFailed + Summary(0, target));
-      EXPECT_EQ(r.err, OpenFailedLine(target, EACCES));
-      EXPECT_EQ(ws_.ReadFile(target), exists ? "OLD" : kMissing);
-      if (exists) {
-        EXPECT_EQ(fs::status(ws_.At(target)).permissions() & fs::perms::mask,
-                  kReadOnly);
-      }
-      // The working directory is writable: nothing was renamed over the
-      // file.
-      EXPECT_EQ(ListDirectory(ws_.cwd()),
-                (exists ? std::vector<std::string>{"TABFETCH.MARIADB.INI",
-                                                   "ro.txt", "zu"}
-                        : std::vector<std::string>{"TABFETCH.MARIADB.INI",
-                                                   "zu"}));
-      EXPECT_EQ(ListDirectory(ws_.At("zu")), std::vector<std::string>{});
-      fs::remove(ws_.At("ro.txt"));
-    }
-  }
-
-  // The same user may write a file it has write permission for.
-  ToolResult r =
-      testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "rw.txt", "1"});
-  EXPECT_EQ(r.out, Summary(3, "rw.txt"));
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(ws_.ReadFile("rw.txt"), kExtrakt);
-}
-
-TEST_F(FaultMatrixTest, DirectoryOrMissingDirectoryAsTarget) {
+                                    fs::perms::others_exec;
   ws_.WriteFile("ordner/drin.txt", "DRIN");
-  for (const char* flag : {"1", "0"}) {
-    for (const char* target :
-         {"ordner", "ordner/", "fehlt/out.txt", "fehlt/auch/out.txt"}) {
-      SCOPED_TRACE(std::string(target) + ", flag " + flag);
-      ToolResult r = ws_.Run({"EXTRAKT", "X", target, flag, "/D"});
+  ws_.WriteFile("ro.txt", "OLD");
+  fs::create_directory(ws_.At("zu"));
+  testsupport::OpenWorkspaceToOthers(ws_);
+  fs::permissions(ws_.At("zu"), kSearchable);
+  fs::permissions(ws_.At("ro.txt"), kReadOnly);
+  struct Case {
+    const char* target;
+    int error;
+    bool unprivileged;
+  };
+  const Case kCases[] = {
+      {"ro.txt", EACCES, true},         {"zu/neu.txt", EACCES, true},
+      {"ordner", EISDIR, false},        {"ordner/", EISDIR, false},
+      {"fehlt/out.txt", ENOENT, false}, {"fehlt/auch/out.txt", ENOENT, false},
+  };
+  const std::string trace =
+      testsupport::DebugTrace(" SELECT K, V FROM " + TableName() + " ") +
+      "Str WriteFile\n";
+  for (const Case& c : kCases) {
+    for (const char* flag : {"1", "0"}) {
+      SCOPED_TRACE(std::string(c.target) + ", flag " + flag);
+      const std::vector<std::string> args = {"EXTRAKT", "X", c.target, flag,
+                                             "/D"};
+      const ToolResult r = c.unprivileged
+                               ? testsupport::RunUnprivileged(ws_, args)
+                               : ws_.Run(args);
       EXPECT_EQ(r.exit_code, 0);
-      EXPECT_EQ(r.out, testsupport::DebugTrace(" SELECT K, V FROM " +
-                                               TableName() + " ") +
-                           "Str WriteFile\n" + kOpenFailed +
-                           Summary(0, target));
-      const bool directory = std::string(target).rfind("ordner", 0) == 0;
-      EXPECT_EQ(r.err, OpenFailedLine(target, directory ? EISDIR : ENOENT));
+      EXPECT_EQ(r.out, trace + kOpenFailed + Summary(0, c.target));
+      EXPECT_EQ(r.err, OpenFailedLine(c.target, c.error));
+      // The working directory is writable: nothing was renamed over the
+      // read-only file.
       EXPECT_EQ(ListDirectory(ws_.cwd()),
-                (std::vector<std::string>{"TABFETCH.MARIADB.INI", "ordner"}));
+                (std::vector<std::string>{"TABFETCH.MARIADB.INI", "ordner",
+                                          "ro.txt", "zu"}));
+      EXPECT_EQ(ws_.ReadFile("ro.txt"), "OLD");
+      EXPECT_EQ(fs::status(ws_.At("ro.txt")).permissions() & fs::perms::mask,
+                kReadOnly);
+      EXPECT_EQ(ListDirectory(ws_.At("zu")), std::vector<std::string>{});
       EXPECT_EQ(ListDirectory(ws_.At("ordner")),
                 std::vector<std::string>{"drin.txt"});
       EXPECT_EQ(ws_.ReadFile("ordner/drin.txt"), "DRIN");
     }
   }
+
+  // The same user may write a file it has write permission for.
+  const ToolResult r =
+      testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "rw.txt", "1"});
+  EXPECT_EQ(r.out, Summary(3, "rw.txt"));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ws_.ReadFile("rw.txt"), kExtrakt);
 }
 
 TEST_F(FaultMatrixTest, RefusedLoginsLeaveTheOldFile) {
@@ -414,78 +361,68 @@ TEST_F(FaultMatrixTest, RefusedLoginsLeaveTheOldFile) {
   Sql("DROP USER '" + user + "'@'localhost'");
 }
 
-// Unreadable configuration: a file without read permission (run as a user
-// for whom that counts) or a directory where the file should be.
-enum class Unreadable { kNoPermission, kDirectory };
-
-void MakeUnreadable(const std::string& path, Unreadable how) {
-  if (how == Unreadable::kNoPermission) {
-    fs::permissions(path, fs::perms::none);
-  } else {
-    fs::remove(path);
-    fs::create_directory(path);
-  }
-}
-
-TEST_F(FaultMatrixTest, SettingsFileThatCannotBeRead) {
-  for (Unreadable how : {Unreadable::kNoPermission, Unreadable::kDirectory}) {
-    SCOPED_TRACE(how == Unreadable::kDirectory ? "directory" : "mode 000");
-    const std::string settings = ws_.root() + "/Files/Palventra.Ini";
-    fs::remove_all(settings);
+// Configuration that cannot be read: a file without read permission (run
+// as a user for whom that counts) or a directory where the file should be.
+// The settings name no user then, and no connect is attempted (an empty user
+// would be the OS user): the run ends as the legacy platform's server
+// refused an empty user. (The settings file as a directory:
+// standard_error_test.)
+TEST_F(FaultMatrixTest, ConfigurationThatCannotBeRead) {
+  const std::string settings = ws_.SettingsPath();
+  const std::string definition = ws_.At("TABFETCH.MARIADB.INI");
+  struct Case {
+    std::string path;
+    bool directory;
+    std::vector<std::string> args;
+    int exit_code;
+    std::string out;
+    std::string err;  // MatchesPattern
+  };
+  const std::string no_settings = "tabfetch: cannot read settings file " +
+                                  fs::canonical(settings).string() +
+                                  ": Permission denied\n"
+                                  "tabfetch: no connection attempted*\n";
+  auto no_definition = [&](const char* why) {
+    return "tabfetch: cannot read query definition file " +
+           fs::canonical(definition).string() + ": " + why + " (*)\n";
+  };
+  const Case kCases[] = {
+      {settings, false, {"EXTRAKT", "X", "out.txt", "1", "/D"}, 0,
+       " Aktiviert Debugger\ndbConnect_Status: 1045\n", no_settings},
+      {definition, false, {"EXTRAKT", "X", "out.txt", "1"}, 3, "",
+       no_definition("Permission denied")},
+      {definition, false, {"EXTRAKT", "X", "out.txt", "0", "/D"}, 3,
+       " Aktiviert Debugger\nStr GetIniValues\n",
+       no_definition("Permission denied")},
+      {definition, true, {"EXTRAKT", "X", "out.txt", "0"}, 3, "",
+       no_definition("Is a directory")},
+      {definition, true, {"EXTRAKT", "X", "out.txt", "1", "/D"}, 3,
+       " Aktiviert Debugger\nStr GetIniValues\n",
+       no_definition("Is a directory")},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.path + (c.directory ? " a directory, " : " mode 000, ") +
+                 c.args[3] + (c.args.size() > 4 ? " /D" : ""));
+    fs::remove_all(c.path);
     ws_.WriteSettings(ServerSettings());
+    ws_.WriteQueryDefinition("MARIADB", QueryDefinition());
     ws_.WriteFile("out.txt", "OLD");
     testsupport::OpenWorkspaceToOthers(ws_);
     // Readable, the same user gets its extract.
     ToolResult r =
         testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "good.txt", "1"});
     EXPECT_EQ(r.out, Summary(3, "good.txt"));
-
-    MakeUnreadable(settings, how);
-    // The settings name no user: no connect is attempted (an empty user
-    // would be the OS user), and the run ends as the legacy platform's
-    // server refused an empty user.
-    r = testsupport::RunUnprivileged(ws_,
-                                     {"EXTRAKT", "X", "out.txt", "1", "/D"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, " Aktiviert Debugger\ndbConnect_Status: 1045\n");
-    EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
-              "tabfetch: cannot read settings file " +
-                  fs::canonical(settings).string() + ": " +
-                  (how == Unreadable::kDirectory ? "Is a directory"
-                                                 : "Permission denied"));
-    EXPECT_NE(r.err.find("tabfetch: no connection attempted"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
-  }
-}
-
-TEST_F(FaultMatrixTest, QueryDefinitionFileThatCannotBeRead) {
-  for (Unreadable how : {Unreadable::kNoPermission, Unreadable::kDirectory}) {
-    SCOPED_TRACE(how == Unreadable::kDirectory ? "directory" : "mode 000");
-    fs::remove_all(ws_.At("TABFETCH.MARIADB.INI"));
-    ws_.WriteQueryDefinition("MARIADB", QueryDefinition());
-    ws_.WriteFile("out.txt", "OLD");
-    testsupport::OpenWorkspaceToOthers(ws_);
-    MakeUnreadable(ws_.At("TABFETCH.MARIADB.INI"), how);
-    for (const char* flag : {"1", "0"}) {
-      ToolResult r =
-          testsupport::RunUnprivileged(ws_, {"EXTRAKT", "X", "out.txt", flag});
-      EXPECT_EQ(r.exit_code, 3);
-      EXPECT_EQ(r.out, "");
-      const std::string cause =
-          "tabfetch: cannot read query definition file " +
-          fs::canonical(ws_.At("TABFETCH.MARIADB.INI")).string() + ": " +
-          (how == Unreadable::kDirectory ? "Is a directory"
-                                         : "Permission denied") +
-          " (";
-      EXPECT_EQ(r.err.substr(0, cause.size()), cause) << r.err;
-      r = testsupport::RunUnprivileged(ws_,
-                                       {"EXTRAKT", "X", "out.txt", flag, "/D"});
-      EXPECT_EQ(r.exit_code, 3);
-      EXPECT_EQ(r.out, " Aktiviert Debugger\nStr GetIniValues\n");
-      EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
+    if (c.directory) {
+      fs::remove(c.path);
+      fs::create_directory(c.path);
+    } else {
+      fs::permissions(c.path, fs::perms::none);
     }
+    r = testsupport::RunUnprivileged(ws_, c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_TRUE(MatchesPattern(r.err, c.err)) << r.err;
+    EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
   }
 }
 
@@ -546,7 +483,9 @@ TEST_F(FaultMatrixTest, ServerKilledWhileSendingTheResult) {
       EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
       // The rows arrive as they are fetched: the result broke off after
       // some of them, and standard error names the library's error.
-      EXPECT_TRUE(IsBrokeOffLine(r.err, {"2013", "2006", "2055"}, ""))
+      EXPECT_TRUE(MatchesPattern(r.err, BrokeOff("2013", "*")) ||
+                  MatchesPattern(r.err, BrokeOff("2006", "*")) ||
+                  MatchesPattern(r.err, BrokeOff("2055", "*")))
           << r.err;
     } else {
       EXPECT_EQ(r.err, "");
@@ -574,7 +513,8 @@ TEST_F(FaultMatrixTest, ServerErrorAfterSomeRows) {
     ToolResult r = ws_.Run({"ABBRUCH", "X", "out.txt", flag});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, Summary(0, "out.txt"));
-    EXPECT_TRUE(IsBrokeOffLine(r.err, {"1644"}, "Abbruch bei 4000")) << r.err;
+    EXPECT_TRUE(MatchesPattern(r.err, BrokeOff("1644", "Abbruch bei 4000")))
+        << r.err;
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
   }
 }
@@ -744,7 +684,7 @@ TEST_F(FaultMatrixTest, MemoryLimitEndsInAWholeExtractOrNone) {
           {"TABFETCH_STRICT_EXIT=1", "TABFETCH_MEMORY_BUDGET=" + c.budget,
            "TMPDIR=" + ws_.cwd()});
       EXPECT_EQ(r.out, Summary(c.rows, "out.txt"));
-      EXPECT_TRUE(MatchesWithNumber(r.err, c.err)) << r.err;
+      EXPECT_TRUE(MatchesPattern(r.err, c.err)) << r.err;
       EXPECT_EQ(r.exit_code, c.rows == 0 ? 12 : 0);
       const std::string file = ws_.ReadFile("out.txt");
       if (c.rows == 0) {

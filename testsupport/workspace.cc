@@ -53,6 +53,28 @@ std::string WriteFailedLine(const std::string& path, int error) {
          std::strerror(error) + "\n";
 }
 
+namespace {
+
+bool Matches(const char* text, const char* pattern) {
+  if (*pattern != '#' && *pattern != '*') {
+    return *text == *pattern && (*text == '\0' || Matches(text + 1, pattern + 1));
+  }
+  auto fits = [pattern](char c) {
+    return c != '\0' && (*pattern == '#' ? c >= '0' && c <= '9' : c != '\n');
+  };
+  while (fits(*text)) {
+    if (Matches(++text, pattern + 1)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool MatchesPattern(const std::string& text, const std::string& pattern) {
+  return text.find('\0') == std::string::npos &&
+         Matches(text.c_str(), pattern.c_str());
+}
+
 std::string ReplaceAll(std::string text, const std::string& from,
                        const std::string& to) {
   for (std::size_t at = text.find(from); at != std::string::npos;

@@ -44,6 +44,10 @@ std::string Summary(int records, const std::string& path);
 std::string OpenFailedLine(const std::string& path, int error);
 std::string WriteFailedLine(const std::string& path, int error);
 
+// Whether `text` is `pattern`, in which '#' stands for a decimal number and
+// '*' for any text of one line (one character at least).
+bool MatchesPattern(const std::string& text, const std::string& pattern);
+
 // `text` with every `from` replaced by `to`.
 std::string ReplaceAll(std::string text, const std::string& from,
                        const std::string& to);
