@@ -111,10 +111,6 @@ class ConcurrencyTest : public testsupport::WorkspaceTest {
         WriteFault{ws_.cwd(), write_limit, 64 * 1024, 2000});
   }
 
-  // Eight appending runs, three of which fail half-way: the file holds
-  // `old`, then the five others' records, each run's whole.
-  void ExpectRollBackOnlyOwnRecords(const std::string& old);
-
   // No temporary file of a replacing run is left behind.
   void ExpectOnlyTheExtract() const {
     EXPECT_EQ(testsupport::ListDirectory(ws_.cwd()),
@@ -136,33 +132,34 @@ void ExpectWholeBlocksOf(const std::string& file,
   EXPECT_EQ(blocks.size(), runs.size()) << "a run's block appears twice";
 }
 
-TEST_F(ConcurrencyTest, EightAppendingRunsKeepTheirRecordsWhole) {
-  for (bool paced : {false, true}) {
-    SCOPED_TRACE(paced ? "paced writes" : "plain writes");
-    ws_.WriteFile("out.txt", "");
+// Eight runs together, plain or with paced writes: appending runs alone
+// leave the old content followed by each run's whole block; replacing runs
+// alone leave one whole extract; both together leave a replacing run's
+// extract followed by whole blocks of appending runs that came after it.
+TEST_F(ConcurrencyTest, RunsTogetherKeepTheirRecordsWhole) {
+  struct Case {
+    const char* name;
+    bool replacing_even, replacing_odd;  // the flags of runs 0, 2, ... / 1, 3, ...
+    bool paced;
+  };
+  const Case kCases[] = {
+      {"appending", false, false, false},
+      {"appending, paced", false, false, true},
+      {"replacing", true, true, false},
+      {"replacing, paced", true, true, true},
+      {"replacing and appending, paced", true, false, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string old = c.replacing_even ? "OLD" : "";
+    ws_.WriteFile("out.txt", old);
     std::vector<RunSpec> specs;
+    std::set<int> appending;
     for (int run = 0; run < kRuns; ++run) {
-      specs.push_back({run, "0", paced ? Paced() : std::vector<std::string>{}});
-    }
-    const std::vector<ToolResult> results = RunTogether(specs);
-    for (const ToolResult& r : results) {
-      EXPECT_EQ(r.exit_code, 0);
-      EXPECT_EQ(r.out, Summary(kRows));
-      EXPECT_EQ(r.err, "");
-    }
-    ExpectWholeBlocksOf(ws_.ReadFile("out.txt"), extracts_,
-                        {0, 1, 2, 3, 4, 5, 6, 7});
-    ExpectOnlyTheExtract();
-  }
-}
-
-TEST_F(ConcurrencyTest, EightReplacingRunsLeaveOneWholeExtract) {
-  for (bool paced : {false, true}) {
-    SCOPED_TRACE(paced ? "paced writes" : "plain writes");
-    ws_.WriteFile("out.txt", "OLD");
-    std::vector<RunSpec> specs;
-    for (int run = 0; run < kRuns; ++run) {
-      specs.push_back({run, "1", paced ? Paced() : std::vector<std::string>{}});
+      const bool replacing = run % 2 == 0 ? c.replacing_even : c.replacing_odd;
+      if (!replacing) appending.insert(run);
+      specs.push_back({run, replacing ? "1" : "0",
+                       c.paced ? Paced() : std::vector<std::string>{}});
     }
     for (const ToolResult& r : RunTogether(specs)) {
       EXPECT_EQ(r.exit_code, 0);
@@ -170,41 +167,24 @@ TEST_F(ConcurrencyTest, EightReplacingRunsLeaveOneWholeExtract) {
       EXPECT_EQ(r.err, "");
     }
     const std::string file = ws_.ReadFile("out.txt");
-    const std::vector<int> blocks = BlocksOf(file, extracts_);
-    ASSERT_EQ(file.size(), extracts_.front().size());
-    EXPECT_NE(blocks.front(), -1) << "not one whole extract";
     ExpectOnlyTheExtract();
+    if (!c.replacing_even) {
+      ExpectWholeBlocksOf(file, extracts_, appending);
+      continue;
+    }
+    ASSERT_EQ(file.size() % extracts_.front().size(), 0u);
+    const std::vector<int> blocks = BlocksOf(file, extracts_);
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_TRUE(blocks.front() >= 0 && appending.count(blocks.front()) == 0)
+        << "the file does not start with a replacing run's whole extract";
+    std::set<int> appended;
+    for (size_t i = 1; i < blocks.size(); ++i) {
+      EXPECT_EQ(appending.count(blocks[i]), 1u)
+          << "block " << i << " is no appending run's whole extract";
+      EXPECT_TRUE(appended.insert(blocks[i]).second)
+          << "block " << i << " repeats a run";
+    }
   }
-}
-
-// Replacing and appending runs together: the file ends with the last
-// replacing run's extract followed by whole blocks of appending runs that
-// came after it.
-TEST_F(ConcurrencyTest, ReplacingAndAppendingRunsTogether) {
-  ws_.WriteFile("out.txt", "OLD");
-  std::vector<RunSpec> specs;
-  for (int run = 0; run < kRuns; ++run) {
-    specs.push_back({run, run % 2 == 0 ? "1" : "0", Paced()});
-  }
-  for (const ToolResult& r : RunTogether(specs)) {
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, Summary(kRows));
-    EXPECT_EQ(r.err, "");
-  }
-  const std::string file = ws_.ReadFile("out.txt");
-  ASSERT_EQ(file.size() % extracts_.front().size(), 0u);
-  const std::vector<int> blocks = BlocksOf(file, extracts_);
-  ASSERT_FALSE(blocks.empty());
-  EXPECT_TRUE(blocks.front() >= 0 && blocks.front() % 2 == 0)
-      << "the file does not start with a replacing run's extract";
-  std::set<int> appended;
-  for (size_t i = 1; i < blocks.size(); ++i) {
-    EXPECT_TRUE(blocks[i] >= 0 && blocks[i] % 2 == 1)
-        << "block " << i << " is no appending run's whole extract";
-    EXPECT_TRUE(appended.insert(blocks[i]).second)
-        << "block " << i << " repeats a run";
-  }
-  ExpectOnlyTheExtract();
 }
 
 // Three of the eight appending runs fail half-way through their write (the
@@ -214,44 +194,38 @@ TEST_F(ConcurrencyTest, ReplacingAndAppendingRunsTogether) {
 // created it removes it again only while nobody else has appended. The bytes
 // that were there before stay in front.
 TEST_F(ConcurrencyTest, FailingAppendersRollBackOnlyTheirOwnRecords) {
+  const std::set<int> failing = {0, 4, 6};
   for (const char* old : {"", "OLD", static_cast<const char*>(nullptr)}) {
     SCOPED_TRACE(old == nullptr ? "no file"
                                 : std::string("file \"") + old + "\"");
-    if (old != nullptr) {
-      ws_.WriteFile("out.txt", old);
-    } else {
-      std::remove(ws_.At("out.txt").c_str());
+    std::remove(ws_.At("out.txt").c_str());
+    if (old != nullptr) ws_.WriteFile("out.txt", old);
+    std::vector<RunSpec> specs;
+    for (int run = 0; run < kRuns; ++run) {
+      specs.push_back(
+          {run, "0", Paced(failing.count(run) != 0 ? 1500 * 1000 : -1)});
     }
-    ExpectRollBackOnlyOwnRecords(old == nullptr ? "" : old);
-  }
-}
-
-void ConcurrencyTest::ExpectRollBackOnlyOwnRecords(const std::string& old) {
-  const std::set<int> failing = {0, 4, 6};
-  std::vector<RunSpec> specs;
-  for (int run = 0; run < kRuns; ++run) {
-    specs.push_back(
-        {run, "0", Paced(failing.count(run) != 0 ? 1500 * 1000 : -1)});
-  }
-  const std::vector<ToolResult> results = RunTogether(specs);
-  std::set<int> succeeded;
-  for (int run = 0; run < kRuns; ++run) {
-    SCOPED_TRACE("run " + std::to_string(run));
-    const ToolResult& r = results[static_cast<size_t>(run)];
-    EXPECT_EQ(r.exit_code, 0);
-    if (failing.count(run) != 0) {
-      EXPECT_EQ(r.out, testsupport::kWriteFailed + Summary(0));
-      EXPECT_EQ(r.err, testsupport::WriteFailedLine("out.txt", ENOSPC));
-    } else {
-      EXPECT_EQ(r.out, Summary(kRows));
-      EXPECT_EQ(r.err, "");
-      succeeded.insert(run);
+    const std::vector<ToolResult> results = RunTogether(specs);
+    std::set<int> succeeded;
+    for (int run = 0; run < kRuns; ++run) {
+      SCOPED_TRACE("run " + std::to_string(run));
+      const ToolResult& r = results[static_cast<size_t>(run)];
+      EXPECT_EQ(r.exit_code, 0);
+      if (failing.count(run) != 0) {
+        EXPECT_EQ(r.out, testsupport::kWriteFailed + Summary(0));
+        EXPECT_EQ(r.err, testsupport::WriteFailedLine("out.txt", ENOSPC));
+      } else {
+        EXPECT_EQ(r.out, Summary(kRows));
+        EXPECT_EQ(r.err, "");
+        succeeded.insert(run);
+      }
     }
+    const std::string file = ws_.ReadFile("out.txt");
+    const std::string before = old == nullptr ? "" : old;
+    ASSERT_EQ(file.substr(0, before.size()), before);
+    ExpectWholeBlocksOf(file.substr(before.size()), extracts_, succeeded);
+    ExpectOnlyTheExtract();
   }
-  const std::string file = ws_.ReadFile("out.txt");
-  ASSERT_EQ(file.substr(0, old.size()), old);
-  ExpectWholeBlocksOf(file.substr(old.size()), extracts_, succeeded);
-  ExpectOnlyTheExtract();
 }
 
 }  // namespace

@@ -12,11 +12,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "testsupport/fault_support.h"
@@ -36,15 +34,13 @@ using testsupport::kOpenFailed;
 
 // KLEIN: three records of 8 bytes. GROSS: 20,000 records of 100 bytes (2 MB),
 // many writes when they are cut into pieces.
-const char kQueryDefinition[] =
-    "[KLEIN]\n"
-    "SQL001=SELECT LPAD(seq, 8, '0') FROM seq_1_to_3\n"
-    "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
-    "\n"
-    "[GROSS]\n"
-    "SQL001=SELECT LPAD(seq, 8, '0'), REPEAT('x', 92) FROM seq_1_to_20000\n"
-    "FELD01=K\nFTYP01=CHAR\nFLEN01=8\n"
-    "FELD02=V\nFTYP02=CHAR\nFLEN02=92\n";
+const std::string kQueryDefinition =
+    testsupport::Section("KLEIN", {"SELECT LPAD(seq, 8, '0') FROM seq_1_to_3"},
+                         {{"K", "CHAR", 8}}) +
+    testsupport::Section("GROSS",
+                         {"SELECT LPAD(seq, 8, '0'), REPEAT('x', 92) FROM "
+                          "seq_1_to_20000"},
+                         {{"K", "CHAR", 8}, {"V", "CHAR", 92}});
 
 const std::string kKlein = "000000010000000200000003";
 
@@ -73,13 +69,8 @@ class ExtractFileTest : public testsupport::WorkspaceTest {
   // Whether the paused run has written its first piece (false after a
   // minute without).
   bool Started() const {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!fs::exists(ws_.root() + "/ready")) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return testsupport::WaitUntil(
+        [this] { return fs::exists(ws_.root() + "/ready"); });
   }
 };
 
@@ -171,13 +162,8 @@ TEST_F(ExtractFileTest, ReplacedLargeExtractIsLetGo) {
   EXPECT_EQ(r.out, Summary(3, "out.txt"));
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(ws_.ReadFile("out.txt"), kKlein);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (HeldOpenAnywhere(old.st_dev, old.st_ino) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_FALSE(HeldOpenAnywhere(old.st_dev, old.st_ino));
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&old] { return !HeldOpenAnywhere(old.st_dev, old.st_ino); }, 30));
 }
 
 TEST_F(ExtractFileTest, PathsWrittenForTheLegacyPlatform) {
