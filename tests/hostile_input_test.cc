@@ -49,19 +49,17 @@ class HostileInputTest : public testsupport::WorkspaceTest {
     ServerTest::SetUp();
     if (HasFatalFailure()) return;
     const std::string t = "PALVDATA." + TableName();
-    Sql("DROP TABLE IF EXISTS " + t);
-    Sql("CREATE TABLE " + t +
-        " (K VARBINARY(40), V VARBINARY(40), TERMINAL VARBINARY(80))");
-    Sql("INSERT INTO " + t +
+    Sql("CREATE OR REPLACE TABLE " + t +
+        " (K VARBINARY(40), V VARBINARY(40), TERMINAL VARBINARY(80));"
+        " INSERT INTO " + t +
         " VALUES ('C3', 'dritte', 'KASSE'), ('A1', '  erste', 'KASSE'),"
         " ('B2', 'zweite', 'KASSE')");
     WriteServerFiles(PlainDefinition());
   }
 
   static std::string PlainDefinition() {
-    return Lines({"[UMSATZ]", "SQL001=SELECT K, V FROM " + TableName(),
-                  "FELD01=K", "FTYP01=CHAR", "FLEN01=8", "FELD02=V",
-                  "FTYP02=TXT", "FLEN02=12"});
+    return testsupport::Section("UMSATZ", {"SELECT K, V FROM " + TableName()},
+                                {{"K", "CHAR", 8}, {"V", "TXT", 12}});
   }
 
   // Runs UMSATZ into out.txt (replacing "OLD") and checks the outcome;
@@ -218,104 +216,96 @@ TEST_F(HostileInputTest, HostileSettingsFiles) {
   }
 }
 
-TEST_F(HostileInputTest, ThousandStatementLines) {
-  std::vector<std::string> lines = {"[UMSATZ]",
-                                    "SQL001=SELECT K, V FROM " + TableName(),
-                                    "SQL002=WHERE 1 = 1"};
-  std::string statement = " SELECT K, V FROM " + TableName() + " WHERE 1 = 1";
-  for (int n = 3; n <= 1000; ++n) {
-    std::string key = std::to_string(n);
-    if (key.size() < 3) key.insert(0, 3 - key.size(), '0');
-    const std::string cond = "AND K <> 'Z" + std::to_string(n) + "'";
-    lines.push_back("SQL" + key + "=" + cond);
-    statement += " " + cond;
-  }
-  statement += " ";
-  for (const char* l : {"FELD01=K", "FTYP01=CHAR", "FLEN01=8", "FELD02=V",
-                        "FTYP02=TXT", "FLEN02=12"}) {
-    lines.push_back(l);
-  }
-  ws_.WriteQueryDefinition("MARIADB", Lines(lines));
-  ExpectRun(0,
-            testsupport::DebugTrace(statement) +
-                "Str WriteFile\nEnd WriteFile\n" + Summary(3, "out.txt"),
-            kRecords, {"UMSATZ", "KASSE", "out.txt", "1", "/D"});
-}
+// The largest shapes a query definition and a result take: a thousand
+// statement lines, thirty columns of width 999, rows of thirty-five columns,
+// megabyte values.
+TEST_F(HostileInputTest, LargestShapes) {
+  using testsupport::Column;
+  using testsupport::Section;
+  const std::string from = "FROM " + TableName();
+  const std::vector<Column> kv = {{"K", "CHAR", 8}, {"V", "TXT", 12}};
 
-TEST_F(HostileInputTest, ThirtyColumnsOfWidth999) {
+  std::vector<std::string> thousand = {"SELECT K, V " + from, "WHERE 1 = 1"};
+  std::string statement = " SELECT K, V " + from + " WHERE 1 = 1";
+  for (int n = 3; n <= 1000; ++n) {
+    thousand.push_back("AND K <> 'Z" + std::to_string(n) + "'");
+    statement += " " + thousand.back();
+  }
+
   // Columns 1..30 read K, V, then the numbers 3..30; the types go round
   // CHAR, DEC, TXT.
-  std::string select = "SQL001=SELECT K, V";
-  std::vector<std::string> lines;
-  for (int n = 3; n <= 30; ++n) select += ", " + std::to_string(n);
-  lines.push_back("[UMSATZ]");
-  lines.push_back(select + " FROM " + TableName());
   const char* kTypes[] = {"CHAR", "DEC", "TXT"};
+  std::string select30 = "SELECT K, V";
+  std::vector<Column> wide;
   for (int n = 1; n <= 30; ++n) {
-    const std::string nn = (n < 10 ? "0" : "") + std::to_string(n);
-    lines.push_back("FELD" + nn + "=F" + nn);
-    lines.push_back("FTYP" + nn + "=" + kTypes[(n - 1) % 3]);
-    lines.push_back("FLEN" + nn + "=999");
+    if (n >= 3) select30 += ", " + std::to_string(n);
+    wide.push_back({"F" + std::to_string(n), kTypes[(n - 1) % 3], 999});
   }
-  ws_.WriteQueryDefinition("MARIADB", Lines(lines));
-
   auto field = [&kTypes](const std::string& value, int column) {
-    const std::string type = kTypes[(column - 1) % 3];
-    if (type == "DEC") return std::string(999 - value.size(), '0') + value;
+    if ((column - 1) % 3 == 1) {
+      return std::string(999 - value.size(), '0') + value;
+    }
     return value + std::string(999 - value.size(), ' ');
   };
-  std::string tail;  // columns 3..30, the same in every row
-  for (int n = 3; n <= 30; ++n) tail += field(std::to_string(n), n);
-  // Column 1 is CHAR (trimmed), column 2 DEC (trimmed, zero-filled).
-  const std::string want = field("A1", 1) + field("erste", 2) + tail +
-                           field("B2", 1) + field("zweite", 2) + tail +
-                           field("C3", 1) + field("dritte", 2) + tail;
-  ASSERT_EQ(want.size(), 3u * 30 * 999);
-  ExpectRun(0, Summary(3, "out.txt"), want);
-}
+  std::string tail30;  // columns 3..30, the same in every row
+  for (int n = 3; n <= 30; ++n) tail30 += field(std::to_string(n), n);
 
-TEST_F(HostileInputTest, RowOfThirtyFiveColumns) {
   // Result columns and column definitions beyond the 30th are not used.
   // Statement lines hold 199 characters: one line for every ten columns.
-  std::vector<std::string> lines = {"[UMSATZ]", "SQL001=SELECT K"};
-  for (int n = 2; n <= 35; ++n) {
-    if (n % 10 == 2)
-      lines.push_back("SQL00" + std::to_string(n / 10 + 2) + "=");
-    lines.back() += ", 'c" + std::to_string(n) + "'";
-  }
-  lines.push_back("SQL006=FROM " + TableName());
+  std::vector<std::string> select35 = {"SELECT K"};
+  std::vector<Column> narrow;
+  std::string tail35;
   for (int n = 1; n <= 35; ++n) {
-    const std::string nn = (n < 10 ? "0" : "") + std::to_string(n);
-    lines.push_back("FELD" + nn + "=F" + nn);
-    lines.push_back("FTYP" + nn + "=CHAR");
-    lines.push_back("FLEN" + nn + "=3");
+    narrow.push_back({"F" + std::to_string(n), "CHAR", 3});
+    if (n == 1) continue;
+    if (n % 10 == 2) select35.emplace_back();
+    select35.back() += ", 'c" + std::to_string(n) + "'";
+    const std::string v = "c" + std::to_string(n);
+    if (n <= 30) tail35 += v + std::string(3 - v.size(), ' ');
   }
-  ws_.WriteQueryDefinition("MARIADB", Lines(lines));
-  std::string tail;
-  for (int n = 2; n <= 30; ++n) {
-    std::string v = "c" + std::to_string(n);
-    tail += v + std::string(3 - v.size(), ' ');
-  }
-  ExpectRun(0, Summary(3, "out.txt"),
-            "A1 " + tail + "B2 " + tail + "C3 " + tail);
-}
+  select35.push_back(from);
 
-TEST_F(HostileInputTest, MegabyteValues) {
   // Three rows of three 1 MiB values: a too long value keeps its end.
-  ws_.WriteQueryDefinition(
-      "MARIADB",
-      Lines({"[UMSATZ]",
-             "SQL001=SELECT CONCAT(REPEAT('a', 1048570), seq, 'Z'),",
-             "SQL002=CONCAT('1', REPEAT('0', 1048575)),",
-             "SQL003=CONCAT(REPEAT(' ', 1048575), seq) FROM seq_1_to_3",
-             "FELD01=A", "FTYP01=TXT", "FLEN01=5", "FELD02=B", "FTYP02=DEC",
-             "FLEN02=999", "FELD03=C", "FTYP03=CHAR", "FLEN03=4"}));
-  std::string want;
+  std::string megabytes;
   for (const char* seq : {"1", "2", "3"}) {
-    want +=
+    megabytes +=
         std::string("aaa") + seq + "Z" + std::string(999, '0') + seq + "   ";
   }
-  ExpectRun(0, Summary(3, "out.txt"), want);
+
+  struct Case {
+    const char* name;
+    std::string definition;
+    std::string out;
+    std::string file;
+    std::vector<std::string> args = {"UMSATZ", "KASSE", "out.txt", "1"};
+  };
+  const Case kCases[] = {
+      {"a thousand statement lines", Section("UMSATZ", thousand, kv),
+       testsupport::DebugTrace(statement + " ") +
+           "Str WriteFile\nEnd WriteFile\n" + Summary(3, "out.txt"),
+       kRecords, {"UMSATZ", "KASSE", "out.txt", "1", "/D"}},
+      // Column 1 is CHAR (trimmed), column 2 DEC (trimmed, zero-filled).
+      {"thirty columns of width 999",
+       Section("UMSATZ", {select30 + " " + from}, wide), Summary(3, "out.txt"),
+       field("A1", 1) + field("erste", 2) + tail30 + field("B2", 1) +
+           field("zweite", 2) + tail30 + field("C3", 1) + field("dritte", 2) +
+           tail30},
+      {"rows of thirty-five columns", Section("UMSATZ", select35, narrow),
+       Summary(3, "out.txt"), "A1 " + tail35 + "B2 " + tail35 + "C3 " + tail35},
+      {"megabyte values",
+       Section("UMSATZ",
+               {"SELECT CONCAT(REPEAT('a', 1048570), seq, 'Z'),",
+                "CONCAT('1', REPEAT('0', 1048575)),",
+                "CONCAT(REPEAT(' ', 1048575), seq) FROM seq_1_to_3"},
+               {{"A", "TXT", 5}, {"B", "DEC", 999}, {"C", "CHAR", 4}}),
+       Summary(3, "out.txt"), megabytes},
+  };
+  ASSERT_EQ(kCases[1].file.size(), 3u * 30 * 999);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ws_.WriteQueryDefinition("MARIADB", c.definition);
+    ExpectRun(0, c.out, c.file, c.args);
+  }
 }
 
 TEST_F(HostileInputTest, TerminalNamesWithQuotesBackslashesAndPlaceholder) {
@@ -333,18 +323,17 @@ TEST_F(HostileInputTest, TerminalNamesWithQuotesBackslashesAndPlaceholder) {
     Sql("INSERT INTO " + t + " VALUES ('T', '" + literal + "', '" + literal +
         "')");
   }
+  const std::string select = "SELECT K, V FROM " + TableName();
+  const testsupport::Column k = {"K", "CHAR", 2};
   ws_.WriteQueryDefinition(
-      "MARIADB", Lines({"[UMSATZ]",
-                        "SQL001=SELECT K, V FROM " + TableName() +
-                            " WHERE TERMINAL = '$parm01'",
-                        "FELD01=K", "FTYP01=CHAR", "FLEN01=2", "FELD02=V",
-                        "FTYP02=TXT", "FLEN02=31", "[UNGEQUOTET]",
-                        "SQL001=SELECT K, V FROM " + TableName() +
-                            " WHERE TERMINAL = $parm01",
-                        "FELD01=K", "FTYP01=CHAR", "FLEN01=2", "[DOPPELT]",
-                        "SQL001=SELECT K, V FROM " + TableName() +
-                            " WHERE TERMINAL = \"$parm01\"",
-                        "FELD01=K", "FTYP01=CHAR", "FLEN01=2"}));
+      "MARIADB",
+      testsupport::Section("UMSATZ", {select + " WHERE TERMINAL = '$parm01'"},
+                           {k, {"V", "TXT", 31}}) +
+          testsupport::Section("UNGEQUOTET",
+                               {select + " WHERE TERMINAL = $parm01"}, {k}) +
+          testsupport::Section("DOPPELT",
+                               {select + " WHERE TERMINAL = \"$parm01\""},
+                               {k}));
 
   // Inside quotes each name finds exactly its own row.
   for (const std::string& name : kNames) {
