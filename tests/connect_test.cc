@@ -175,71 +175,66 @@ TEST_F(ConnectTest, OptionFileDecidesHowNeverWho) {
   }
 }
 
-TEST_F(ConnectTest, ConnectFailsBeforeTheServerOrWithinTheTimeout) {
+// A connect that fails before the server or within the connect timeout; a
+// result that the read timeout breaks off, in the middle of the rows and
+// before the first one. Each within seconds, with one cause line.
+TEST_F(ConnectTest, ConnectAndReadFailWithinTheirTimeouts) {
   // A listener that accepts and never sends the server's greeting.
   const testsupport::LoopbackPort mute(true);
   ASSERT_NE(mute.port(), "");
-  const std::string mute_port = mute.port();
+  const std::string connect_failed =
+      "tabfetch: cannot connect to the database on host \"127.0.0.1\": error ";
 
   struct Case {
     const char* name;
-    std::string host;
+    const char* section;
     std::vector<std::string> env;
-    int status;
+    std::string out;
+    int exit_code;
     std::vector<std::string> err;  // parts of the one standard-error line
   };
   const Case cases[] = {
-      {"named option file missing", "127.0.0.1",
-       {"TABFETCH_DEFAULTS_FILE=missing.cnf"}, 5004,
-       {"option file missing.cnf", "No such file or directory"}},
+      {"named option file missing", "WER",
+       {"TABFETCH_DEFAULTS_FILE=missing.cnf"}, "dbConnect_Status: 5004\n", 10,
+       {connect_failed + "5004: ", "option file missing.cnf",
+        "No such file or directory"}},
       // A line feed in the name stays inside the one cause line.
-      {"named option file with a line feed", "127.0.0.1",
-       {"TABFETCH_DEFAULTS_FILE=a\nb.cnf"}, 5004,
-       {"option file a\\x0Ab.cnf", "No such file or directory\n"}},
-      {"named option file is a directory", "127.0.0.1",
-       {"TABFETCH_DEFAULTS_FILE=" + ws_.cwd()}, 5005,
-       {"option file " + ws_.cwd(), "Is a directory"}},
-      {"server never greets", "127.0.0.1",
-       {"TABFETCH_CONNECT_TIMEOUT=2", "MYSQL_TCP_PORT=" + mute_port}, 2013,
-       {"the connect timeout passed"}},
+      {"named option file with a line feed", "WER",
+       {"TABFETCH_DEFAULTS_FILE=a\nb.cnf"}, "dbConnect_Status: 5004\n", 10,
+       {connect_failed + "5004: ", "option file a\\x0Ab.cnf",
+        "No such file or directory\n"}},
+      {"named option file is a directory", "WER",
+       {"TABFETCH_DEFAULTS_FILE=" + ws_.cwd()}, "dbConnect_Status: 5005\n", 10,
+       {connect_failed + "5005: ", "option file " + ws_.cwd(),
+        "Is a directory"}},
+      // The test's own MYSQL_TCP_PORT comes after the server's and wins.
+      {"server never greets", "WER",
+       {"TABFETCH_CONNECT_TIMEOUT=2", "MYSQL_TCP_PORT=" + mute.port()},
+       "dbConnect_Status: 2013\n", 10,
+       {connect_failed + "2013: ", "the connect timeout passed"}},
+      {"read timeout in the middle of the rows", "STOCKT",
+       {"TABFETCH_READ_TIMEOUT=2"}, "0 Saetze kopiert in Datei out.txt \n", 12,
+       {"tabfetch: ", "error 2013: ", "read timeout of 2 s"}},
+      {"read timeout before the first row", "SPAET",
+       {"TABFETCH_READ_TIMEOUT=2"}, "0 Saetze kopiert in Datei out.txt \n", 12,
+       {"tabfetch: ", "error 2013: ", "read timeout of 2 s"}},
   };
-  Settings("127.0.0.1", tls().user);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    Settings(c.section == std::string("WER") ? "127.0.0.1" : "localhost",
+             tls().user);
+    ws_.WriteFile("out.txt", "OLD");
     const auto started = std::chrono::steady_clock::now();
-    // The test's own MYSQL_TCP_PORT comes first and wins.
-    const ToolResult r = Run("WER", c.env);
+    const ToolResult r = Run(c.section, c.env);
     EXPECT_LT(std::chrono::steady_clock::now() - started,
               std::chrono::seconds(10));
-    EXPECT_EQ(r.out, "dbConnect_Status: " + std::to_string(c.status) + "\n");
-    EXPECT_EQ(r.exit_code, 10);
-    EXPECT_EQ(r.err.rfind("tabfetch: cannot connect to the database on host "
-                          "\"127.0.0.1\": error " +
-                              std::to_string(c.status) + ": ",
-                          0),
-              0u)
-        << r.err;
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    EXPECT_EQ(r.err.rfind(c.err.front(), 0), 0u) << r.err;
     for (const std::string& part : c.err) {
       EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
     }
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
-    EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
-  }
-}
-
-TEST_F(ConnectTest, ReadTimeoutBreaksOffTheResult) {
-  Settings("localhost", tls().user);
-  // In the middle of the rows, and before the first one.
-  for (const char* section : {"STOCKT", "SPAET"}) {
-    SCOPED_TRACE(section);
-    const auto started = std::chrono::steady_clock::now();
-    const ToolResult r = Run(section, {"TABFETCH_READ_TIMEOUT=2"});
-    EXPECT_LT(std::chrono::steady_clock::now() - started,
-              std::chrono::seconds(10));
-    EXPECT_EQ(r.out, "0 Saetze kopiert in Datei out.txt \n");
-    EXPECT_EQ(r.exit_code, 12);
-    EXPECT_NE(r.err.find("error 2013: "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("read timeout of 2 s"), std::string::npos) << r.err;
     EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
   }
 }

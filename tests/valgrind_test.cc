@@ -6,9 +6,8 @@
 
 #include <string>
 
-#include "testsupport/workspace.h"
 #include "testsupport/legacy_texts.h"
-#include "testsupport/throwaway_mariadb.h"
+#include "testsupport/workspace.h"
 
 #ifndef VALGRIND_PROGRAM
 #error "VALGRIND_PROGRAM must name the valgrind executable"
@@ -19,34 +18,22 @@ namespace {
 using testsupport::ToolResult;
 using testsupport::Workspace;
 
-TEST(ValgrindTest, FullRunIsClean) {
+class ValgrindTest : public testsupport::WorkspaceTest {};
+
+TEST_F(ValgrindTest, FullRunIsClean) {
   const std::string valgrind = VALGRIND_PROGRAM;
   ASSERT_EQ(::access(valgrind.c_str(), X_OK), 0)
       << "valgrind is not installed (" << valgrind
       << "); scripts/lib.sh installs it";
-  std::string error;
-  ASSERT_NE(testsupport::FindTestServer(&error), nullptr) << error;
-  const testsupport::TestServer& server = *testsupport::FindTestServer(&error);
   const std::string t = "PALVDATA.vg_full_run";
-  ASSERT_EQ(testsupport::RunAdminSql(
-                "DROP TABLE IF EXISTS " + t + "; CREATE TABLE " + t +
-                " (K VARCHAR(8), V VARCHAR(20), N DECIMAL(6,2) NULL);"
-                " INSERT INTO " +
-                t +
-                " VALUES ('B', 'zwei\nZeilen', 1.5), ('A', '  eins', NULL),"
-                " ('B', 'zwei\nZeilen', 1.5)"),
-            "");
-
-  Workspace ws;
-  ws.WriteSettings({"localhost", server.user, server.password, "MARIADB"});
-  ws.WriteQueryDefinition(
-      "MARIADB",
-      "[VOLL]\n"
-      "SQL001=SELECT K, V, N FROM vg_full_run WHERE K <> '$parm01'\n"
-      "FELD01=K\nFTYP01=CHAR\nFLEN01=3\n"
-      "FELD02=V\nFTYP02=TXT\nFLEN02=14\n"
-      "FELD03=N\nFTYP03=DEC\nFLEN03=7\n");
-  ws.WriteFile("out.txt", "OLD");
+  Sql("CREATE OR REPLACE TABLE " + t +
+      " (K VARCHAR(8), V VARCHAR(20), N DECIMAL(6,2) NULL); INSERT INTO " + t +
+      " VALUES ('B', 'zwei\nZeilen', 1.5), ('A', '  eins', NULL),"
+      " ('B', 'zwei\nZeilen', 1.5)");
+  WriteServerFiles(testsupport::Section(
+      "VOLL", {"SELECT K, V, N FROM vg_full_run WHERE K <> '$parm01'"},
+      {{"K", "CHAR", 3}, {"V", "TXT", 14}, {"N", "DEC", 7}}));
+  ws_.WriteFile("out.txt", "OLD");
   const std::string records =
       "A    eins        0000000"
       "B  zwei\r\nZeilen   0001.50"
@@ -55,7 +42,7 @@ TEST(ValgrindTest, FullRunIsClean) {
   for (const char* flag : {"1", "0"}) {
     SCOPED_TRACE(std::string("flag ") + flag);
     ToolResult r = testsupport::RunTool(
-        valgrind, ws.cwd(),
+        valgrind, ws_.cwd(),
         {"--quiet", "--error-exitcode=99", "--leak-check=full",
          "--errors-for-leak-kinds=definite,indirect", Workspace::Binary(),
          "VOLL", "C'", "out.txt", flag, "/D"});
@@ -66,8 +53,8 @@ TEST(ValgrindTest, FullRunIsClean) {
                          testsupport::Summary(3, "out.txt"));
     EXPECT_EQ(r.err, "");
   }
-  EXPECT_EQ(ws.ReadFile("out.txt"), records + records);
-  EXPECT_EQ(testsupport::RunAdminSql("DROP TABLE " + t), "");
+  EXPECT_EQ(ws_.ReadFile("out.txt"), records + records);
+  Sql("DROP TABLE " + t);
 }
 
 }  // namespace
