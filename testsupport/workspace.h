@@ -48,6 +48,11 @@ std::string WriteFailedLine(const std::string& path, int error);
 // '*' for any text of one line (one character at least).
 bool MatchesPattern(const std::string& text, const std::string& pattern);
 
+// The cause line of a run whose settings name no user.
+inline constexpr char kNoUserLine[] =
+    "tabfetch: no connection attempted: the settings name no user (LOGIN), "
+    "and an empty one would connect as the operating-system user\n";
+
 // `text` with every `from` replaced by `to`.
 std::string ReplaceAll(std::string text, const std::string& from,
                        const std::string& to);
