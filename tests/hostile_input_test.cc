@@ -87,8 +87,8 @@ class HostileInputTest : public testsupport::WorkspaceTest {
 };
 
 // Ten-thousand-character lines, NUL and Ctrl-Z bytes in the query
-// definition file.
-TEST_F(HostileInputTest, HostileQueryDefinitions) {
+// definition file and in the settings file.
+TEST_F(HostileInputTest, HostileConfigurationFiles) {
   using std::string_literals::operator""s;
   const std::string select = "SQL001=SELECT K, V FROM " + TableName();
   const std::string rest =
@@ -97,20 +97,35 @@ TEST_F(HostileInputTest, HostileQueryDefinitions) {
       "  erste     "
       "dritte      "
       "zweite      ";
+  const std::string definition_file =
+      std::filesystem::canonical(ws_.At("TABFETCH.MARIADB.INI")).string();
+  const std::string no_section =
+      "tabfetch: query definition file " + definition_file +
+      " has no section [UMSATZ]";
+  const std::string net8 = SettingsRecord("Rechner", 1, "NET8", "localhost");
+  const std::string login =
+      SettingsRecord("Benutzer", 2, "LOGIN", server().user);
+  const std::string pass =
+      SettingsRecord("Kennwort", 3, "PASS", server().password);
+  const std::string system =
+      SettingsRecord("System", 4, "DB_SYSTEM", "MARIADB");
+  const std::string settings = net8 + login + pass + system;
+  std::string pass_with_nul = pass;
+  pass_with_nul.insert(pass_with_nul.size() - 1, "\0"s);
+  const std::string settings_file =
+      std::filesystem::canonical(ws_.root()).string() + "/Files/Palventra.Ini";
   struct Case {
     const char* what;
-    std::string ini;
+    std::string definition;
+    std::string settings;
     int exit_code;
     std::string out;
     std::string file;
     std::string err = "";  // how standard error begins
   };
-  const std::string no_section =
-      "tabfetch: query definition file " +
-      std::filesystem::canonical(ws_.At("TABFETCH.MARIADB.INI")).string() +
-      " has no section [UMSATZ]";
   const std::string x(10000, 'x');
   const Case kCases[] = {
+      // The query definition file.
       {"10,000-character lines",
        Lines({
            x,  // before the first header: never read
@@ -123,94 +138,61 @@ TEST_F(HostileInputTest, HostileQueryDefinitions) {
            "FLEN01=" + std::string(10000, ' ') + "8", "FELD02=V", "FTYP02=TXT",
            "FLEN02=012" + std::string(9997, '9'),  // only "012" counts
        }),
-       0, Summary(3, "out.txt"), kRecords},
-      {"NUL ends a value", "[UMSATZ]\n" + select + "\0 GARBAGE\n"s + rest, 0,
-       Summary(3, "out.txt"), kRecords},
-      {"Ctrl-Z line at the end", PlainDefinition() + "\x1A", 0,
+       settings, 0, Summary(3, "out.txt"), kRecords},
+      {"NUL ends a value", "[UMSATZ]\n" + select + "\0 GARBAGE\n"s + rest,
+       settings, 0, Summary(3, "out.txt"), kRecords},
+      {"Ctrl-Z line at the end", PlainDefinition() + "\x1A", settings, 0,
        Summary(3, "out.txt"), kRecords},
       {"Ctrl-Z behind values",
        "[UMSATZ]\n" + select +
            "\nFELD01=K\nFTYP01=CHAR\x1A\nFLEN01=8\x1A\n"
            "FELD02=V\nFTYP02=TXT\nFLEN02=12\n",
-       0, Summary(3, "out.txt"), kRecords},
+       settings, 0, Summary(3, "out.txt"), kRecords},
       {"NUL label switches the column off",
-       "[UMSATZ]\n" + select + "\nFELD01=\0K\n"s + rest.substr(8), 0,
+       "[UMSATZ]\n" + select + "\nFELD01=\0K\n"s + rest.substr(8), settings, 0,
        Summary(3, "out.txt"), only_v},
-      {"Ctrl-Z before the header", "\x1A" + PlainDefinition(), 3, "", "OLD",
-       no_section},
-      {"NUL in the header", "[UMS\0ATZ]\n"s + select + "\n" + rest, 3, "",
+      {"Ctrl-Z before the header", "\x1A" + PlainDefinition(), settings, 3, "",
        "OLD", no_section},
+      {"NUL in the header", "[UMS\0ATZ]\n"s + select + "\n" + rest, settings,
+       3, "", "OLD", no_section},
       {"NUL before the statement",
-       "[UMSATZ]\nSQL001=\0"s + select + "\n" + rest, 3, "", "OLD",
+       "[UMSATZ]\nSQL001=\0"s + select + "\n" + rest, settings, 3, "", "OLD",
        "tabfetch: section [UMSATZ] of query definition file " +
-           std::filesystem::canonical(ws_.At("TABFETCH.MARIADB.INI")).string() +
-           " has an empty SQL001"},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    ws_.WriteQueryDefinition("MARIADB", c.ini);
-    ExpectRun(c.exit_code, c.out, c.file,
-              {"UMSATZ", "KASSE", "out.txt", "1"}, c.err);
-  }
-}
-
-// Ten-thousand-character lines, NUL and Ctrl-Z bytes in the settings file.
-TEST_F(HostileInputTest, HostileSettingsFiles) {
-  using std::string_literals::operator""s;
-  const std::string net8 = SettingsRecord("Rechner", 1, "NET8", "localhost");
-  const std::string login =
-      SettingsRecord("Benutzer", 2, "LOGIN", server().user);
-  const std::string pass =
-      SettingsRecord("Kennwort", 3, "PASS", server().password);
-  const std::string system =
-      SettingsRecord("System", 4, "DB_SYSTEM", "MARIADB");
-  std::string pass_with_nul = pass;
-  pass_with_nul.insert(pass_with_nul.size() - 1, "\0"s);
-  struct Case {
-    const char* what;
-    std::string text;
-    int exit_code;
-    std::string out;
-    std::string file;
-    std::string err;  // how standard error begins
-  };
-  const std::string settings_file =
-      std::filesystem::canonical(ws_.root()).string() + "/Files/Palventra.Ini";
-  const std::string x(10000, 'x');
-  const Case kCases[] = {
-      // Read in pieces of 199 and 399 characters: 34 pieces, so the records
-      // after it still pair up.
-      {"long line before the records", x + "\n" + net8 + login + pass + system,
-       0, Summary(3, "out.txt"), kRecords, ""},
-      {"long line after the records", net8 + login + pass + system + x + "\n",
-       0, Summary(3, "out.txt"), kRecords, ""},
+           definition_file + " has an empty SQL001"},
+      // The settings file, read in pieces of 199 and 399 characters: a long
+      // line is 34 pieces, so the records after it still pair up.
+      {"settings: long line before the records", PlainDefinition(),
+       x + "\n" + settings, 0, Summary(3, "out.txt"), kRecords},
+      {"settings: long line after the records", PlainDefinition(),
+       settings + x + "\n", 0, Summary(3, "out.txt"), kRecords},
       // An entry line cut at 399 characters has no value: no password.
-      {"10,000 characters of password text",
+      {"settings: 10,000 characters of password text", PlainDefinition(),
        net8 + login + "[DB];Kennwort;\n3;PASS;" + std::string(10000, 'A') +
            "\n" + system,
        0, "dbConnect_Status: 1045\n", "OLD", kDenied},
       // Ctrl-Z ends the input, whatever follows it.
-      {"Ctrl-Z after the records",
-       net8 + login + pass + system + "\x1A" +
-           SettingsRecord("X", 0, "PASS", "x"),
-       0, Summary(3, "out.txt"), kRecords, ""},
-      {"Ctrl-Z before the password", net8 + login + "\x1A" + pass + system, 0,
-       "dbConnect_Status: 1045\n", "OLD",
-       "tabfetch: settings file " + settings_file +
-           ": no record matches PASS"},
+      {"settings: Ctrl-Z after the records", PlainDefinition(),
+       settings + "\x1A" + SettingsRecord("X", 0, "PASS", "x"), 0,
+       Summary(3, "out.txt"), kRecords},
+      {"settings: Ctrl-Z before the password", PlainDefinition(),
+       net8 + login + "\x1A" + pass + system, 0, "dbConnect_Status: 1045\n",
+       "OLD",
+       "tabfetch: settings file " + settings_file + ": no record matches PASS"},
       // The line's text ends at the NUL, before its line end: no value.
-      {"NUL behind the password text", net8 + login + pass_with_nul + system, 0,
-       "dbConnect_Status: 1045\n", "OLD", kDenied},
+      {"settings: NUL behind the password text", PlainDefinition(),
+       net8 + login + pass_with_nul + system, 0, "dbConnect_Status: 1045\n",
+       "OLD", kDenied},
       // A heading line that is empty up to its NUL has the empty heading
       // name, which every lookup asks for: the password's record answers
       // the DB_SYSTEM lookup, and no query definition file has that name.
-      {"NUL at the start of a heading line",
+      {"settings: NUL at the start of a heading line", PlainDefinition(),
        net8 + login + "\0"s + pass + system, 3, "", "OLD",
        "tabfetch: cannot read query definition file "},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
-    ws_.WriteSettingsText(c.text);
+    ws_.WriteQueryDefinition("MARIADB", c.definition);
+    ws_.WriteSettingsText(c.settings);
     ExpectRun(c.exit_code, c.out, c.file, {"UMSATZ", "KASSE", "out.txt", "1"},
               c.err);
   }
