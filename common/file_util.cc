@@ -84,22 +84,32 @@ UniqueFd CreateTempFile(const FileOps& ops, const std::string& dir,
     return UniqueFd(
         ops.open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
   }
-  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+  UniqueFd fd;
+  TryFreshNames(dir, name, before_create, [&](const char* fresh) {
+    fd.reset(ops.open(fresh, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                      mode));
+    return fd.valid();
+  });
+  return fd;
+}
+
+bool TryFreshNames(const std::string& dir, std::string& name,
+                   void (*before_create)(const char* name),
+                   const std::function<bool(const char* name)>& make) {
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kMaxNameAttempts && error == EEXIST;
+       ++attempt) {
     // Told of no name while the name changes, then of the new one.
     if (before_create != nullptr) before_create(nullptr);
     name = FreshTempName(dir);
     if (before_create != nullptr) before_create(name.c_str());
-    UniqueFd fd(ops.open(name.c_str(),
-                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                         mode));
-    if (fd.valid()) return fd;
-    if (errno != EEXIST) break;
+    if (make(name.c_str())) return true;
+    error = errno;
   }
-  const int error = errno;
   if (before_create != nullptr) before_create(nullptr);
   name.clear();
   errno = error;
-  return UniqueFd();
+  return false;
 }
 
 bool NoUnnamedFiles(int error) {
