@@ -237,7 +237,7 @@ namespace {
 // started.
 constexpr std::uint64_t kWorthABackgroundClose = std::uint64_t{32} << 20;
 
-// Closes every descriptor but `keep1` and `keep2` (keep1 < keep2).
+// Closes every descriptor but `keep1` and `keep2` (0 <= keep1 < keep2).
 void CloseAllBut(int keep1, int keep2) {
   const auto close_from_to = [](unsigned first, unsigned last) {
     if (first > last) return;
@@ -249,10 +249,11 @@ void CloseAllBut(int keep1, int keep2) {
       ::close(static_cast<int>(fd));
     }
   };
-  close_from_to(0, static_cast<unsigned>(keep1) - 1);
-  close_from_to(static_cast<unsigned>(keep1) + 1,
-                static_cast<unsigned>(keep2) - 1);
-  close_from_to(static_cast<unsigned>(keep2) + 1, ~0u);
+  const auto k1 = static_cast<unsigned>(keep1);
+  const auto k2 = static_cast<unsigned>(keep2);
+  if (k1 > 0) close_from_to(0, k1 - 1);
+  close_from_to(k1 + 1, k2 - 1);
+  close_from_to(k2 + 1, ~0u);
 }
 
 }  // namespace
