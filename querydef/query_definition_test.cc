@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "testsupport/temp_dir.h"
 
@@ -14,6 +15,11 @@ namespace querydef {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A column definition as "label|type|width".
+std::string Text(const ColumnDefinition& c) {
+  return c.label + "|" + c.type + "|" + std::to_string(c.width);
+}
 
 // Runs the test inside a fresh temporary directory and returns to the old
 // working directory afterwards.
@@ -154,23 +160,13 @@ TEST_F(QueryDefinitionTest, ColumnDefinitions) {
                  "FELD30=Last\nFTYP30=CHAR\nFLEN30=+12\n");
   QueryDefinition def;
   ASSERT_EQ(Load("Q", "DB", "", false, def), kOk);
-  const ColumnDefinitions& c = def.columns;
-  EXPECT_EQ(c[0].label, "Nummer");
-  EXPECT_EQ(c[0].type, "DEC");
-  EXPECT_EQ(c[0].width, 5);
-  EXPECT_EQ(c[1].type, "CHAR");  // cut to 4
-  EXPECT_EQ(c[1].width, 100);    // "1000" loses its last digit
-  EXPECT_EQ(c[2].label, "");
-  EXPECT_EQ(c[2].type, "TXT");
-  EXPECT_EQ(c[2].width, -7);
-  EXPECT_EQ(c[3].label, std::string(99, 'L'));
-  EXPECT_EQ(c[3].type, "");
-  EXPECT_EQ(c[3].width, 0);
-  EXPECT_EQ(c[4].label, "");
-  EXPECT_EQ(c[4].width, 0);
-  EXPECT_EQ(c[29].label, "Last");
-  EXPECT_EQ(c[29].type, "CHAR");
-  EXPECT_EQ(c[29].width, 12);
+  // FTYP is cut to 4 characters, FLEN to 3 ("1000" gives 100).
+  const std::pair<std::size_t, std::string> kWant[] = {
+      {0, "Nummer|DEC|5"}, {1, "Name|CHAR|100"},  {2, "|TXT|-7"},
+      {3, std::string(99, 'L') + "||0"}, {4, "||0"}, {29, "Last|CHAR|12"}};
+  for (const auto& [k, want] : kWant) {
+    EXPECT_EQ(Text(def.columns[k]), want) << "column " << k + 1;
+  }
 }
 
 TEST_F(QueryDefinitionTest, NoStatementLeavesColumnsAsTheyWere) {
@@ -178,9 +174,7 @@ TEST_F(QueryDefinitionTest, NoStatementLeavesColumnsAsTheyWere) {
   QueryDefinition def;
   def.columns[0] = ColumnDefinition{"old", "DEC", 9};
   ASSERT_EQ(Load("Q", "DB", "", false, def), kNoStatement);
-  EXPECT_EQ(def.columns[0].label, "old");
-  EXPECT_EQ(def.columns[0].type, "DEC");
-  EXPECT_EQ(def.columns[0].width, 9);
+  EXPECT_EQ(Text(def.columns[0]), "old|DEC|9");
 }
 
 TEST_F(QueryDefinitionTest, CountsThePlaceholders) {
