@@ -537,8 +537,9 @@ TEST(WriteFileTest, SignalsUndoTheWrite) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig)
         << "status " << status;
     EXPECT_EQ(ReadFileBytes(path), c.exists ? "OLD" : "<missing>");
-    EXPECT_EQ(ListDirectory(dir.path()), c.exists ? std::vector<std::string>{"out.dat"}
-                                            : std::vector<std::string>{});
+    EXPECT_EQ(ListDirectory(dir.path()),
+              c.exists ? std::vector<std::string>{"out.dat"}
+                       : std::vector<std::string>{});
   }
 }
 
@@ -592,7 +593,14 @@ struct FailureCase {
   const char* name;
   FailPlan plan;
   SpillFault spill = SpillFault::kNone;
+  // A spill fault's cause on standard error, around the TMPDIR it names.
+  std::string cause_before = {};
+  std::string cause_after = {};
 };
+
+std::string Because(int error) {
+  return std::string(": ") + std::strerror(error);
+}
 
 const FailureCase kFailureCases[] = {
     {"first write fails", {0, ENOSPC}},
@@ -602,32 +610,16 @@ const FailureCase kFailureCases[] = {
     {"fsync fails", {SIZE_MAX, ENOSPC, true}},
     {"close fails", {SIZE_MAX, ENOSPC, false, true}},
     {"short writes, then fails", {70000, ENOSPC, false, false, 333}},
-    {"temporary file cannot be made", {}, SpillFault::kCreate},
-    {"temporary file cannot be written", {}, SpillFault::kWrite},
-    {"temporary file would leave less than 5 % free", {}, SpillFault::kFull},
-    {"temporary file cannot be read back", {}, SpillFault::kRead},
+    {"temporary file cannot be made", {}, SpillFault::kCreate,
+     "cannot create the temporary file in TMPDIR ", Because(EACCES)},
+    {"temporary file cannot be written", {}, SpillFault::kWrite,
+     "cannot write the temporary file in TMPDIR ", Because(EIO)},
+    {"temporary file would leave less than 5 % free", {}, SpillFault::kFull,
+     "the temporary file in TMPDIR ",
+     " would leave less than 5 % of its file system free"},
+    {"temporary file cannot be read back", {}, SpillFault::kRead,
+     "cannot read back the temporary file in TMPDIR ", Because(EIO)},
 };
-
-// The cause each spill fault gives on standard error.
-std::string SpillCause(SpillFault fault, const std::string& tmp) {
-  switch (fault) {
-    case SpillFault::kNone:
-      break;
-    case SpillFault::kCreate:
-      return "tabfetch: cannot create the temporary file in TMPDIR " + tmp +
-             ": " + std::strerror(EACCES) + "\n";
-    case SpillFault::kWrite:
-      return "tabfetch: cannot write the temporary file in TMPDIR " + tmp +
-             ": " + std::strerror(EIO) + "\n";
-    case SpillFault::kFull:
-      return "tabfetch: the temporary file in TMPDIR " + tmp +
-             " would leave less than 5 % of its file system free\n";
-    case SpillFault::kRead:
-      return "tabfetch: cannot read back the temporary file in TMPDIR " + tmp +
-             ": " + std::strerror(EIO) + "\n";
-  }
-  return "";
-}
 
 TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
   std::vector<std::string> records;
@@ -679,7 +671,8 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
         EXPECT_EQ(r.err.rfind("tabfetch: cannot write extract file " + path +
                                   ": ", 0), 0u) << r.err;
       } else {
-        EXPECT_EQ(r.err, SpillCause(c.spill, tmp.path()));
+        EXPECT_EQ(r.err, "tabfetch: " + c.cause_before + tmp.path() +
+                             c.cause_after + "\n");
         EXPECT_TRUE(fs::is_empty(tmp.path()));
       }
       EXPECT_EQ(ReadFileBytes(path), exists ? old : "<missing>");

@@ -39,7 +39,8 @@ SqlSession SessionFor(Mode mode) {
       "STRICT_TRANS_TABLES",
   };
   const char* charset = mode == kSjis ? "sjis" : "latin1";
-  const uint32_t version = mode == kMariaDb ? 101119 : mode == kMySql ? 80036 : 0;
+  const uint32_t version =
+      mode == kMariaDb ? 101119 : mode == kMySql ? 80036 : 0;
   return DescribeSession(charset, charset, kSqlModes[mode], version,
                          mode == kMySql);
 }

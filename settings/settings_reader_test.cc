@@ -44,7 +44,8 @@ const std::string kAllFour = kNet8 + kLogin + kPass + kDbSystem;
 std::string LongEntry(size_t length) {
   std::string entry = Entry("1", "NET8", "abc") + ";";
   entry.resize(length, 'Z');
-  return Record("x;H;", entry) + Record("x;H2;", Entry("2", "LOGIN", "tabuser"));
+  return Record("x;H;", entry) +
+         Record("x;H2;", Entry("2", "LOGIN", "tabuser"));
 }
 
 const char* const kKeys[] = {"NET8", "LOGIN", "PASS", "DB_SYSTEM"};
