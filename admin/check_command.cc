@@ -19,8 +19,6 @@
 #include "querydef/definition_keys.h"
 #include "querydef/query_definition.h"
 #include "querydef/row_buffer.h"
-#include "run/connect_step.h"
-#include "run/environment.h"
 #include "settings/connection_settings.h"
 
 namespace admin {
@@ -150,32 +148,19 @@ bool RunQuery(const Args& args, std::string_view section,
                      ExitCodeText(common::kNameTooLongExit) + ")");
     return false;
   }
-  const std::string path = SettingsPath(args);
-  settings::ConnectionSettings values = settings::ReadConnectionSettings(path);
-  const std::string& host = values.host;
-  const std::string& user = values.user;
-  if (!SettingsNameAUser(values, path, err)) return false;
   db::Connection conn;
-  int status =
-      conn.Connect(user, values.password, host, settings::kDatabaseName,
-                   run::ConnectOptionsFor(run::ReadEnvironment(err)));
-  settings::WipeSecret(values.password);
-  if (status != db::kOk) {
-    PrintMessage(
-        err,
-        "cannot connect to the database (host " + Quoted(host) + ", user " +
-            Quoted(user) + "): error " + std::to_string(status) + ": " +
-            DisplayText(conn.LastError(), false) +
-            "; tabfetch prints \"dbConnect_Status: " + std::to_string(status) +
-            "\" and ends with " + ExitCodeText(common::kRunEndedExit));
+  settings::ConnectionSettings values;
+  if (!ConnectAsTabfetch(
+          args, conn, values,
+          " and ends with " + ExitCodeText(common::kRunEndedExit), err)) {
     return false;
   }
 
   querydef::QueryDefinition def;
   extract::ClearColumnDefinitions(def.columns);
   const querydef::TerminalName name = conn.TerminalNameFor(terminal);
-  status = querydef::GetIniValuesFromProfile(loaded.profile, section, name,
-                                             false, out, def);
+  int status = querydef::GetIniValuesFromProfile(loaded.profile, section, name,
+                                                 false, out, def);
   if (status == querydef::kTerminalRefused) {
     PrintMessage(err, "the terminal name " + Quoted(terminal) +
                           " may not stand where $parm01 stands in the "

@@ -10,6 +10,8 @@
 #include "admin/setting_report.h"
 #include "common/exit_codes.h"
 #include "querydef/query_definition.h"
+#include "run/connect_step.h"
+#include "run/environment.h"
 
 namespace admin {
 
@@ -72,6 +74,31 @@ bool SettingsNameAUser(settings::ConnectionSettings& values,
                         ": tabfetch names no user and connects to nothing (it "
                         "prints \"dbConnect_Status: " +
                         std::to_string(settings::kNoUserStatus) + "\")");
+  return false;
+}
+
+bool ConnectAsTabfetch(const Args& args, db::Connection& conn,
+                       settings::ConnectionSettings& values,
+                       std::string_view consequence, std::FILE* err,
+                       std::chrono::steady_clock::duration* took) {
+  const run::Environment env = run::ReadEnvironment(err);
+  const std::string path = SettingsPath(args);
+  values = settings::ReadConnectionSettings(path);
+  if (!SettingsNameAUser(values, path, err)) return false;
+  const auto started = std::chrono::steady_clock::now();
+  const int status = conn.Connect(values.user, values.password, values.host,
+                                  settings::kDatabaseName,
+                                  run::ConnectOptionsFor(env));
+  if (took != nullptr) *took = std::chrono::steady_clock::now() - started;
+  settings::WipeSecret(values.password);
+  if (status == db::kOk) return true;
+  PrintMessage(err, "cannot connect to the database (host " +
+                        Quoted(values.host) + ", user " + Quoted(values.user) +
+                        "): error " + std::to_string(status) + ": " +
+                        DisplayText(conn.LastError(), false) +
+                        "; tabfetch prints \"dbConnect_Status: " +
+                        std::to_string(status) + "\"" +
+                        std::string(consequence));
   return false;
 }
 

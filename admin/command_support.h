@@ -2,12 +2,14 @@
 // they read, and loading a query definition file as tabfetch finds it.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "admin/admin_args.h"
+#include "db/db_connection.h"
 #include "querydef/profile_reader.h"
 #include "settings/connection_settings.h"
 #include "settings/settings_reader.h"
@@ -47,6 +49,16 @@ std::string Lines(const settings::SettingMatch& match);
 // record) and that tabfetch connects to nothing, and wipes the password.
 bool SettingsNameAUser(settings::ConnectionSettings& values,
                        const std::string& path, std::FILE* err);
+
+// Connects `conn` as tabfetch does: the settings file of `args` (read into
+// `values`, whose password is wiped afterwards) and the environment's
+// connect options. False after printing why on `err`; a failed connect's
+// line ends with what tabfetch prints, then `consequence`. `took` gets the
+// time of the connect itself.
+bool ConnectAsTabfetch(const Args& args, db::Connection& conn,
+                       settings::ConnectionSettings& values,
+                       std::string_view consequence, std::FILE* err,
+                       std::chrono::steady_clock::duration* took = nullptr);
 
 struct LoadedDefinition {
   std::string db_system;

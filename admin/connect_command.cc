@@ -15,8 +15,6 @@
 #include "admin/commands.h"
 #include "db/db_connection.h"
 #include "querydef/query_definition.h"
-#include "run/connect_step.h"
-#include "run/environment.h"
 #include "settings/connection_settings.h"
 
 namespace admin {
@@ -110,26 +108,10 @@ std::string TerminalNames(const querydef::SqlSession& session) {
 }  // namespace
 
 int RunConnect(const Args& args, std::FILE* out, std::FILE* err) {
-  const run::Environment env = run::ReadEnvironment(err);
-  const std::string path = SettingsPath(args);
-  settings::ConnectionSettings values = settings::ReadConnectionSettings(path);
-  if (!SettingsNameAUser(values, path, err)) return kExitFindings;
-  const db::ConnectOptions options = run::ConnectOptionsFor(env);
-
   db::Connection conn;
-  const auto started = std::chrono::steady_clock::now();
-  const int status = conn.Connect(values.user, values.password, values.host,
-                                  settings::kDatabaseName, options);
-  const auto took = std::chrono::steady_clock::now() - started;
-  settings::WipeSecret(values.password);
-  if (status != db::kOk) {
-    PrintMessage(err, "cannot connect to the database (host " +
-                          Quoted(values.host) + ", user " +
-                          Quoted(values.user) + "): error " +
-                          std::to_string(status) + ": " +
-                          DisplayText(conn.LastError(), false) +
-                          "; tabfetch prints \"dbConnect_Status: " +
-                          std::to_string(status) + "\"");
+  settings::ConnectionSettings values;
+  std::chrono::steady_clock::duration took{};
+  if (!ConnectAsTabfetch(args, conn, values, "", err, &took)) {
     return kExitFindings;
   }
 

@@ -84,22 +84,32 @@ UniqueFd CreateTempFile(const FileOps& ops, const std::string& dir,
     return UniqueFd(
         ops.open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
   }
-  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+  UniqueFd fd;
+  TryFreshNames(dir, name, before_create, [&](const char* fresh) {
+    fd.reset(ops.open(fresh, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                      mode));
+    return fd.valid();
+  });
+  return fd;
+}
+
+bool TryFreshNames(const std::string& dir, std::string& name,
+                   void (*before_create)(const char* name),
+                   const std::function<bool(const char* name)>& make) {
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kMaxNameAttempts && error == EEXIST;
+       ++attempt) {
     // Told of no name while the name changes, then of the new one.
     if (before_create != nullptr) before_create(nullptr);
     name = FreshTempName(dir);
     if (before_create != nullptr) before_create(name.c_str());
-    UniqueFd fd(ops.open(name.c_str(),
-                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                         mode));
-    if (fd.valid()) return fd;
-    if (errno != EEXIST) break;
+    if (make(name.c_str())) return true;
+    error = errno;
   }
-  const int error = errno;
   if (before_create != nullptr) before_create(nullptr);
   name.clear();
   errno = error;
-  return UniqueFd();
+  return false;
 }
 
 bool NoUnnamedFiles(int error) {
@@ -227,7 +237,7 @@ namespace {
 // started.
 constexpr std::uint64_t kWorthABackgroundClose = std::uint64_t{32} << 20;
 
-// Closes every descriptor but `keep1` and `keep2` (keep1 < keep2).
+// Closes every descriptor but `keep1` and `keep2` (0 <= keep1 < keep2).
 void CloseAllBut(int keep1, int keep2) {
   const auto close_from_to = [](unsigned first, unsigned last) {
     if (first > last) return;
@@ -239,10 +249,11 @@ void CloseAllBut(int keep1, int keep2) {
       ::close(static_cast<int>(fd));
     }
   };
-  close_from_to(0, static_cast<unsigned>(keep1) - 1);
-  close_from_to(static_cast<unsigned>(keep1) + 1,
-                static_cast<unsigned>(keep2) - 1);
-  close_from_to(static_cast<unsigned>(keep2) + 1, ~0u);
+  const auto k1 = static_cast<unsigned>(keep1);
+  const auto k2 = static_cast<unsigned>(keep2);
+  if (k1 > 0) close_from_to(0, k1 - 1);
+  close_from_to(k1 + 1, k2 - 1);
+  close_from_to(k2 + 1, ~0u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -90,6 +91,14 @@ UniqueFd CreateTempFile(const FileOps& ops, const std::string& dir,
                         void (*before_create)(const char* name) = nullptr);
 // A fresh temporary name in `dir`, as CreateTempFile makes them.
 std::string FreshTempName(const std::string& dir);
+// Hands fresh temporary names in `dir` to `make` (which creates or links a
+// file under the name) until it succeeds or fails with anything but EEXIST.
+// `before_create`, if any, is told of no name while the name changes, then
+// of the new one. True with `name` set; false with errno set and `name`
+// empty.
+bool TryFreshNames(const std::string& dir, std::string& name,
+                   void (*before_create)(const char* name),
+                   const std::function<bool(const char* name)>& make);
 // Whether `error` from an unnamed CreateTempFile means only that the file
 // system has no unnamed files.
 bool NoUnnamedFiles(int error);

@@ -1,6 +1,8 @@
 // atoi with the legacy runtime's wrap-around on overflow.
 #include "common/int_parse.h"
 
+#include <limits>
+
 namespace common {
 
 int32_t AtoiWrap(std::string_view text) {
@@ -22,6 +24,25 @@ int32_t AtoiWrap(std::string_view text) {
   }
   if (negative) value = 0u - value;
   return static_cast<int32_t>(value);
+}
+
+bool ParseDigits(std::string_view text, std::uint64_t& value,
+                 bool& saturated) {
+  if (text.empty()) return false;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  value = 0;
+  saturated = false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (kMax - digit) / 10) {
+      saturated = true;
+      value = kMax;
+    } else if (!saturated) {
+      value = value * 10 + digit;
+    }
+  }
+  return true;
 }
 
 }  // namespace common

@@ -12,4 +12,9 @@ namespace common {
 // "4294967296" reads as 0 and "2147483648" as -2147483648.
 int32_t AtoiWrap(std::string_view text);
 
+// Decimal digits and nothing else (no blank, no sign; leading zeros are
+// fine): false for anything else, the empty text included. A number too
+// large for 64 bits reads as the largest value, with `saturated` set.
+bool ParseDigits(std::string_view text, std::uint64_t& value, bool& saturated);
+
 }  // namespace common

@@ -52,6 +52,8 @@ class dbConnectionTest : public testsupport::ServerTest {
   }
 };
 
+// The session is read back after the connect; the terminal name is escaped
+// by it.
 TEST_F(dbConnectionTest,
        ConnectsOverEachDefaultRouteWithLatin1AndAutocommitOff) {
   // "" and "localhost" take the socket, 127.0.0.1 takes TCP; the test
@@ -64,9 +66,22 @@ TEST_F(dbConnectionTest,
     EXPECT_EQ(QueryOne(conn, "SELECT @@autocommit"), "0");
     EXPECT_EQ(QueryOne(conn, "SELECT @@character_set_results"), "latin1");
     EXPECT_EQ(QueryOne(conn, "SELECT DATABASE()"), kDatabase);
+    const querydef::SqlSession& session = conn.Session();
+    EXPECT_TRUE(session.known);
+    EXPECT_TRUE(session.latin1);
+    EXPECT_EQ(session.character_set_client, "latin1");
+    EXPECT_TRUE(session.backslash_escapes);
+    EXPECT_FALSE(session.ansi_quotes);
+    EXPECT_EQ(session.unmodelled_flag, "");
     // The throwaway server is MariaDB 10 or later (10.11.19 = 101119).
-    EXPECT_GE(conn.Session().server_version, 100000u);
-    EXPECT_FALSE(conn.Session().mysql_server);
+    EXPECT_GE(session.server_version, 100000u);
+    EXPECT_FALSE(session.mysql_server);
+    const querydef::TerminalName name = conn.TerminalNameFor("O'B");
+    EXPECT_EQ(name.plain, "O'B");
+    EXPECT_EQ(name.escaped, "O\\'B");
+    EXPECT_TRUE(name.session.known);
+    conn.Disconnect();
+    EXPECT_FALSE(conn.Session().known);
   }
   db::Connection unconnected;
   EXPECT_EQ(unconnected.Session().server_version, 0u);
@@ -163,7 +178,7 @@ TEST_F(dbConnectionTest,
 
 TEST_F(dbConnectionTest, RowBufferSlots) {
   struct Case {
-    const char* sql;
+    std::string_view sql;
     int columns;
     std::vector<std::string> want;  // slots from the first; the rest empty
   };
@@ -184,11 +199,13 @@ TEST_F(dbConnectionTest, RowBufferSlots) {
        {std::string(299, 'a') + "z"}},
       // A value ends at an embedded NUL byte.
       {"SELECT CONCAT('ab', CHAR(0), 'cd'), 'next'", 2, {"ab", "next"}},
+      // The statement text ends at its first NUL byte.
+      {std::string_view("SELECT 7\0 garbage", 17), 1, {"7"}},
   };
   db::Connection conn;
   Connect(conn);
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.sql);
+    SCOPED_TRACE(std::string(c.sql));
     ASSERT_EQ(conn.OpenQuery(c.sql), db::kOk);
     EXPECT_EQ(conn.ColumnCount(), c.columns);
     db::RowBuffer row = SentinelRow();
@@ -201,53 +218,33 @@ TEST_F(dbConnectionTest, RowBufferSlots) {
   }
 }
 
-TEST_F(dbConnectionTest, StatementTextEndsAtItsFirstNul) {
-  db::Connection conn;
-  Connect(conn);
-  EXPECT_EQ(QueryOne(conn, std::string_view("SELECT 7\0 garbage", 17)), "7");
-}
-
-TEST_F(dbConnectionTest, RejectedStatementGivesTheServerErrorNumber) {
+// A rejected statement gives the server's error number; one without a
+// result set is accepted. Neither leaves a result to fetch from or close,
+// nor the column count of the result before.
+TEST_F(dbConnectionTest, StatementsWithoutAResultSet) {
   const std::pair<const char*, int> cases[] = {
       {"SELEKT 1", 1064},
       {"SELECT 1; SELECT 2", 1064},  // no multi-statements
       {"SELECT * FROM db_no_such_table", 1146},
       {"", 1065},  // empty statement
+      {"DO 1", db::kOk},
   };
   db::Connection conn;
   Connect(conn);
   for (const auto& [sql, want] : cases) {
     SCOPED_TRACE(sql);
+    ASSERT_EQ(conn.OpenQuery("SELECT 1, 2"), db::kOk);
+    ASSERT_EQ(conn.CloseQuery(), db::kOk);
     EXPECT_EQ(conn.OpenQuery(sql), want);
     EXPECT_EQ(conn.ColumnCount(), 0);
-    db::RowBuffer row;
+    db::RowBuffer row = SentinelRow();
     EXPECT_EQ(conn.FetchRow(row), db::kNoResultSet);
+    EXPECT_EQ(row.slots[0], kSentinel);
     EXPECT_EQ(conn.CloseQuery(), db::kNoResultSet);
   }
-}
-
-TEST_F(dbConnectionTest, StatementWithoutResultSetIsAccepted) {
-  db::Connection conn;
-  Connect(conn);
-  ASSERT_EQ(conn.OpenQuery("SELECT 1, 2"), db::kOk);
-  ASSERT_EQ(conn.CloseQuery(), db::kOk);
-  EXPECT_EQ(conn.OpenQuery("DO 1"), db::kOk);
-  EXPECT_EQ(conn.ColumnCount(), 0);
-  db::RowBuffer row = SentinelRow();
-  EXPECT_EQ(conn.FetchRow(row), db::kNoResultSet);
-  EXPECT_EQ(row.slots[0], kSentinel);
-  EXPECT_EQ(conn.CloseQuery(), db::kNoResultSet);
-}
-
-TEST_F(dbConnectionTest, SecondCloseAndFetchAfterCloseGiveNoResultSet) {
-  db::Connection conn;
-  Connect(conn);
-  ASSERT_EQ(conn.OpenQuery("SELECT 1 UNION ALL SELECT 2"), db::kOk);
-  db::RowBuffer row;
-  ASSERT_EQ(conn.FetchRow(row), db::kOk);
-  EXPECT_EQ(conn.CloseQuery(), db::kOk);
-  EXPECT_EQ(conn.CloseQuery(), db::kNoResultSet);
-  EXPECT_EQ(conn.FetchRow(row), db::kNoResultSet);
+  EXPECT_EQ(conn.OpenQuery("SELECT * FROM NO_SUCH_TABLE"), 1146);
+  EXPECT_EQ(conn.LastError().rfind("Table 'PALVDATA.NO_SUCH_TABLE'", 0), 0u)
+      << conn.LastError();
 }
 
 TEST_F(dbConnectionTest, RefusedStatementLeavesTheCurrentResult) {
@@ -335,33 +332,6 @@ TEST_F(dbConnectionTest, EscapingFollowsTheSessionSqlMode) {
       }
     }
   }
-}
-
-// The session is read back after the connect; the terminal name is escaped
-// by it.
-TEST_F(dbConnectionTest, SessionIsReadBackAfterTheConnect) {
-  db::Connection conn;
-  Connect(conn);
-  const querydef::SqlSession& session = conn.Session();
-  EXPECT_TRUE(session.known);
-  EXPECT_TRUE(session.latin1);
-  EXPECT_EQ(session.character_set_client, "latin1");
-  EXPECT_TRUE(session.backslash_escapes);
-  EXPECT_FALSE(session.ansi_quotes);
-  EXPECT_EQ(session.unmodelled_flag, "");
-  EXPECT_GE(session.server_version, 100000u);
-  const querydef::TerminalName name = conn.TerminalNameFor("O'B");
-  EXPECT_EQ(name.plain, "O'B");
-  EXPECT_EQ(name.escaped, "O\\'B");
-  EXPECT_TRUE(name.session.known);
-
-  EXPECT_EQ(QueryOne(conn, "SELECT * FROM NO_SUCH_TABLE"), "<status 1146>");
-  EXPECT_EQ(conn.LastError().rfind("Table 'PALVDATA.NO_SUCH_TABLE'", 0),
-            0u)
-      << conn.LastError();
-
-  conn.Disconnect();
-  EXPECT_FALSE(conn.Session().known);
 }
 
 }  // namespace

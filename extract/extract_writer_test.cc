@@ -237,7 +237,8 @@ std::string Describe(const Result& r) {
 
 // Replace (1) and append (0), on an existing and a missing file: the
 // records sorted, line feeds as CR LF and nothing else changed, empty
-// records no bytes; the trace lines with the debug switch only.
+// records no bytes, no records no file opened; the trace lines with the
+// debug switch only.
 TEST(WriteFileTest, WritesTheSortedRecords) {
   struct Case {
     const char* name;
@@ -245,7 +246,7 @@ TEST(WriteFileTest, WritesTheSortedRecords) {
     std::optional<std::string> old;  // none: no file
     std::vector<std::string> records;
     bool debug;
-    std::string want;  // the file afterwards
+    std::optional<std::string> want;  // the file afterwards; none: no file
   };
   const std::string old(100, 'o');
   const Case kCases[] = {
@@ -263,6 +264,12 @@ TEST(WriteFileTest, WritesTheSortedRecords) {
       {"empty records create", 0, std::nullopt, {"", "", ""}, true, ""},
       {"line feeds", 1, std::nullopt, {"a\nb", "\n\nx", "c\r\x1A"}, true,
        "\r\n\r\nxa\r\nbc\r\x1A"},
+      {"no records: replace keeps", 1, "keep", {}, true, "keep"},
+      {"no records: append keeps", 0, "keep", {}, true, "keep"},
+      {"no records: replace creates nothing", 1, std::nullopt, {}, true,
+       std::nullopt},
+      {"no records: append creates nothing", 0, std::nullopt, {}, true,
+       std::nullopt},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -274,24 +281,11 @@ TEST(WriteFileTest, WritesTheSortedRecords) {
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.out, c.debug ? std::string(kStr) + kEnd : "");
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(ReadFileBytes(path), c.want);
-    EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.dat"});
+    EXPECT_EQ(ReadFileBytes(path), c.want.value_or("<missing>"));
+    EXPECT_EQ(ListDirectory(dir.path()),
+              c.want ? std::vector<std::string>{"out.dat"}
+                     : std::vector<std::string>{});
   }
-}
-
-TEST(WriteFileTest, EmptyListOpensNothing) {
-  TempDir dir;
-  const std::string existing = dir.Write("old.dat", "keep");
-  for (int flag : {0, 1}) {
-    for (const std::string& path : {existing, dir / "missing.dat"}) {
-      RecordList list;
-      const Result r = Write(path, flag, list);
-      EXPECT_EQ(r.rc, 0);
-      EXPECT_EQ(r.out, std::string(kStr) + kEnd);
-    }
-  }
-  EXPECT_EQ(ReadFileBytes(existing), "keep");
-  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"old.dat"});
 }
 
 TEST(WriteFileTest, ManyRecordsGoOutInOrderAcrossBlocks) {
@@ -410,7 +404,9 @@ TEST(WriteFileTest, RefusedNameOfAMissingTargetIsTheCause) {
   }
 }
 
-TEST(WriteFileTest, ReplaceKeepsPermissionBits) {
+// A replaced file keeps its permission bits; a new one, replaced or
+// appended, gets those of the umask.
+TEST(WriteFileTest, PermissionBits) {
   TempDir dir;
   for (mode_t mode : {0640, 0604, 0600, 0777}) {
     const std::string path = dir.Write("perm.dat", "old");
@@ -419,10 +415,6 @@ TEST(WriteFileTest, ReplaceKeepsPermissionBits) {
     EXPECT_EQ(ReadFileBytes(path), "new");
     EXPECT_EQ(ModeOf(path), mode);
   }
-}
-
-TEST(WriteFileTest, NewFileGetsTheUmaskBits) {
-  TempDir dir;
   for (mode_t mask : {022, 027, 0, 077}) {
     const mode_t saved = ::umask(mask);
     const std::string path = dir / ("new" + std::to_string(mask));
@@ -490,32 +482,37 @@ TEST(WriteFileTest, FifoTargetIsWrittenNotReplaced) {
 }
 
 // What a run leaves when a signal ends it in the middle of the write: the
-// signal's own death, and the file exactly as before.
+// signal's own death, and the file exactly as before. A run started with the
+// signal ignored (nohup) goes on through it and writes the file.
 TEST(WriteFileTest, SignalsUndoTheWrite) {
   struct Case {
     int sig;
     int flag;
     bool exists;
-    bool tmpfile;      // the file system has unnamed files
-    bool from_thread;  // the signal lands on another thread
+    bool tmpfile;          // the file system has unnamed files
+    bool from_thread;      // the signal lands on another thread
+    bool ignored = false;  // ignored when the run starts
   };
   const Case kCases[] = {
       {SIGTERM, 1, true, true, false},  {SIGINT, 1, false, true, false},
       {SIGHUP, 1, true, false, false},  {SIGTERM, 1, false, false, true},
       {SIGTERM, 0, true, true, false},  {SIGINT, 0, false, true, false},
       {SIGPIPE, 0, true, true, true},   {SIGHUP, 0, true, true, true},
+      {SIGHUP, 1, false, true, false, true},
   };
   const std::vector<std::string> records(3000, std::string(1000, 'r'));
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::string(strsignal(c.sig)) + " flag " +
                  std::to_string(c.flag) + (c.exists ? " existing" : " new") +
                  (c.tmpfile ? "" : " named temp") +
-                 (c.from_thread ? " other thread" : ""));
+                 (c.from_thread ? " other thread" : "") +
+                 (c.ignored ? " ignored" : ""));
     TempDir dir;
     const std::string path = dir / "out.dat";
     if (c.exists) dir.Write("out.dat", "OLD");
     const pid_t pid = ::fork();
     if (pid == 0) {
+      if (c.ignored) ::signal(c.sig, SIG_IGN);
       InstallSignalCleanup();
       FailPlan p;
       p.no_tmpfile = !c.tmpfile;
@@ -527,38 +524,23 @@ TEST(WriteFileTest, SignalsUndoTheWrite) {
                             : std::function<void()>([sig] { ::raise(sig); });
       ScopedFailPlan fail(p);
       RecordList list = MakeList(records);
-      (void)Write(path, c.flag, list, false);
-      _exit(7);  // not reached: the signal ends the process
+      // Reached only when the signal is ignored.
+      _exit(Write(path, c.flag, list, false).rc == 0 ? 0 : 7);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (c.ignored) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_EQ(ReadFileBytes(path), std::string(3000 * 1000, 'r'));
+      continue;
+    }
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig)
         << "status " << status;
     EXPECT_EQ(ReadFileBytes(path), c.exists ? "OLD" : "<missing>");
-    EXPECT_EQ(ListDirectory(dir.path()), c.exists ? std::vector<std::string>{"out.dat"}
-                                            : std::vector<std::string>{});
+    EXPECT_EQ(ListDirectory(dir.path()),
+              c.exists ? std::vector<std::string>{"out.dat"}
+                       : std::vector<std::string>{});
   }
-}
-
-// A run started with SIGHUP ignored (nohup) goes on through a hangup.
-TEST(WriteFileTest, SignalIgnoredAtTheStartStaysIgnored) {
-  TempDir dir;
-  const std::string path = dir / "out.dat";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::signal(SIGHUP, SIG_IGN);
-    InstallSignalCleanup();
-    FailPlan p;
-    p.act_after = 1000;
-    p.act = [] { ::raise(SIGHUP); };
-    ScopedFailPlan fail(p);
-    RecordList list = MakeList(std::vector<std::string>(2000, "rrr"));
-    _exit(Write(path, 1, list, false).rc == 0 ? 0 : 7);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(ReadFileBytes(path), std::string(6000, 'r'));
 }
 
 // The appended file loses its name while the records go out: they would
@@ -611,7 +593,14 @@ struct FailureCase {
   const char* name;
   FailPlan plan;
   SpillFault spill = SpillFault::kNone;
+  // A spill fault's cause on standard error, around the TMPDIR it names.
+  std::string cause_before = {};
+  std::string cause_after = {};
 };
+
+std::string Because(int error) {
+  return std::string(": ") + std::strerror(error);
+}
 
 const FailureCase kFailureCases[] = {
     {"first write fails", {0, ENOSPC}},
@@ -621,32 +610,16 @@ const FailureCase kFailureCases[] = {
     {"fsync fails", {SIZE_MAX, ENOSPC, true}},
     {"close fails", {SIZE_MAX, ENOSPC, false, true}},
     {"short writes, then fails", {70000, ENOSPC, false, false, 333}},
-    {"temporary file cannot be made", {}, SpillFault::kCreate},
-    {"temporary file cannot be written", {}, SpillFault::kWrite},
-    {"temporary file would leave less than 5 % free", {}, SpillFault::kFull},
-    {"temporary file cannot be read back", {}, SpillFault::kRead},
+    {"temporary file cannot be made", {}, SpillFault::kCreate,
+     "cannot create the temporary file in TMPDIR ", Because(EACCES)},
+    {"temporary file cannot be written", {}, SpillFault::kWrite,
+     "cannot write the temporary file in TMPDIR ", Because(EIO)},
+    {"temporary file would leave less than 5 % free", {}, SpillFault::kFull,
+     "the temporary file in TMPDIR ",
+     " would leave less than 5 % of its file system free"},
+    {"temporary file cannot be read back", {}, SpillFault::kRead,
+     "cannot read back the temporary file in TMPDIR ", Because(EIO)},
 };
-
-// The cause each spill fault gives on standard error.
-std::string SpillCause(SpillFault fault, const std::string& tmp) {
-  switch (fault) {
-    case SpillFault::kNone:
-      break;
-    case SpillFault::kCreate:
-      return "tabfetch: cannot create the temporary file in TMPDIR " + tmp +
-             ": " + std::strerror(EACCES) + "\n";
-    case SpillFault::kWrite:
-      return "tabfetch: cannot write the temporary file in TMPDIR " + tmp +
-             ": " + std::strerror(EIO) + "\n";
-    case SpillFault::kFull:
-      return "tabfetch: the temporary file in TMPDIR " + tmp +
-             " would leave less than 5 % of its file system free\n";
-    case SpillFault::kRead:
-      return "tabfetch: cannot read back the temporary file in TMPDIR " + tmp +
-             ": " + std::strerror(EIO) + "\n";
-  }
-  return "";
-}
 
 TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
   std::vector<std::string> records;
@@ -656,61 +629,59 @@ TEST(WriteFileTest, WriteFailuresLeaveTheFileAsItWas) {
   }
   const std::string old = "previous extract\n";
   for (const auto& c : kFailureCases) {
-    for (int flag : {0, 1}) {
-      for (bool exists : {true, false}) {
-       for (bool tmpfile : {true, false}) {
-        if (!tmpfile && flag == 0) continue;
-        TempDir dir;
-        const std::string path = dir / "out.dat";
-        if (exists) dir.Write("out.dat", old);
-        if (exists) ::chmod(path.c_str(), 0640);
-        // Spill faults: every run goes to the temporary file; the list stops
-        // taking records at the first that cannot be spilled.
-        TempDir tmp;
-        RecordListOptions options;
-        if (c.spill != SpillFault::kNone) {
-          options.memory_budget = 1;
-          options.temp_dir = tmp.path();
-          options.file_ops = &kSpillOps;
-          spill_fault = c.spill;
-        }
-        RecordList list(options);
-        for (const auto& rec : records) {
-          if (InsertRecord(list, rec) == 0) break;
-        }
-        Result r;
-        {
-          FailPlan p = c.plan;
-          p.no_tmpfile = !tmpfile;
-          ScopedFailPlan fail(p);
-          r = Write(path, flag, list);
-        }
-        spill_fault = SpillFault::kNone;
-        const std::string what = std::string(c.name) + " flag " +
-                                 std::to_string(flag) +
-                                 (exists ? " existing" : " missing") +
-                                 (tmpfile ? "" : " named temp");
-        EXPECT_EQ(r.rc, -1) << what;
-        EXPECT_EQ(r.out, std::string(kStr) + kWriteFailed) << what;
-        if (c.spill == SpillFault::kNone) {
-          EXPECT_EQ(r.err.rfind("tabfetch: cannot write extract file " + path +
-                                    ": ",
-                                0),
-                    0u)
-              << what << ": " << r.err;
-        } else {
-          EXPECT_EQ(r.err, SpillCause(c.spill, tmp.path())) << what;
-          EXPECT_TRUE(fs::is_empty(tmp.path())) << what;
-        }
-        EXPECT_EQ(ReadFileBytes(path), exists ? old : "<missing>") << what;
-        if (exists) {
-          EXPECT_EQ(ModeOf(path), 0640u) << what;
-        }
-        EXPECT_EQ(ListDirectory(dir.path()), exists ? std::vector<std::string>{"out.dat"}
-                                              : std::vector<std::string>{})
-            << what;
-       }
+    // Both flags, an existing and a missing file, with and without unnamed
+    // files (an append never makes one).
+    for (int variant = 0; variant < 8; ++variant) {
+      const int flag = variant & 1;
+      const bool exists = variant & 2;
+      const bool tmpfile = variant & 4;
+      if (!tmpfile && flag == 0) continue;
+      SCOPED_TRACE(std::string(c.name) + " flag " + std::to_string(flag) +
+                   (exists ? " existing" : " missing") +
+                   (tmpfile ? "" : " named temp"));
+      TempDir dir;
+      const std::string path = dir / "out.dat";
+      if (exists) dir.Write("out.dat", old);
+      if (exists) ::chmod(path.c_str(), 0640);
+      // Spill faults: every run goes to the temporary file; the list stops
+      // taking records at the first that cannot be spilled.
+      TempDir tmp;
+      RecordListOptions options;
+      if (c.spill != SpillFault::kNone) {
+        options.memory_budget = 1;
+        options.temp_dir = tmp.path();
+        options.file_ops = &kSpillOps;
+        spill_fault = c.spill;
       }
+      RecordList list(options);
+      for (const auto& rec : records) {
+        if (InsertRecord(list, rec) == 0) break;
+      }
+      Result r;
+      {
+        FailPlan p = c.plan;
+        p.no_tmpfile = !tmpfile;
+        ScopedFailPlan fail(p);
+        r = Write(path, flag, list);
+      }
+      spill_fault = SpillFault::kNone;
+      EXPECT_EQ(r.rc, -1);
+      EXPECT_EQ(r.out, std::string(kStr) + kWriteFailed);
+      if (c.spill == SpillFault::kNone) {
+        EXPECT_EQ(r.err.rfind("tabfetch: cannot write extract file " + path +
+                                  ": ", 0), 0u) << r.err;
+      } else {
+        EXPECT_EQ(r.err, "tabfetch: " + c.cause_before + tmp.path() +
+                             c.cause_after + "\n");
+        EXPECT_TRUE(fs::is_empty(tmp.path()));
+      }
+      EXPECT_EQ(ReadFileBytes(path), exists ? old : "<missing>");
+      if (exists) {
+        EXPECT_EQ(ModeOf(path), 0640u);
+      }
+      EXPECT_EQ(ListDirectory(dir.path()),
+                exists ? std::vector<std::string>{"out.dat"}
+                       : std::vector<std::string>{});
     }
   }
 }

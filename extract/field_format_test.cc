@@ -154,20 +154,6 @@ TEST(CompileLayoutTest, BuildsTheWholeRecord) {
             "Tor   0017 ab  ");
 }
 
-TEST(CompileLayoutTest, SkipsColumnsThatContributeNothing) {
-  querydef::ColumnDefinitions columns;
-  columns[0] = Col("A", "CHAR", 2);
-  columns[1] = Col("B", "char", 5);  // unrecognised type
-  columns[2] = Col("C", "DEC", -4);  // negative width
-  columns[3] = Col("D", "", 3);      // empty type
-  columns[6] = Col("G", "DEC", 3);   // slot 7 empty: padding only
-  columns[29] = Col("Z", "TXT", 2);
-  querydef::RowBuffer row = Row({"a", "b", "c", "d"});
-  row.slots[29] = "zz";
-  EXPECT_EQ(CompileLayout(columns).record_length, 7u);
-  EXPECT_EQ(FormatByLayout(columns, row), "a 000zz");
-}
-
 TEST(CompileLayoutTest, AllLabelsEmptyGiveTheEmptyRecord) {
   querydef::ColumnDefinitions columns;
   for (auto& c : columns) c = Col("", "CHAR", 5);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/file_util.h"
+#include "common/int_parse.h"
 
 namespace extract {
 namespace {
@@ -92,13 +93,13 @@ std::uint64_t ParseCgroupLimit(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
     text.remove_suffix(1);
   }
-  if (text.empty() || text.size() > 19) return MemoryLimits::kNoLimit;
   std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return MemoryLimits::kNoLimit;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  bool saturated = false;
+  if (!common::ParseDigits(text, value, saturated) || saturated ||
+      value >= kCgroupNoLimitAbove) {
+    return MemoryLimits::kNoLimit;
   }
-  return value >= kCgroupNoLimitAbove ? MemoryLimits::kNoLimit : value;
+  return value;
 }
 
 MemoryLimits ReadMemoryLimits() {

@@ -7,13 +7,6 @@
 #include <cerrno>
 
 namespace extract {
-namespace {
-
-// How many names are tried before giving up (another run holds each).
-constexpr int kMaxAttempts = 100;
-
-}  // namespace
-
 TempFile::~TempFile() {
   if (named_) ops_.unlink(name_.c_str());
   signal_undo::Disarm();
@@ -30,30 +23,18 @@ bool TempFile::Create(bool unnamed) {
 
 bool TempFile::Link() {
   if (named_) return true;
-  const std::string dir = common::DirName(target_);
   const std::string proc = "/proc/self/fd/" + std::to_string(fd_.get());
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    signal_undo::Disarm();
-    name_ = common::FreshTempName(dir);
-    signal_undo::RemoveFile(name_.c_str());
-    if (ops_.linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name_.c_str(),
-                    AT_SYMLINK_FOLLOW) == 0 ||
-        // Without /proc, naming the descriptor itself needs
-        // CAP_DAC_READ_SEARCH.
-        (errno == ENOENT && ops_.linkat(fd_.get(), "", AT_FDCWD,
-                                        name_.c_str(), AT_EMPTY_PATH) == 0)) {
-      named_ = true;
-      return true;
-    }
-    const int error = errno;
-    signal_undo::Disarm();
-    if (error != EEXIST) {
-      errno = error;
-      return false;
-    }
-  }
-  errno = EEXIST;
-  return false;
+  named_ = common::TryFreshNames(
+      common::DirName(target_), name_, signal_undo::RemoveFile,
+      [&](const char* name) {
+        return ops_.linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name,
+                           AT_SYMLINK_FOLLOW) == 0 ||
+               // Without /proc, naming the descriptor itself needs
+               // CAP_DAC_READ_SEARCH.
+               (errno == ENOENT && ops_.linkat(fd_.get(), "", AT_FDCWD, name,
+                                               AT_EMPTY_PATH) == 0);
+      });
+  return named_;
 }
 
 bool TempFile::NameAsTarget(bool replace) {

@@ -1,7 +1,10 @@
 // Reading a key name back into what it names.
 #include "querydef/definition_keys.h"
 
+#include <cstdint>
+
 #include "common/ascii_case.h"
+#include "common/int_parse.h"
 #include "querydef/column_definition.h"
 
 namespace querydef {
@@ -9,13 +12,12 @@ namespace {
 
 // The number of 1 to 9 decimal digits, -1 for anything else.
 int DigitsValue(std::string_view digits) {
-  if (digits.empty() || digits.size() > 9) return -1;
-  int value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
+  std::uint64_t value = 0;
+  bool saturated = false;
+  if (digits.size() > 9 || !common::ParseDigits(digits, value, saturated)) {
+    return -1;
   }
-  return value;
+  return static_cast<int>(value);
 }
 
 }  // namespace

@@ -2,29 +2,31 @@
 #include "querydef/query_definition.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "testsupport/temp_dir.h"
 
 namespace querydef {
 namespace {
 
+namespace fs = std::filesystem;
+
+// A column definition as "label|type|width".
+std::string Text(const ColumnDefinition& c) {
+  return c.label + "|" + c.type + "|" + std::to_string(c.width);
+}
+
 // Runs the test inside a fresh temporary directory and returns to the old
 // working directory afterwards.
 class QueryDefinitionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::vector<char> buf(4096);
-    ASSERT_NE(::getcwd(buf.data(), buf.size()), nullptr);
-    old_dir_ = buf.data();
-    ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
-  }
-  void TearDown() override { ASSERT_EQ(::chdir(old_dir_.c_str()), 0); }
+  void SetUp() override { fs::current_path(dir_.path()); }
+  void TearDown() override { fs::current_path(old_dir_); }
 
   // GetIniValues with a plain terminal name, its trace kept in `trace_`.
   int Load(std::string_view section, std::string_view db_system,
@@ -42,19 +44,34 @@ class QueryDefinitionTest : public ::testing::Test {
   }
 
   testsupport::TempDir dir_;
-  std::string old_dir_;
+  const fs::path old_dir_ = fs::current_path();
   std::string trace_;
 };
 
-struct StatementCase {
-  const char* what;
-  const char* ini;
-  int want_status;
-  const char* want_statement;
-};
-
 TEST_F(QueryDefinitionTest, StatementBuilding) {
-  const StatementCase kCases[] = {
+  struct Case {
+    const char* what;
+    std::string ini;
+    int want_status;
+    std::string want_statement;
+    std::string db = "DB";  // DB_SYSTEM, naming the file
+  };
+  // 60 lines of 150 characters: no cut of the whole statement.
+  std::string long_ini = "[Q]\n", long_want;
+  // SQL1000 and SQL1001 follow SQL999.
+  std::string ini_1000 = "[Q]\n", want_1000;
+  for (int i = 1; i <= 999; ++i) {
+    char key[16];
+    std::snprintf(key, sizeof key, "SQL%03d=", i);
+    if (i <= 60) {
+      const std::string value(150, static_cast<char>('a' + i % 26));
+      long_ini += key + value + "\n";
+      long_want += " " + value;
+    }
+    ini_1000 += key + std::to_string(i % 10) + "\n";
+    want_1000 += " " + std::to_string(i % 10);
+  }
+  const Case kCases[] = {
       {"two lines", "[Q]\nSQL001=A\nSQL002=B\n", kOk, " A B "},
       {"one line", "[Q]\nSQL001=select 1\n", kOk, " select 1 "},
       {"gap ends the statement", "[Q]\nSQL001=A\nSQL002=\nSQL003=C\n", kOk,
@@ -69,65 +86,67 @@ TEST_F(QueryDefinitionTest, StatementBuilding) {
       {"quoted empty SQL001", "[Q]\nSQL001=\"\"\n", kNoStatement, " "},
       {"missing section", "[R]\nSQL001=A\n", kNoStatement, " "},
       {"section case-insensitive", "[q]\nsql001=A\n", kOk, " A "},
+      {"lines cut to 199",
+       "[Q]\nSQL001=" + std::string(250, 'x') + "\nSQL002=y\n", kOk,
+       " " + std::string(199, 'x') + " y "},
+      {"long statement not cut", long_ini, kOk, long_want + " "},
+      {"SQL1000 follows SQL999", ini_1000 + "SQL1000=end\nSQL1001=more\n", kOk,
+       want_1000 + " end more "},
+      {"DB_SYSTEM of 60 characters", "[Q]\nSQL001=long\n", kOk, " long ",
+       std::string(60, 'D')},
+      {"empty DB_SYSTEM", "[Q]\nSQL001=empty\n", kOk, " empty ", ""},
   };
-  for (const StatementCase& c : kCases) {
-    dir_.Write("TABFETCH.DB.INI", c.ini);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    dir_.Write("TABFETCH." + c.db + ".INI", c.ini);
     QueryDefinition def;
     def.statement = "old";
-    EXPECT_EQ(Load("Q", "DB", "T1", false, def), c.want_status) << c.what;
-    EXPECT_EQ(def.statement, c.want_statement) << c.what;
-    EXPECT_EQ(trace_, "") << c.what;
+    EXPECT_EQ(Load("Q", c.db, "T1", false, def), c.want_status);
+    EXPECT_EQ(def.statement, c.want_statement);
+    EXPECT_EQ(trace_, "");
   }
 }
 
-TEST_F(QueryDefinitionTest, MissingFileGivesNoStatement) {
-  QueryDefinition def;
-  EXPECT_EQ(Load("Q", "NONE", "T1", true, def), kNoStatement);
-  EXPECT_EQ(def.statement, " ");
-  EXPECT_EQ(trace_, "Str GetIniValues\n");
-}
-
-TEST_F(QueryDefinitionTest, SqlLinesCutTo199) {
-  std::string line(250, 'x');
-  dir_.Write("TABFETCH.DB.INI", "[Q]\nSQL001=" + line + "\nSQL002=y\n");
-  QueryDefinition def;
-  ASSERT_EQ(Load("Q", "DB", "", false, def), kOk);
-  EXPECT_EQ(def.statement, " " + std::string(199, 'x') + " y ");
-}
-
-TEST_F(QueryDefinitionTest, LongStatementIsNotCut) {
-  std::string ini = "[Q]\n";
-  std::string want;
-  for (int i = 1; i <= 60; ++i) {
-    char key[16];
-    std::snprintf(key, sizeof key, "SQL%03d=", i);
-    std::string value(150, static_cast<char>('a' + i % 26));
-    ini += key + value + "\n";
-    want += " " + value;
+// The trace with the debug switch: the statement as read, before the
+// terminal name goes in; a refused name ends it without the end line.
+TEST_F(QueryDefinitionTest, TraceWithDebug) {
+  struct Case {
+    const char* what;
+    const char* ini;  // nullptr: no file
+    const char* terminal;
+    bool debug;
+    int want_status;
+    const char* want_statement;
+    const char* want_trace;
+  };
+  const char* const kIni =
+      "[Q]\nSQL001=select * from t\nSQL002=where x='$parm01'\n";
+  const Case kCases[] = {
+      {"with debug", kIni, "T1", true, kOk, " select * from t where x='T1' ",
+       "Str GetIniValues\n"
+       "  >>>>> SQL-Statement <<<<<\n"
+       "  ' select * from t where x='$parm01' '\n"
+       "End GetIniValues\n"},
+      {"without debug", kIni, "T1", false, kOk,
+       " select * from t where x='T1' ", ""},
+      {"missing file", nullptr, "T1", true, kNoStatement, " ",
+       "Str GetIniValues\n"},
+      {"refused terminal name", "[Q]\nSQL001=select $parm01\n", "a b", true,
+       kTerminalRefused, " select $parm01 ",
+       "Str GetIniValues\n"
+       "  >>>>> SQL-Statement <<<<<\n"
+       "  ' select $parm01 '\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    if (c.ini != nullptr) dir_.Write("TABFETCH.DB.INI", c.ini);
+    QueryDefinition def;
+    EXPECT_EQ(Load("Q", c.ini != nullptr ? "DB" : "NONE", c.terminal, c.debug,
+                   def),
+              c.want_status);
+    EXPECT_EQ(def.statement, c.want_statement);
+    EXPECT_EQ(trace_, c.want_trace);
   }
-  want += " ";
-  dir_.Write("TABFETCH.DB.INI", ini);
-  QueryDefinition def;
-  ASSERT_EQ(Load("Q", "DB", "", false, def), kOk);
-  EXPECT_GT(def.statement.size(), 5049u);
-  EXPECT_EQ(def.statement, want);
-}
-
-TEST_F(QueryDefinitionTest, Sql1000FollowsSql999) {
-  std::string ini = "[Q]\n";
-  for (int i = 1; i <= 999; ++i) {
-    char line[32];
-    std::snprintf(line, sizeof line, "SQL%03d=%d\n", i, i % 10);
-    ini += line;
-  }
-  ini += "SQL1000=end\nSQL1001=more\n";
-  dir_.Write("TABFETCH.DB.INI", ini);
-  QueryDefinition def;
-  ASSERT_EQ(Load("Q", "DB", "", false, def), kOk);
-  EXPECT_EQ(def.statement.substr(def.statement.size() - 16),
-            " 7 8 9 end more ");
-  // Each of the 1001 lines adds its value and one space, plus the last one.
-  EXPECT_EQ(def.statement.size(), 999u * 2 + 4 + 5 + 1);
 }
 
 TEST_F(QueryDefinitionTest, ColumnDefinitions) {
@@ -142,23 +161,13 @@ TEST_F(QueryDefinitionTest, ColumnDefinitions) {
                  "FELD30=Last\nFTYP30=CHAR\nFLEN30=+12\n");
   QueryDefinition def;
   ASSERT_EQ(Load("Q", "DB", "", false, def), kOk);
-  const ColumnDefinitions& c = def.columns;
-  EXPECT_EQ(c[0].label, "Nummer");
-  EXPECT_EQ(c[0].type, "DEC");
-  EXPECT_EQ(c[0].width, 5);
-  EXPECT_EQ(c[1].type, "CHAR");  // cut to 4
-  EXPECT_EQ(c[1].width, 100);    // "1000" loses its last digit
-  EXPECT_EQ(c[2].label, "");
-  EXPECT_EQ(c[2].type, "TXT");
-  EXPECT_EQ(c[2].width, -7);
-  EXPECT_EQ(c[3].label, std::string(99, 'L'));
-  EXPECT_EQ(c[3].type, "");
-  EXPECT_EQ(c[3].width, 0);
-  EXPECT_EQ(c[4].label, "");
-  EXPECT_EQ(c[4].width, 0);
-  EXPECT_EQ(c[29].label, "Last");
-  EXPECT_EQ(c[29].type, "CHAR");
-  EXPECT_EQ(c[29].width, 12);
+  // FTYP is cut to 4 characters, FLEN to 3 ("1000" gives 100).
+  const std::pair<std::size_t, std::string> kWant[] = {
+      {0, "Nummer|DEC|5"}, {1, "Name|CHAR|100"},  {2, "|TXT|-7"},
+      {3, std::string(99, 'L') + "||0"}, {4, "||0"}, {29, "Last|CHAR|12"}};
+  for (const auto& [k, want] : kWant) {
+    EXPECT_EQ(Text(def.columns[k]), want) << "column " << k + 1;
+  }
 }
 
 TEST_F(QueryDefinitionTest, NoStatementLeavesColumnsAsTheyWere) {
@@ -166,36 +175,7 @@ TEST_F(QueryDefinitionTest, NoStatementLeavesColumnsAsTheyWere) {
   QueryDefinition def;
   def.columns[0] = ColumnDefinition{"old", "DEC", 9};
   ASSERT_EQ(Load("Q", "DB", "", false, def), kNoStatement);
-  EXPECT_EQ(def.columns[0].label, "old");
-  EXPECT_EQ(def.columns[0].type, "DEC");
-  EXPECT_EQ(def.columns[0].width, 9);
-}
-
-TEST_F(QueryDefinitionTest, TraceWithDebug) {
-  dir_.Write("TABFETCH.DB.INI",
-             "[Q]\nSQL001=select * from t\nSQL002=where x='$parm01'\n");
-  QueryDefinition def;
-  ASSERT_EQ(Load("Q", "DB", "T1", true, def), kOk);
-  EXPECT_EQ(trace_,
-            "Str GetIniValues\n"
-            "  >>>>> SQL-Statement <<<<<\n"
-            "  ' select * from t where x='$parm01' '\n"
-            "End GetIniValues\n");
-  EXPECT_EQ(def.statement, " select * from t where x='T1' ");
-
-  ASSERT_EQ(Load("Q", "DB", "T1", false, def), kOk);
-  EXPECT_EQ(trace_, "");
-  EXPECT_EQ(def.statement, " select * from t where x='T1' ");
-}
-
-TEST_F(QueryDefinitionTest, RefusedTerminalEndsWithoutEndLine) {
-  dir_.Write("TABFETCH.DB.INI", "[Q]\nSQL001=select $parm01\n");
-  QueryDefinition def;
-  EXPECT_EQ(Load("Q", "DB", "a b", true, def), kTerminalRefused);
-  EXPECT_EQ(trace_,
-            "Str GetIniValues\n"
-            "  >>>>> SQL-Statement <<<<<\n"
-            "  ' select $parm01 '\n");
+  EXPECT_EQ(Text(def.columns[0]), "old|DEC|9");
 }
 
 TEST_F(QueryDefinitionTest, CountsThePlaceholders) {
@@ -234,18 +214,6 @@ TEST_F(QueryDefinitionTest, FileNameResolution) {
   dir_.Write("TABFETCH.MYDB.INI", "[Q]\nSQL001=exact\n");
   ASSERT_EQ(Load("Q", "MYDB", "", false, def), kOk);
   EXPECT_EQ(def.statement, " exact ");
-}
-
-TEST_F(QueryDefinitionTest, DbSystemOfAnyLengthOrEmpty) {
-  std::string long_name(60, 'D');
-  dir_.Write("TABFETCH." + long_name + ".INI", "[Q]\nSQL001=long\n");
-  QueryDefinition def;
-  ASSERT_EQ(Load("Q", long_name, "", false, def), kOk);
-  EXPECT_EQ(def.statement, " long ");
-
-  dir_.Write("TABFETCH..INI", "[Q]\nSQL001=empty\n");
-  ASSERT_EQ(Load("Q", "", "", false, def), kOk);
-  EXPECT_EQ(def.statement, " empty ");
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ namespace querydef {
 namespace {
 
 // The sessions the cases run in: latin1 with the sql_mode flags named, or
-// one the lexer cannot vouch for.
+// one the lexer cannot vouch for; the server unknown unless named.
 enum Mode {
   kBackslash,        // the server's default reading
   kNoBackslash,      // NO_BACKSLASH_ESCAPES
@@ -19,9 +19,11 @@ enum Mode {
   kUnknown,          // the read-back failed
   kSjis,             // character_set_client and _connection sjis
   kOracle,           // an sql_mode flag the lexer does not model
+  kMariaDb,          // kBackslash on MariaDB 10.11.19
+  kMySql,            // kBackslash on MySQL 8.0.36
 };
 
-SqlSession SessionFor(Mode mode, uint32_t version = 0, bool mysql = false) {
+SqlSession SessionFor(Mode mode) {
   if (mode == kUnknown) return SqlSession();
   // The sql_mode of each Mode, in the order of the enum.
   static const char* const kSqlModes[] = {
@@ -33,9 +35,14 @@ SqlSession SessionFor(Mode mode, uint32_t version = 0, bool mysql = false) {
       "",
       "",
       "PIPES_AS_CONCAT,ANSI_QUOTES,ORACLE",
+      "STRICT_TRANS_TABLES",
+      "STRICT_TRANS_TABLES",
   };
   const char* charset = mode == kSjis ? "sjis" : "latin1";
-  return DescribeSession(charset, charset, kSqlModes[mode], version, mysql);
+  const uint32_t version =
+      mode == kMariaDb ? 101119 : mode == kMySql ? 80036 : 0;
+  return DescribeSession(charset, charset, kSqlModes[mode], version,
+                         mode == kMySql);
 }
 
 struct SubstCase {
@@ -231,35 +238,21 @@ TEST(SubstituteTerminalTest, NameMustNotChangeTheTokens) {
 
 // With the server known, its own reading of versioned comments decides.
 TEST(SubstituteTerminalTest, KnownServerVersion) {
-  struct Case {
-    const char* what;
-    const char* statement;
-    uint32_t version;
-    bool mysql;
-    int want_status;
-    const char* want;
-  };
-  const Case kCases[] = {
-      {"MariaDB runs /*M!", "/*M! '$parm01' */", 101119, false, kOk,
-       "/*M! 'O\\'B' */"},
-      {"MySQL ignores /*M!", "/*M! '$parm01' */", 80036, true,
+  const SubstCase kCases[] = {
+      {"MariaDB runs /*M!", "/*M! '$parm01' */", "O'B", "O\\'B", kMariaDb,
+       kOk, "/*M! 'O\\'B' */"},
+      {"MySQL ignores /*M!", "/*M! '$parm01' */", "O'B", "O\\'B", kMySql,
        kTerminalRefused, "/*M! '$parm01' */"},
-      {"MariaDB skips MySQL 5.7 numbers", "/*!99999 ' */ '$parm01' ", 101119,
-       false, kOk, "/*!99999 ' */ 'O\\'B' "},
-      {"MySQL runs its own numbers", "/*!50700 ' */ '$parm01' ", 80036, true,
-       kTerminalRefused, "/*!50700 ' */ '$parm01' "},
-      {"newer version skipped", "/*!110000 ' */ '$parm01' ", 101119, false,
-       kOk, "/*!110000 ' */ 'O\\'B' "},
-      {"older version runs", "/*!100000 ' */ '$parm01' ", 101119, false,
-       kTerminalRefused, "/*!100000 ' */ '$parm01' "},
+      {"MariaDB skips MySQL 5.7 numbers", "/*!99999 ' */ '$parm01' ", "O'B",
+       "O\\'B", kMariaDb, kOk, "/*!99999 ' */ 'O\\'B' "},
+      {"MySQL runs its own numbers", "/*!50700 ' */ '$parm01' ", "O'B",
+       "O\\'B", kMySql, kTerminalRefused, "/*!50700 ' */ '$parm01' "},
+      {"newer version skipped", "/*!110000 ' */ '$parm01' ", "O'B", "O\\'B",
+       kMariaDb, kOk, "/*!110000 ' */ 'O\\'B' "},
+      {"older version runs", "/*!100000 ' */ '$parm01' ", "O'B", "O\\'B",
+       kMariaDb, kTerminalRefused, "/*!100000 ' */ '$parm01' "},
   };
-  for (const Case& c : kCases) {
-    std::string statement = c.statement;
-    TerminalName name{"O'B", "O\\'B",
-                      SessionFor(kBackslash, c.version, c.mysql)};
-    EXPECT_EQ(SubstituteTerminal(statement, name), c.want_status) << c.what;
-    EXPECT_EQ(statement, c.want) << c.what;
-  }
+  RunCases(std::begin(kCases), std::end(kCases));
 }
 
 // Many distinct versioned comments with an unknown server would mean one
@@ -277,7 +270,7 @@ TEST(SubstituteTerminalTest, ManyVersionedCommentsAreRefusedQuickly) {
   // Known server: one reading, the name goes in.
   EXPECT_EQ(
       SubstituteTerminal(
-          statement, TerminalName{"T1", "T1", SessionFor(kBackslash, 101119)}),
+          statement, TerminalName{"T1", "T1", SessionFor(kMariaDb)}),
       kOk);
   EXPECT_EQ(statement.substr(0, 32), " select * from t where a = 'T1' ");
 }

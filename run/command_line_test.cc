@@ -53,34 +53,30 @@ struct RejectCase {
   const char* error_line;
 };
 
+constexpr char kCount[] = "Falsche Anzahl Parameter\n";
+constexpr char kFlag[] = "Falsches ReplaceFlag, erlaubt: '0' oder '1'\n";
+constexpr char kSection[] = "Sektionsname zu lang, erlaubt: max. 31 Zeichen\n";
+constexpr char kTerminal[] = "Terminalname zu lang, erlaubt: max. 31 Zeichen\n";
+
 TEST(GetParametersTest, RejectsUnusableCommandLines) {
   const RejectCase kCases[] = {
-      {{}, kTooFewArguments, "Falsche Anzahl Parameter\n"},
-      {{"SEC", "T1", "1"}, kTooFewArguments, "Falsche Anzahl Parameter\n"},
-      {{"SEC", "T1", "out.txt", "2"}, kBadReplaceFlag,
-       "Falsches ReplaceFlag, erlaubt: '0' oder '1'\n"},
-      {{"SEC", "T1", "out.txt", "01"}, kBadReplaceFlag,
-       "Falsches ReplaceFlag, erlaubt: '0' oder '1'\n"},
-      {{"SEC", "T1", "out.txt", "+1"}, kBadReplaceFlag,
-       "Falsches ReplaceFlag, erlaubt: '0' oder '1'\n"},
-      {{"SEC", "T1", "out.txt", "1 "}, kBadReplaceFlag,
-       "Falsches ReplaceFlag, erlaubt: '0' oder '1'\n"},
-      {{"SEC", "T1", "out.txt", ""}, kBadReplaceFlag,
-       "Falsches ReplaceFlag, erlaubt: '0' oder '1'\n"},
+      {{}, kTooFewArguments, kCount},
+      {{"SEC", "T1", "1"}, kTooFewArguments, kCount},
+      {{"SEC", "T1", "out.txt", "2"}, kBadReplaceFlag, kFlag},
+      {{"SEC", "T1", "out.txt", "01"}, kBadReplaceFlag, kFlag},
+      {{"SEC", "T1", "out.txt", "+1"}, kBadReplaceFlag, kFlag},
+      {{"SEC", "T1", "out.txt", "1 "}, kBadReplaceFlag, kFlag},
+      {{"SEC", "T1", "out.txt", ""}, kBadReplaceFlag, kFlag},
       // The flag is checked before the name lengths.
-      {{k32, k32, "out.txt", "x"}, kBadReplaceFlag,
-       "Falsches ReplaceFlag, erlaubt: '0' oder '1'\n"},
-      {{k32, "T1", "out.txt", "1"}, kNameTooLong,
-       "Sektionsname zu lang, erlaubt: max. 31 Zeichen\n"},
-      {{"SEC", k32, "out.txt", "0"}, kNameTooLong,
-       "Terminalname zu lang, erlaubt: max. 31 Zeichen\n"},
+      {{k32, k32, "out.txt", "x"}, kBadReplaceFlag, kFlag},
+      {{k32, "T1", "out.txt", "1"}, kNameTooLong, kSection},
+      {{"SEC", k32, "out.txt", "0"}, kNameTooLong, kTerminal},
       // Section name first; nothing traced before the rejection.
-      {{k32, k32, "out.txt", "1", "/D"}, kNameTooLong,
-       "Sektionsname zu lang, erlaubt: max. 31 Zeichen\n"},
+      {{k32, k32, "out.txt", "1", "/D"}, kNameTooLong, kSection},
       // Lengths count bytes: 16 two-byte characters are 32 bytes.
       {{"SEC", std::string(16, '\xC3') + std::string(16, '\xBC'), "out.txt",
         "1"},
-       kNameTooLong, "Terminalname zu lang, erlaubt: max. 31 Zeichen\n"},
+       kNameTooLong, kTerminal},
   };
   for (const auto& c : kCases) {
     Outcome o = Parse(c.args);

@@ -3,12 +3,14 @@
 // escaped) and what is used instead.
 #include "run/environment.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string_view>
 
 #include "common/diagnostics.h"
+#include "common/int_parse.h"
 #include "extract/record_list.h"
 
 namespace run {
@@ -18,28 +20,6 @@ namespace {
 std::string_view Lookup(const EnvironmentLookup& lookup, const char* name) {
   const char* value = lookup(name);
   return value == nullptr ? std::string_view() : std::string_view(value);
-}
-
-// Decimal digits only, saturating at the largest value: true when `text` is
-// such a number. `saturated` tells that it did not fit.
-bool ParseDigits(std::string_view text, unsigned long long& value,
-                 bool& saturated) {
-  if (text.empty()) return false;
-  constexpr unsigned long long kMax =
-      std::numeric_limits<unsigned long long>::max();
-  value = 0;
-  saturated = false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    const unsigned digit = static_cast<unsigned>(c - '0');
-    if (value > (kMax - digit) / 10) {
-      saturated = true;
-      value = kMax;
-    } else if (!saturated) {
-      value = value * 10 + digit;
-    }
-  }
-  return true;
 }
 
 // A boolean: "0" or "1"; none when unset, empty or anything else, which is
@@ -66,9 +46,9 @@ std::chrono::seconds ReadSeconds(const EnvironmentLookup& lookup,
                                  const char* instead, std::FILE* err) {
   const std::string_view value = Lookup(lookup, name);
   if (value.empty()) return fallback;
-  unsigned long long seconds = 0;
+  std::uint64_t seconds = 0;
   bool saturated = false;
-  if (!ParseDigits(value, seconds, saturated)) {
+  if (!common::ParseDigits(value, seconds, saturated)) {
     common::Diagnose(err,
                      "%s=%s is not a whole number of seconds from 0 to %ld; "
                      "%s",
@@ -76,8 +56,8 @@ std::chrono::seconds ReadSeconds(const EnvironmentLookup& lookup,
                      kMaxTimeoutSeconds, instead);
     return fallback;
   }
-  if (saturated || seconds > static_cast<unsigned long long>(
-                                 kMaxTimeoutSeconds)) {
+  if (saturated ||
+      seconds > static_cast<std::uint64_t>(kMaxTimeoutSeconds)) {
     common::Diagnose(err, "%s=%s is more than %ld seconds; %ld s are used",
                      name, std::string(value).c_str(),
                      kMaxTimeoutSeconds, kMaxTimeoutSeconds);
@@ -112,9 +92,9 @@ std::size_t ReadMemoryBudget(const EnvironmentLookup& lookup,
       break;
   }
   if (shift != 0) value.remove_suffix(1);
-  unsigned long long number = 0;
+  std::uint64_t number = 0;
   bool saturated = false;
-  if (!ParseDigits(value, number, saturated) || number == 0) {
+  if (!common::ParseDigits(value, number, saturated) || number == 0) {
     common::Diagnose(err,
                      "%s \"%s\" is not a number of bytes (with K, M or G); "
                      "the default of %zu bytes is used",

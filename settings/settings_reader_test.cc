@@ -38,6 +38,16 @@ const std::string kDbSystem =
     Record("[DB];System;", Entry("4", "DB_SYSTEM", "MARIA"));
 const std::string kAllFour = kNet8 + kLogin + kPass + kDbSystem;
 
+// A NET8 record whose entry line is `length` characters long, then a LOGIN
+// record. Whole blocks after the first decipher to bytes of no meaning, but
+// the value ends with the zero padding of the first.
+std::string LongEntry(size_t length) {
+  std::string entry = Entry("1", "NET8", "abc") + ";";
+  entry.resize(length, 'Z');
+  return Record("x;H;", entry) +
+         Record("x;H2;", Entry("2", "LOGIN", "tabuser"));
+}
+
 const char* const kKeys[] = {"NET8", "LOGIN", "PASS", "DB_SYSTEM"};
 
 class SettingsReaderTest : public ::testing::Test {
@@ -108,6 +118,10 @@ TEST_F(SettingsReaderTest, TheRunsFourLookups) {
       {"Ctrl-Z in an entry line",
        "x;H;\n" + Entry("1", "NET8", "dbhost") + "\x1A" + "\n" + kLogin,
        {"dbhost", "", "", ""}},
+      {"entry line of 398", LongEntry(398), {"abc", "tabuser", "", ""}},
+      // 399: the entry line keeps no value, and its line end, read as an
+      // empty heading line, matches every lookup.
+      {"entry line of 399", LongEntry(399), {"", "", "", ""}},
   };
   // Records placed before the four that match every lookup of the run;
   // behind the four they change nothing.
@@ -160,30 +174,95 @@ TEST_F(SettingsReaderTest, ReportsWhereTheRecordStands) {
   EXPECT_EQ(m.value, "tabuser");
 }
 
+// FindSetting with a heading, key or entry number ("-", 99: none of them),
+// on files whose lines pair up in unexpected ways: the value found, and
+// where a shifted pairing puts the match.
 TEST_F(SettingsReaderTest, MatchesByHeadingKeyOrEntryNumber) {
   struct Case {
-    const char* heading;
-    const char* key;
+    const char* what;
+    std::string content;
+    std::string heading, key;
     int32_t number;
-    const char* want;  // nullptr: nothing found
+    const char* want;       // the value; nullptr: nothing found
+    int heading_line = 0;   // not 0: the line of the matching heading
+    const char* key_name = nullptr;
+    std::string value_text = {};
   };
-  const std::string content =
+  const std::string numbers =
       kAllFour + Record("x;Weiter;", Entry("4294967338", "WRAP", "wrapped")) +
       Record("x;Neg;", Entry(" -5x", "NEG", "negative"));
+  // The blank line is read as a heading line, so every heading line after it
+  // is read as an entry line and the other way round.
+  const std::string blank = Record("x;A;", Entry("1", "K1", "one")) + "\n" +
+                            Record("x;B;", Entry("2", "K2", "two")) +
+                            Record("x;C;", Entry("3", "K3", "three"));
+  const std::string rest = Record("x;H2;", Entry("2", "LOGIN", "tabuser"));
+  auto long_heading = [&](size_t length) {
+    std::string heading = "x;H;";
+    heading.resize(length, 'y');
+    return Record(heading, Entry("1", "NET8", "dbhost")) + rest;
+  };
+  const std::string key(300, 'K');
+  // 1000 characters and the line end: pieces of 199, 399, 199 and 204, an
+  // even count, so the pairing is back in step afterwards.
+  const std::string very_long = std::string(1000, 'y') + "\n" +
+                                Record("x;H;", Entry("1", key, "long key")) +
+                                Record(std::string(5000, ';'), "1;2;3");
   const Case kCases[] = {
-      {"System", "-", 99, "MARIA"},
-      {"system", "-", 99, nullptr},  // heading names are case-sensitive
-      {"-", "PASS", 99, "Gr\xFC\xDFt!"},
-      {"-", "-", 2, "tabuser"},
-      {"-", "-", 42, "wrapped"},  // 2^32 + 42 wraps to 42
-      {"-", "-", -5, "negative"},
-      {"-", "-", 99, nullptr},
+      {"by heading", numbers, "System", "-", 99, "MARIA"},
+      {"heading names are case-sensitive", numbers, "system", "-", 99,
+       nullptr},
+      {"by key", numbers, "-", "PASS", 99, "Gr\xFC\xDFt!"},
+      {"by entry number", numbers, "-", "-", 2, "tabuser"},
+      {"2^32 + 42 wraps to 42", numbers, "-", "-", 42, "wrapped"},
+      {"negative entry number", numbers, "-", "-", -5, "negative"},
+      {"nothing matches", numbers, "-", "-", 99, nullptr},
+      {"empty key field matches no key", Record("x;H;", "9;;" + Hex("v")), "-",
+       "", 99, nullptr},
+      {"one ';': empty key, value after it", Record("x;H;", "9;" + Hex("v")),
+       "-", "", 99, "v"},
+      {"one ';' and nothing after it", Record("x;H;", "9;"), "-", "", 99, ""},
+      {"empty value text", Record("x;H;", "9;NET8;"), "-", "NET8", 99, ""},
+      {"further ';' belong to the value",
+       Record("x;H;", Entry("9", "NET8", "v") + ";x"), "-", "NET8", 99, "v"},
+      {"empty heading field is no empty heading",
+       Record("x;;", Entry("9", "K", "v")), "", "-", 99, nullptr},
+      {"blanks are part of the heading", Record("x; H ;", Entry("9", "K", "v")),
+       " H ", "-", 99, "v"},
+      // A lone CR is a data byte: CR CR LF leaves one CR in the value text.
+      {"CR CR LF", "x;H;\r\n" + Entry("1", "NET8", "dbhost") + "\r\r\n", "-",
+       "NET8", 99, "dbhost", 0, nullptr, Hex("dbhost") + "\r"},
+      {"blank line: the record before it", blank, "-", "K1", 99, "one"},
+      {"blank line: no K2 entry", blank, "-", "K2", 99, nullptr},
+      {"blank line: no K3 entry", blank, "-", "K3", 99, nullptr},
+      // "2;K2;<hex>" now stands as a heading line with the heading name K2.
+      {"blank line: entry read as heading", blank, "K2", "-", 99, "", 5, "C"},
+      // 198 characters and the line end fit in one read.
+      {"heading line of 198", long_heading(198), "-", "NET8", 99, "dbhost"},
+      // One more: the line end alone is read as the entry line, and the NET8
+      // entry line becomes the next heading line.
+      {"heading line of 199", long_heading(199), "-", "NET8", 99, nullptr},
+      {"heading line of 199: entry read as heading", long_heading(199), "NET8",
+       "-", 99, "", 2, "H2"},
+      {"1000-character line", very_long, "-", key, 99, "long key"},
+      {"300-character key not cut", very_long, "-", key.substr(1), 99,
+       nullptr},
+      // 399 characters: the entry line is cut without a line end; its line
+      // end is read as an empty heading line.
+      {"entry line of 399", LongEntry(399), "", "-", 99, "", 2, "H2"},
   };
   for (const Case& c : kCases) {
-    const SettingMatch m = Find(content, c.heading, c.key, c.number);
-    EXPECT_EQ(m.found, c.want != nullptr) << c.heading << c.key << c.number;
-    if (c.want != nullptr) {
-      EXPECT_EQ(m.value, c.want);
+    SCOPED_TRACE(c.what);
+    const SettingMatch m = Find(c.content, c.heading, c.key, c.number);
+    EXPECT_EQ(m.found, c.want != nullptr);
+    if (!m.found || c.want == nullptr) continue;
+    EXPECT_EQ(m.value, c.want);
+    if (c.heading_line != 0) {
+      EXPECT_EQ(m.heading_line, c.heading_line);
+      EXPECT_EQ(m.key_name, c.key_name);
+    }
+    if (!c.value_text.empty()) {
+      EXPECT_EQ(m.value_text, c.value_text);
     }
   }
 }
@@ -223,119 +302,11 @@ TEST_F(SettingsReaderTest, SaysWhyAndFindsTheKeysOwnRecord) {
   EXPECT_FALSE(FindSettingByKey("net8", path).found);
 }
 
-TEST_F(SettingsReaderTest, BlankLinesShiftThePairing) {
-  // The blank line is read as a heading line, so every heading line after it
-  // is read as an entry line and the other way round.
-  const std::string content = Record("x;A;", Entry("1", "K1", "one")) + "\n" +
-                              Record("x;B;", Entry("2", "K2", "two")) +
-                              Record("x;C;", Entry("3", "K3", "three"));
-  EXPECT_EQ(Find(content, "-", "K1", 99).value, "one");
-  EXPECT_FALSE(Find(content, "-", "K2", 99).found);
-  EXPECT_FALSE(Find(content, "-", "K3", 99).found);
-  // "2;K2;<hex>" now stands as a heading line with the heading name K2.
-  const SettingMatch shifted = Find(content, "K2", "-", 99);
-  ASSERT_TRUE(shifted.found);
-  EXPECT_EQ(shifted.heading_line, 5);
-  EXPECT_EQ(shifted.key_name, "C");
-  EXPECT_EQ(shifted.value, "");
-}
-
-TEST_F(SettingsReaderTest, LongHeadingLineIsReadInPieces) {
-  const std::string rest = Record("x;H2;", Entry("2", "LOGIN", "tabuser"));
-  auto content = [&](size_t heading_length) {
-    std::string heading = "x;H;";
-    heading.resize(heading_length, 'y');
-    return Record(heading, Entry("1", "NET8", "dbhost")) + rest;
-  };
-  // 198 characters and the line end fit in one read.
-  EXPECT_EQ(Find(content(198), "-", "NET8", 99).value, "dbhost");
-  // One more: the line end alone is read as the entry line, and the NET8
-  // entry line becomes the next heading line.
-  EXPECT_FALSE(Find(content(199), "-", "NET8", 99).found);
-  const SettingMatch m = Find(content(199), "NET8", "-", 99);
-  ASSERT_TRUE(m.found);
-  EXPECT_EQ(m.heading_line, 2);
-  EXPECT_EQ(m.key_name, "H2");
-}
-
-TEST_F(SettingsReaderTest, LongEntryLineIsReadInPieces) {
-  const std::string rest = Record("x;H2;", Entry("2", "LOGIN", "tabuser"));
-  auto content = [&](size_t entry_length) {
-    // Whole blocks after the first decipher to bytes of no meaning, but the
-    // value ends with the zero padding of the first.
-    std::string entry = Entry("1", "NET8", "abc") + ";";
-    entry.resize(entry_length, 'Z');
-    return Record("x;H;", entry) + rest;
-  };
-  const std::vector<std::string> fits = LookUpAll(content(398));
-  EXPECT_EQ(fits[0], "abc");
-  EXPECT_EQ(fits[1], "tabuser");
-  // 399 characters: the entry line is cut without a line end and keeps no
-  // value; its line end is read as an empty heading line, which matches
-  // every lookup.
-  EXPECT_EQ(LookUpAll(content(399)), Values({"", "", "", ""}));
-  const SettingMatch m = Find(content(399), "", "-", 99);
-  ASSERT_TRUE(m.found);
-  EXPECT_EQ(m.heading_line, 2);
-  EXPECT_EQ(m.key_name, "H2");
-}
-
-TEST_F(SettingsReaderTest, VeryLongLinesAndFieldsAreNotCut) {
-  const std::string key(300, 'K');
-  const std::string content = std::string(1000, 'y') + "\n" +
-                              Record("x;H;", Entry("1", key, "long key")) +
-                              Record(std::string(5000, ';'), "1;2;3");
-  // 1000 characters and the line end: pieces of 199, 399, 199 and 204, an
-  // even count, so the pairing is back in step afterwards.
-  EXPECT_EQ(Find(content, "-", key, 99).value, "long key");
-  EXPECT_FALSE(Find(content, "-", key.substr(1), 99).found);
-}
-
-TEST_F(SettingsReaderTest, EmptyAndOneSeparatorFields) {
-  struct Case {
-    const char* name;
-    std::string content;
-    const char* heading;
-    const char* key;
-    const char* want;  // nullptr: nothing found
-  };
-  const Case kCases[] = {
-      {"empty key field matches no key", Record("x;H;", "9;;" + Hex("v")), "-",
-       "", nullptr},
-      {"one ';': empty key, value after it", Record("x;H;", "9;" + Hex("v")),
-       "-", "", "v"},
-      {"one ';' and nothing after it", Record("x;H;", "9;"), "-", "", ""},
-      {"empty value text", Record("x;H;", "9;NET8;"), "-", "NET8", ""},
-      {"further ';' belong to the value",
-       Record("x;H;", Entry("9", "NET8", "v") + ";x"), "-", "NET8", "v"},
-      {"empty heading field is no empty heading",
-       Record("x;;", Entry("9", "K", "v")), "", "-", nullptr},
-      {"blanks are part of the heading", Record("x; H ;", Entry("9", "K", "v")),
-       " H ", "-", "v"},
-  };
-  for (const Case& c : kCases) {
-    const SettingMatch m = Find(c.content, c.heading, c.key, 99);
-    EXPECT_EQ(m.found, c.want != nullptr) << c.name;
-    if (c.want != nullptr) {
-      EXPECT_EQ(m.value, c.want) << c.name;
-    }
-  }
-}
-
 TEST_F(SettingsReaderTest, MissingAndUnreadableFile) {
   for (const char* key : kKeys) {
     EXPECT_EQ(ReadSetting("", key, 0, dir_ / "missing.ini"), "");
     EXPECT_EQ(ReadSetting("", key, 0, dir_.path()), "");  // a directory
   }
-}
-
-TEST_F(SettingsReaderTest, LoneCrIsADataByte) {
-  // A lone CR is a data byte: CR CR LF leaves one CR in the value text.
-  const std::string cr_cr_lf =
-      "x;H;\r\n" + Entry("1", "NET8", "dbhost") + "\r\r\n";
-  const SettingMatch m = Find(cr_cr_lf, "-", "NET8", 99);
-  EXPECT_EQ(m.value_text, Hex("dbhost") + "\r");
-  EXPECT_EQ(m.value, "dbhost");
 }
 
 TEST_F(SettingsReaderTest, ResolvesTheLegacyPathIgnoringCase) {
