@@ -259,8 +259,9 @@ TEST_F(FaultMatrixTest, ShortWritesAreNoFailure) {
 
 // Targets that cannot be opened: a read-only file and a new file in a
 // directory without write permission (for a user to whom permission bits
-// apply), a directory, a missing directory. With /D the trace ends after
-// WriteFile's first line. Nothing around the target changes.
+// apply), a directory, a missing directory, a name too long for the file
+// system. With /D the trace ends after WriteFile's first line. Nothing
+// around the target changes.
 TEST_F(FaultMatrixTest, UnopenableTargetIsNotTouched) {
   constexpr fs::perms kReadOnly =
       fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
@@ -278,17 +279,19 @@ TEST_F(FaultMatrixTest, UnopenableTargetIsNotTouched) {
     int error;
     bool unprivileged;
   };
+  const std::string too_long(4000, 'n');
   const Case kCases[] = {
       {"ro.txt", EACCES, true},         {"zu/neu.txt", EACCES, true},
       {"ordner", EISDIR, false},        {"ordner/", EISDIR, false},
       {"fehlt/out.txt", ENOENT, false}, {"fehlt/auch/out.txt", ENOENT, false},
+      {too_long.c_str(), ENAMETOOLONG, false},
   };
   const std::string trace =
       testsupport::DebugTrace(" SELECT K, V FROM " + TableName() + " ") +
       "Str WriteFile\n";
   for (const Case& c : kCases) {
     for (const char* flag : {"1", "0"}) {
-      SCOPED_TRACE(std::string(c.target) + ", flag " + flag);
+      SCOPED_TRACE(std::string(c.target).substr(0, 40) + ", flag " + flag);
       const std::vector<std::string> args = {"EXTRAKT", "X", c.target, flag,
                                              "/D"};
       const ToolResult r = c.unprivileged
