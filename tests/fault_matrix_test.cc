@@ -522,58 +522,6 @@ TEST_F(FaultMatrixTest, ServerErrorAfterSomeRows) {
   }
 }
 
-// Above the memory budget the sorted runs go to an unnamed file in TMPDIR.
-// Where that works the extract is complete; where TMPDIR is missing, full or
-// would be left with less than 5 % free, the write fails as on a full disk,
-// standard error names TMPDIR, and the extract file stays as it was.
-TEST_F(FaultMatrixTest, SortedRunsInTheTemporaryDirectory) {
-  const std::string dir = ws_.At("tmp");
-  fs::create_directory(dir);
-  testsupport::TmpfsMount tmpfs(dir, 64);
-  ASSERT_TRUE(tmpfs.mounted()) << tmpfs.error();
-  const std::string missing = ws_.At("fehlt");
-  struct Case {
-    std::string tmpdir;
-    std::string budget;
-    std::string cause;  // empty: the extract is complete
-  };
-  const Case kCases[] = {
-      {ws_.cwd(), "1", ""},  // everything through the file
-      // 200,000 bytes into 64 KiB.
-      {dir, "1",
-       "tabfetch: the temporary file in TMPDIR " + dir +
-           " would leave less than 5 % of its file system free\n"},
-      {missing, "1",
-       "tabfetch: cannot create the temporary file in TMPDIR " + missing +
-           ": " + std::strerror(ENOENT) + "\n"},
-      {dir, "512M", ""},  // nothing spilled
-      {missing, "16M", ""},  // fits the smallest budget: TMPDIR not touched
-  };
-  for (const Case& c : kCases) {
-    for (const char* flag : {"1", "0"}) {
-      SCOPED_TRACE(c.tmpdir + ", budget " + c.budget + ", flag " + flag);
-      ws_.WriteFile("out.txt", "OLD");
-      ToolResult r = ws_.Run({"GROSS", "X", "out.txt", flag},
-                             {"TMPDIR=" + c.tmpdir,
-                              "TABFETCH_MEMORY_BUDGET=" + c.budget,
-                              "TABFETCH_STRICT_EXIT=1"});
-      if (c.cause.empty()) {
-        EXPECT_EQ(r.exit_code, 0);
-        EXPECT_EQ(r.out, Summary(2000, "out.txt"));
-        EXPECT_EQ(r.err, "");
-        EXPECT_TRUE(ws_.ReadFile("out.txt") ==
-                    (std::string(flag) == "1" ? kGross : "OLD" + kGross));
-      } else {
-        EXPECT_EQ(r.exit_code, 13);
-        EXPECT_EQ(r.out, kWriteFailed + Summary(0, "out.txt"));
-        EXPECT_EQ(r.err, c.cause);
-        EXPECT_EQ(ws_.ReadFile("out.txt"), "OLD");
-      }
-      EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{});
-    }
-  }
-}
-
 // A memory cgroup of the test's own below this process's (cgroup v2, or the
 // v1 memory controller), limited to `bytes`; error() says why none could be
 // made (not root, no writable cgroup file system). Removed when it goes.
@@ -628,74 +576,99 @@ class MemoryCgroup {
   std::string error_;
 };
 
-// Under a memory limit (ulimit -v, a cgroup) the budget follows the limit,
-// and a run either writes the complete extract or, out of memory while the
-// rows arrive, writes nothing: no "Fehler Lesen" line, 0 records, the file
-// as it was (the legacy tool wrote the records read so far, which read as a
+// Above the memory budget the sorted runs go to an unnamed file in TMPDIR.
+// Where that works the extract is complete; where TMPDIR is missing, full or
+// would be left with less than 5 % free, the write fails as on a full disk,
+// standard error names TMPDIR, and the extract file stays as it was. Under a
+// memory limit (ulimit -v, a cgroup) the budget follows the limit, and a run
+// either writes the complete extract or, out of memory while the rows
+// arrive, writes nothing: no "Fehler Lesen" line, 0 records, the file as it
+// was (the legacy tool wrote the records read so far, which read as a
 // complete extract).
-TEST_F(FaultMatrixTest, MemoryLimitEndsInAWholeExtractOrNone) {
+TEST_F(FaultMatrixTest, MemoryBudgetEndsInAWholeExtractOrNone) {
+  const std::string dir = ws_.At("tmp");
+  fs::create_directory(dir);
+  testsupport::TmpfsMount tmpfs(dir, 64);
+  ASSERT_TRUE(tmpfs.mounted()) << tmpfs.error();
+  const std::string missing = ws_.At("fehlt");
   MemoryCgroup cgroup(std::uint64_t{200} << 20);
   if (!cgroup.error().empty()) {
     std::cout << "no cgroup of our own (" << cgroup.error()
               << "): the address space limits only\n";
   }
+  constexpr long kCgroup = -1;
   struct Case {
-    const char* section;
-    bool cgroup;  // else an address space limit
-    long limit_mib;
+    std::string tmpdir;
     std::string budget;
-    int rows;  // 0: out of memory
-    std::string err;
+    long limit_mib;  // an address space limit, 0 for none, or kCgroup
+    const char* section;
+    int exit_code;  // under strict codes; 0: the extract is complete
+    std::string out;
+    std::string err;  // MatchesPattern
   };
+  const std::string whole = Summary(2000, "out.txt");
+  const std::string spill_failed = kWriteFailed + Summary(0, "out.txt");
   const std::string lowered =
       "tabfetch: TABFETCH_MEMORY_BUDGET of 1073741824 bytes is more than "
       "the memory limits of the process leave; 104857600 bytes are used\n";
   const Case kCases[] = {
+      {ws_.cwd(), "1", 0, "GROSS", 0, whole, ""},  // all through the file
+      // 200,000 bytes into 64 KiB.
+      {dir, "1", 0, "GROSS", 13, spill_failed,
+       "tabfetch: the temporary file in TMPDIR " + dir +
+           " would leave less than 5 % of its file system free\n"},
+      {missing, "1", 0, "GROSS", 13, spill_failed,
+       "tabfetch: cannot create the temporary file in TMPDIR " + missing +
+           ": " + std::strerror(ENOENT) + "\n"},
+      {dir, "512M", 0, "GROSS", 0, whole, ""},  // nothing spilled
+      // Fits the smallest budget: TMPDIR not touched.
+      {missing, "16M", 0, "GROSS", 0, whole, ""},
       // 16 MiB of records (the smallest budget) beside the program itself.
-      {"VIEL", false, 24, "", 0,
+      {ws_.cwd(), "", 24, "VIEL", 12, Summary(0, "out.txt"),
        "tabfetch: out of memory after # rows (memory budget 16777216 bytes); "
        "nothing is written\n"},
       // A budget above what the limit leaves is named and lowered.
-      {"GROSS", false, 200, "1G", 2000, lowered},
-      {"GROSS", true, 200, "1G", 2000, lowered},
+      {ws_.cwd(), "1G", 200, "GROSS", 0, whole, lowered},
+      {ws_.cwd(), "1G", kCgroup, "GROSS", 0, whole, lowered},
   };
   for (const Case& c : kCases) {
-    if (c.cgroup && !cgroup.error().empty()) continue;
-    if (!c.cgroup && TABFETCH_SANITIZED) {
+    if (c.limit_mib == kCgroup && !cgroup.error().empty()) continue;
+    if (c.limit_mib > 0 && TABFETCH_SANITIZED) {
       std::cout << "no address space limit under a sanitizer: its shadow "
                    "memory does not fit one\n";
       continue;
     }
     for (const char* flag : {"1", "0"}) {
-      SCOPED_TRACE(std::string(c.section) + (c.cgroup ? ", cgroup" : "") +
-                   ", flag " + flag);
+      SCOPED_TRACE(c.tmpdir + ", budget " + c.budget + ", limit " +
+                   std::to_string(c.limit_mib) + ", flag " + flag);
       ws_.WriteFile("out.txt", "OLD");
       std::vector<std::string> args = {Workspace::Binary(), c.section, "X",
                                        "out.txt", flag};
-      std::string wrapper = "/usr/bin/prlimit";
-      if (c.cgroup) {
+      std::string wrapper = args.front();
+      if (c.limit_mib == kCgroup) {
         // The child moves itself into the cgroup, then becomes tabfetch.
         wrapper = "/bin/sh";
         args.insert(args.begin(), {"-c",
                                    "echo $$ > '" + cgroup.procs() +
                                        "' && exec \"$0\" \"$@\""});
-      } else {
+      } else if (c.limit_mib > 0) {
+        wrapper = "/usr/bin/prlimit";
         args.insert(args.begin(), "--as=" + std::to_string(c.limit_mib << 20));
-      }
-      ToolResult r = testsupport::RunTool(
-          wrapper, ws_.cwd(), args,
-          {"TABFETCH_STRICT_EXIT=1", "TABFETCH_MEMORY_BUDGET=" + c.budget,
-           "TMPDIR=" + ws_.cwd()});
-      EXPECT_EQ(r.out, Summary(c.rows, "out.txt"));
-      EXPECT_TRUE(MatchesPattern(r.err, c.err)) << r.err;
-      EXPECT_EQ(r.exit_code, c.rows == 0 ? 12 : 0);
-      const std::string file = ws_.ReadFile("out.txt");
-      if (c.rows == 0) {
-        EXPECT_EQ(file, "OLD");
       } else {
-        EXPECT_TRUE(file ==
-                    (std::string(flag) == "1" ? kGross : "OLD" + kGross));
+        args.erase(args.begin());
       }
+      const ToolResult r = testsupport::RunTool(
+          wrapper, ws_.cwd(), args,
+          {"TMPDIR=" + c.tmpdir, "TABFETCH_MEMORY_BUDGET=" + c.budget,
+           "TABFETCH_STRICT_EXIT=1"});
+      EXPECT_EQ(r.exit_code, c.exit_code);
+      EXPECT_EQ(r.out, c.out);
+      EXPECT_TRUE(MatchesPattern(r.err, c.err)) << r.err;
+      EXPECT_TRUE(ws_.ReadFile("out.txt") ==
+                  (c.exit_code != 0            ? "OLD"
+                   : std::string(flag) == "1" ? kGross
+                                               : "OLD" + kGross));
+      EXPECT_EQ(ListDirectory(dir), std::vector<std::string>{});
     }
   }
 }
