@@ -100,6 +100,10 @@ TEST_F(TabfetchTest, RunsAsTheCallersSeeThem) {
       ": No such file or directory (TABFETCH.<DB_SYSTEM>.INI in the working "
       "directory; where no file has exactly that name, one whose name "
       "differs only in letter case is taken)\n";
+  const std::string no_section =
+      "tabfetch: query definition file {cwd}/TABFETCH.MARIADB.INI has no "
+      "section [GIBTESNICHT] (section names are compared ignoring letter "
+      "case and surrounding spaces)\n";
   const std::string dropped =
       "tabfetch: column 01 (FELD01 \"A\") is left out of every record: ";
   struct Case {
@@ -156,12 +160,11 @@ TEST_F(TabfetchTest, RunsAsTheCallersSeeThem) {
        {"UMSATZ", "KASSE1", "missing/out.txt", "1"}, kMissing, 0, 13,
        testsupport::kOpenFailed + Summary(0, "missing/out.txt"), "<missing>",
        testsupport::OpenFailedLine("missing/out.txt", ENOENT)},
+      {"section missing", {"GIBTESNICHT", "KASSE1", "out.txt", "1"},
+       kMissing, 3, 3, "", "<missing>", no_section},
       {"section missing, the trace ends early",
        {"GIBTESNICHT", "KASSE1", "out.txt", "1", "/D"}, kMissing, 3, 3,
-       " Aktiviert Debugger\nStr GetIniValues\n", "<missing>",
-       "tabfetch: query definition file {cwd}/TABFETCH.MARIADB.INI has no "
-       "section [GIBTESNICHT] (section names are compared ignoring letter "
-       "case and surrounding spaces)\n"},
+       " Aktiviert Debugger\nStr GetIniValues\n", "<missing>", no_section},
       {"no SQL001", {"OHNE", "KASSE1", "out.txt", "1"}, kMissing, 3, 3, "",
        "<missing>",
        "tabfetch: section [OHNE] of query definition file "
