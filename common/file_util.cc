@@ -49,6 +49,29 @@ const FileOps kSystemFileOps{SystemOpen,  ::write,  ::fsync,
 // How many fresh names are tried before giving up.
 constexpr int kMaxNameAttempts = 100;
 
+// Below this many bytes on disk a file is freed quicker than a process is
+// started.
+constexpr std::uint64_t kWorthABackgroundClose = std::uint64_t{32} << 20;
+
+// Closes every descriptor but `keep1` and `keep2` (0 <= keep1 < keep2).
+void CloseAllBut(int keep1, int keep2) {
+  const auto close_from_to = [](unsigned first, unsigned last) {
+    if (first > last) return;
+    if (::close_range(first, last, 0) == 0) return;
+    const long most = ::sysconf(_SC_OPEN_MAX);
+    const unsigned end = most > 0 && most < 65536 ? static_cast<unsigned>(most)
+                                                  : 65536u;
+    for (unsigned fd = first; fd <= last && fd < end; ++fd) {
+      ::close(static_cast<int>(fd));
+    }
+  };
+  const auto k1 = static_cast<unsigned>(keep1);
+  const auto k2 = static_cast<unsigned>(keep2);
+  if (k1 > 0) close_from_to(0, k1 - 1);
+  close_from_to(k1 + 1, k2 - 1);
+  close_from_to(k2 + 1, ~0u);
+}
+
 }  // namespace
 
 // A name in `dir` that no other run picks.
@@ -227,36 +250,6 @@ bool StillNamed(int fd, const char* path) {
   return ::fstat(fd, &by_fd) == 0 && ::stat(path, &by_path) == 0 &&
          by_fd.st_dev == by_path.st_dev && by_fd.st_ino == by_path.st_ino;
 }
-
-}  // namespace common
-
-namespace common {
-namespace {
-
-// Below this many bytes on disk a file is freed quicker than a process is
-// started.
-constexpr std::uint64_t kWorthABackgroundClose = std::uint64_t{32} << 20;
-
-// Closes every descriptor but `keep1` and `keep2` (0 <= keep1 < keep2).
-void CloseAllBut(int keep1, int keep2) {
-  const auto close_from_to = [](unsigned first, unsigned last) {
-    if (first > last) return;
-    if (::close_range(first, last, 0) == 0) return;
-    const long most = ::sysconf(_SC_OPEN_MAX);
-    const unsigned end = most > 0 && most < 65536 ? static_cast<unsigned>(most)
-                                                  : 65536u;
-    for (unsigned fd = first; fd <= last && fd < end; ++fd) {
-      ::close(static_cast<int>(fd));
-    }
-  };
-  const auto k1 = static_cast<unsigned>(keep1);
-  const auto k2 = static_cast<unsigned>(keep2);
-  if (k1 > 0) close_from_to(0, k1 - 1);
-  close_from_to(k1 + 1, k2 - 1);
-  close_from_to(k2 + 1, ~0u);
-}
-
-}  // namespace
 
 void CloseReleasingInBackground(UniqueFd fd) {
   struct stat st;

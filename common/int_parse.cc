@@ -35,10 +35,11 @@ bool ParseDigits(std::string_view text, std::uint64_t& value,
   for (const char c : text) {
     if (c < '0' || c > '9') return false;
     const auto digit = static_cast<std::uint64_t>(c - '0');
+    // Once saturated, every further digit keeps the largest value.
     if (value > (kMax - digit) / 10) {
       saturated = true;
       value = kMax;
-    } else if (!saturated) {
+    } else {
       value = value * 10 + digit;
     }
   }
