@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <optional>
 #include <string_view>
 
