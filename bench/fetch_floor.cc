@@ -73,7 +73,10 @@ int main(int argc, char** argv) {
       if (kBlock - used < lengths[i]) {
         std::unique_ptr<char, Free> block(static_cast<char*>(
             std::aligned_alloc(std::size_t{2} << 20, kBlock)));
-        if (!block) return 1;
+        if (!block) {
+          std::printf("error: no memory after %llu rows\n", rows);
+          return 1;
+        }
         ::madvise(block.get(), kBlock, MADV_HUGEPAGE);
         blocks.push_back(std::move(block));
         used = 0;
